@@ -1,0 +1,131 @@
+#include "host_program.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../front/front.h"
+#include "host_registry.h"
+#include "storage.h"
+
+namespace hostreg {
+
+namespace {
+
+const char kUsage[] =
+    "usage: regswitch --registry FILE [--dry-run] [--] SWITCH...\n"
+    "       regswitch /?\n"
+    "\n"
+    "Applies Windows 95 machine setting switches to a registry file (a\n"
+    "REGEDIT4 export) instead of the live registry. Switches, in any case,\n"
+    "each with :1 or =1 for on and anything else for off:\n"
+    "  /SSP  APM suspend on the Start menu      /DMA  IDE DMA for both drives\n"
+    "  /DDC  display DDC                        /DIN  DeskMgmt installed marker\n"
+    "  /CDP  CD-ROM auto-insert notification    /ACS  reset AC drive spin-down\n"
+    "Options:\n"
+    "  --registry FILE   the registry file to change (saved only if a value\n"
+    "                    changes, atomically, in its own format)\n"
+    "  --dry-run         print the changes as a .reg fragment, save nothing\n"
+    "  --help            this text; /? shows the program's about box\n";
+
+constexpr int kExitUsage = 2;
+constexpr int kExitFile = 2;
+
+// Restores the no-registry state whatever way a run ends.
+struct CurrentRegistryScope {
+  explicit CurrentRegistryScope(Registry* registry) {
+    SetCurrentRegistry(registry);
+  }
+  ~CurrentRegistryScope() { SetCurrentRegistry(nullptr); }
+};
+
+}  // namespace
+
+int RunHostProgram(int argc, const char* const* argv, std::ostream& out,
+                   std::ostream& err, RunReport* report) {
+  std::string registryPath;
+  bool haveRegistry = false;
+  bool dryRun = false;
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--") {
+      ++i;
+      break;
+    }
+    if (arg == "--registry") {
+      if (i + 1 >= argc) {
+        err << "regswitch: --registry needs a file name\n" << kUsage;
+        return kExitUsage;
+      }
+      registryPath = argv[++i];
+      haveRegistry = true;
+    } else if (arg.compare(0, 11, "--registry=") == 0) {
+      registryPath = arg.substr(11);
+      haveRegistry = true;
+    } else if (arg == "--dry-run") {
+      dryRun = true;
+    } else if (arg == "--help") {
+      out << kUsage;
+      return 0;
+    } else {
+      break;  // the tail starts here
+    }
+  }
+  if (argc <= 1) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  if (haveRegistry && registryPath.empty()) {
+    err << "regswitch: --registry needs a file name\n";
+    return kExitUsage;
+  }
+
+  std::string tail;
+  for (int j = i; j < argc; ++j) {
+    if (j > i) tail += ' ';
+    tail += argv[j];
+  }
+  std::vector<char> writable(tail.begin(), tail.end());
+  writable.push_back('\0');
+
+  Registry registry;
+  std::unique_ptr<Storage> storage;
+  if (haveRegistry) {
+    std::string error;
+    storage = LoadRegistryFile(registryPath, registry, error);
+    if (!storage) {
+      err << "regswitch: " << error << "\n";
+      return kExitFile;
+    }
+  }
+
+  {
+    CurrentRegistryScope scope(haveRegistry ? &registry : nullptr);
+    ResetRegistryNeeded();
+    WinMain(nullptr, nullptr, writable.data(), 1);
+    if (report != nullptr) report->openHandlesAtEnd = registry.OpenHandleCount();
+    if (!haveRegistry && RegistryNeeded()) {
+      err << "regswitch: these switches change a registry; name its file "
+             "with --registry FILE\n";
+      return kExitUsage;
+    }
+  }
+
+  if (dryRun && storage) {
+    out << storage->DescribeChanges(registry);
+    return 0;
+  }
+  if (haveRegistry && registry.Changed()) {
+    std::string error;
+    if (!storage->Save(registry, error)) {
+      err << "regswitch: " << error << "\n";
+      return kExitFile;
+    }
+    if (report != nullptr) report->saved = true;
+  }
+  return 0;
+}
+
+}  // namespace hostreg

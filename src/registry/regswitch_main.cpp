@@ -1,0 +1,8 @@
+// The host program's entry: regswitch --registry FILE SWITCH...
+#include <iostream>
+
+#include "host_program.h"
+
+int main(int argc, char** argv) {
+  return hostreg::RunHostProgram(argc, argv, std::cout, std::cerr);
+}

@@ -1,0 +1,135 @@
+// Reading a registry file and replacing it safely.
+#include "storage.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "reg_file.h"
+
+namespace hostreg {
+
+namespace {
+
+std::string Reason(int error) { return std::strerror(error); }
+
+bool ReadWholeFile(const std::string& path, std::string& contents,
+                   std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = path + ": cannot open: " + Reason(errno);
+    return false;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = path + ": not a regular file";
+    ::close(fd);
+    return false;
+  }
+  contents.resize(static_cast<size_t>(st.st_size));
+  size_t got = 0;
+  for (;;) {
+    if (got == contents.size()) contents.resize(got + 65536);
+    const ssize_t n = ::read(fd, &contents[got], contents.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = path + ": cannot read: " + Reason(errno);
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  contents.resize(got);
+  ::close(fd);
+  return true;
+}
+
+}  // namespace
+
+bool Storage::Save(const Registry& registry, std::string& error) const {
+  std::string contents;
+  if (!Render(registry, contents, error)) return false;
+  return ReplaceFileAtomically(path_, contents, error);
+}
+
+std::unique_ptr<Storage> LoadRegistryFile(const std::string& path,
+                                          Registry& registry,
+                                          std::string& error) {
+  std::string contents;
+  if (!ReadWholeFile(path, contents, error)) return nullptr;
+  return ParseRegFile(path, path, std::move(contents), registry, error);
+}
+
+bool ReplaceFileAtomically(const std::string& path, const std::string& contents,
+                           std::string& error) {
+  // Write beside the real file, so a symbolic link stays a link and the
+  // rename never crosses file systems.
+  char resolved[PATH_MAX];
+  if (::realpath(path.c_str(), resolved) == nullptr) {
+    error = path + ": cannot resolve: " + Reason(errno);
+    return false;
+  }
+  const std::string target = resolved;
+  struct stat st;
+  if (::stat(target.c_str(), &st) != 0) {
+    error = path + ": cannot stat: " + Reason(errno);
+    return false;
+  }
+  const size_t slash = target.rfind('/');
+  const std::string folder = target.substr(0, slash);
+  std::string temp = folder + "/." + target.substr(slash + 1) + ".XXXXXX";
+  const int fd = ::mkstemp(&temp[0]);
+  if (fd < 0) {
+    error = path + ": cannot create a temporary file in " + folder + ": " +
+            Reason(errno);
+    return false;
+  }
+  auto fail = [&](const std::string& what, int code) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    error = path + ": " + what + ": " + Reason(code) +
+            "; the file was left as it was";
+    return false;
+  };
+  if (::fchmod(fd, st.st_mode & 07777) != 0) return fail("cannot set mode", errno);
+  // Keeping the owner only works for root; anyone else already owns it.
+  if (::fchown(fd, st.st_uid, st.st_gid) != 0 && errno != EPERM)
+    return fail("cannot set owner", errno);
+  size_t written = 0;
+  while (written < contents.size()) {
+    const ssize_t n =
+        ::write(fd, contents.data() + written, contents.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return fail("cannot write", n < 0 ? errno : ENOSPC);
+    written += static_cast<size_t>(n);
+  }
+  if (::fsync(fd) != 0) return fail("cannot flush", errno);
+  if (::close(fd) != 0) {
+    const int code = errno;
+    ::unlink(temp.c_str());
+    error = path + ": cannot close: " + Reason(code) +
+            "; the file was left as it was";
+    return false;
+  }
+  if (::rename(temp.c_str(), target.c_str()) != 0) {
+    const int code = errno;
+    ::unlink(temp.c_str());
+    error = path + ": cannot replace: " + Reason(code) +
+            "; the file was left as it was";
+    return false;
+  }
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);  // the rename itself lasts once the folder is flushed
+    ::close(dir);
+  }
+  return true;
+}
+
+}  // namespace hostreg

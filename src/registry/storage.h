@@ -1,0 +1,48 @@
+// Where the host registry lives between runs: a registry file, read once and
+// saved only when a run changed a value.
+#ifndef REGSWITCH_STORAGE_H
+#define REGSWITCH_STORAGE_H
+
+#include <memory>
+#include <string>
+
+#include "host_registry.h"
+
+namespace hostreg {
+
+class Storage {
+ public:
+  explicit Storage(std::string path) : path_(std::move(path)) {}
+  virtual ~Storage() = default;
+  const std::string& path() const { return path_; }
+
+  // The file's new contents with the registry's changes, or false and
+  // `error` when they cannot be written safely.
+  virtual bool Render(const Registry& registry, std::string& contents,
+                      std::string& error) const = 0;
+  // Writes the registry's changes back to the file it came from, atomically.
+  // On failure the file is left as it was and `error` says why.
+  bool Save(const Registry& registry, std::string& error) const;
+  // The changes as a fragment in the file's own format, for review.
+  virtual std::string DescribeChanges(const Registry& registry) const = 0;
+
+ private:
+  std::string path_;
+};
+
+// Loads `path` into `registry`, choosing the format by the file's contents.
+// On failure returns null and `error` names the file and, where there is
+// one, the line.
+std::unique_ptr<Storage> LoadRegistryFile(const std::string& path,
+                                          Registry& registry,
+                                          std::string& error);
+
+// Replaces `path` with `contents`: a temporary file in the same folder,
+// flushed, given the original's mode and renamed over it. Never leaves a
+// half-written file or the temporary behind.
+bool ReplaceFileAtomically(const std::string& path, const std::string& contents,
+                           std::string& error);
+
+}  // namespace hostreg
+
+#endif

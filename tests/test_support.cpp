@@ -1,0 +1,114 @@
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "../src/registry/host_program.h"
+#include "../src/registry/reg_file.h"
+
+namespace regtest {
+
+std::string Reg(const std::string& body) { return "REGEDIT4\n\n" + body; }
+
+LoadedRegistry::LoadedRegistry(const std::string& text) {
+  std::string error;
+  storage_ = hostreg::ParseRegFile("test.reg", "test.reg", text, registry_,
+                                   error);
+  EXPECT_TRUE(storage_) << error;
+  hostreg::SetCurrentRegistry(&registry_);
+}
+
+LoadedRegistry::~LoadedRegistry() { hostreg::SetCurrentRegistry(nullptr); }
+
+std::string LoadedRegistry::Saved() const {
+  std::string contents;
+  std::string error;
+  if (!storage_ || !storage_->Render(registry_, contents, error))
+    ADD_FAILURE() << "cannot render: " << error;
+  return contents;
+}
+
+HKEY LoadedRegistry::Open(const std::string& path) {
+  HKEY key = nullptr;
+  EXPECT_EQ(0, RegistryOps::RegOpenKeyA(HKEY_LOCAL_MACHINE, path.c_str(), &key))
+      << path;
+  return key;
+}
+
+std::string RunWorker(const std::string& text, TweakWorker worker,
+                      const std::string& path, bool on) {
+  LoadedRegistry loaded(text);
+  HKEY key = loaded.Open(path);
+  if (key == nullptr) return std::string();
+  worker(key, on);
+  EXPECT_EQ(0, RegistryOps::RegCloseKey(key));
+  EXPECT_EQ(0u, loaded.registry().OpenHandleCount());
+  return loaded.Saved();
+}
+
+std::string RunTail(const std::string& text, const std::string& tail) {
+  LoadedRegistry loaded(text);
+  std::vector<char> writable(tail.begin(), tail.end());
+  writable.push_back('\0');
+  EXPECT_EQ(0, WinMain(nullptr, nullptr, writable.data(), 1));
+  EXPECT_EQ(0u, loaded.registry().OpenHandleCount());
+  return loaded.Saved();
+}
+
+ProgramRun RunProgramArgs(const std::vector<std::string>& args) {
+  std::vector<const char*> argv{"regswitch"};
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  std::ostringstream out;
+  std::ostringstream err;
+  hostreg::RunReport report;
+  ProgramRun run;
+  run.status = hostreg::RunHostProgram(static_cast<int>(argv.size()),
+                                       argv.data(), out, err, &report);
+  run.out = out.str();
+  run.err = err.str();
+  run.openHandles = report.openHandlesAtEnd;
+  run.saved = report.saved;
+  return run;
+}
+
+ProgramRun RunProgram(const std::string& text,
+                      const std::vector<std::string>& args) {
+  const std::string path = TempDir() + "/system.reg";
+  WriteFile(path, text);
+  std::vector<std::string> all{"--registry", path};
+  all.insert(all.end(), args.begin(), args.end());
+  ProgramRun run = RunProgramArgs(all);
+  run.file = ReadFile(path);
+  return run;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
+}
+
+void WriteFile(const std::string& path, const std::string& contents) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << contents;
+  ASSERT_TRUE(out.good()) << path;
+}
+
+std::string TempDir() {
+  const char* base = getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr ? base : "/tmp") +
+                        "/regswitch-test-XXXXXX";
+  if (mkdtemp(&pattern[0]) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+  return pattern;
+}
+
+std::string SourcePath(const std::string& relative) {
+  return std::string(REGSWITCH_SOURCE_DIR) + "/" + relative;
+}
+
+}  // namespace regtest
