@@ -64,7 +64,9 @@ class RegFile : public Storage {
 
  private:
   std::string EndingAt(size_t end) const;
-  std::string RenderValue(const Value& value) const;
+  std::string RenderValue(const Value& value) const {
+    return FormatRegValue(value, eol_);
+  }
 };
 
 // Line-by-line reader that knows where each line begins and ends in the file.
@@ -400,7 +402,9 @@ bool PrintableString(const Value& value) {
   return body.find_first_of(std::string("\0\r\n", 3)) == std::string::npos;
 }
 
-std::string RegFile::RenderValue(const Value& value) const {
+}  // namespace
+
+std::string FormatRegValue(const Value& value, const std::string& eol) {
   std::string line =
       value.name.empty() ? "@=" : "\"" + EscapeText(value.name) + "\"=";
   if (PrintableString(value)) {
@@ -433,13 +437,21 @@ std::string RegFile::RenderValue(const Value& value) const {
       line += ',';
       ++column;
       if (column >= kWrapColumn) {
-        line += "\\" + eol_ + "  ";
+        line += "\\" + eol + "  ";
         column = 2;
       }
     }
   }
   return line;
 }
+
+std::string FormatRegKeyLine(const Key& key) {
+  const std::string path = key.Path();
+  return "[" + std::string(kMachineRoot) + (path.empty() ? "" : "\\") + path +
+         "]";
+}
+
+namespace {
 
 std::string RegFile::EndingAt(size_t end) const {
   if (end >= 2 && contents_.compare(end - 2, 2, "\r\n") == 0) return "\r\n";
@@ -452,12 +464,6 @@ size_t FirstOrigin(const Key& key) {
   size_t first = key.origin;
   for (const auto& sub : key.subkeys) first = std::min(first, FirstOrigin(*sub));
   return first;
-}
-
-std::string SectionLine(const Key& key) {
-  const std::string path = key.Path();
-  return "[" + std::string(kMachineRoot) + (path.empty() ? "" : "\\") + path +
-         "]";
 }
 
 std::string RegFile::Splice(const Registry& registry) const {
@@ -493,7 +499,7 @@ std::string RegFile::Splice(const Registry& registry) const {
       // A key that had no section of its own gets one, just before the
       // first section below it.
       const size_t at = FirstOrigin(*key);
-      edits.push_back({at, at, SectionLine(*key) + eol_ + lines + eol_});
+      edits.push_back({at, at, FormatRegKeyLine(*key) + eol_ + lines + eol_});
     }
   }
   std::stable_sort(edits.begin(), edits.end(),
@@ -521,7 +527,7 @@ std::string RegFile::DescribeChanges(const Registry& registry) const {
   }
   std::string out = std::string(kHeader4) + eol_;
   for (const Key* key : order)
-    out += eol_ + SectionLine(*key) + eol_ + lines[key];
+    out += eol_ + FormatRegKeyLine(*key) + eol_ + lines[key];
   return out;
 }
 

@@ -16,6 +16,14 @@ std::unique_ptr<Storage> ParseRegFile(const std::string& path,
                                       std::string contents, Registry& registry,
                                       std::string& error);
 
+// One value as a REGEDIT4 line: a quoted string for a plain REG_SZ, dword:
+// for a four-byte REG_DWORD, hex: or hex(N): otherwise, wrapped as regedit
+// wraps with `eol` between lines.
+std::string FormatRegValue(const Value& value, const std::string& eol);
+
+// "[HKEY_LOCAL_MACHINE\path]" for a key.
+std::string FormatRegKeyLine(const Key& key);
+
 }  // namespace hostreg
 
 #endif
