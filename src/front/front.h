@@ -38,6 +38,12 @@ bool ParseSwitchValue(LPCSTR form);
 
 void ShowAbout();
 
+// The tail of a whole command line: behind the program's name and the blanks
+// after it. A name that starts with a double quote runs to the next one,
+// which goes with it, or to the end; any other name ends before the first
+// byte of code 32 or below. Blanks are bytes of code 1 to 32.
+LPSTR SkipProgramName(LPSTR commandLine);
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR tail,
                    int showCommand);
 

@@ -1,0 +1,47 @@
+# regswitch.exe: the program's own code for Windows 95 and later, with our own
+# entry point instead of a C runtime, importing only from kernel32, user32
+# and advapi32.
+
+add_executable(regswitch_exe WIN32
+  ${REGSWITCH_CORE_SOURCES}
+  src/front/startup_win32.cpp
+  src/registry/win32_runtime.cpp
+)
+set_target_properties(regswitch_exe PROPERTIES OUTPUT_NAME regswitch)
+
+target_compile_options(regswitch_exe PRIVATE
+  -Wall -Wextra
+  # Small, and nothing newer than the 386.
+  -Os -march=i386 -mtune=i386 -mpreferred-stack-boundary=2
+  # No C runtime: no exceptions, RTTI, unwind tables, guards or probes.
+  -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
+  -fno-threadsafe-statics -fno-stack-protector -fno-stack-check
+  -mno-stack-arg-probe -fno-ident
+  -ffunction-sections -fdata-sections
+  # GCC would turn byte loops into calls to memset, memcpy or strlen, which
+  # no library supplies here (and memset and memcpy into calls to themselves).
+  -fno-tree-loop-distribute-patterns
+)
+
+# The default Windows libraries would come back in through CMake otherwise.
+set(CMAKE_CXX_STANDARD_LIBRARIES "")
+target_link_options(regswitch_exe PRIVATE
+  -nostdlib -s
+  -Wl,--entry,_RegSwitchStartup
+  -Wl,--gc-sections
+  -Wl,--subsystem,windows:4.0
+  -Wl,--major-os-version,4,--minor-os-version,0
+  -Wl,--major-subsystem-version,4,--minor-subsystem-version,0
+  -Wl,--file-alignment,512,--section-alignment,4096
+  # Windows 95 loads an .exe at its preferred base; relocations and the
+  # newer loader flags would only add bytes.
+  -Wl,--disable-dynamicbase,--disable-nxcompat,--disable-reloc-section
+  -Wl,--no-insert-timestamp
+)
+target_link_libraries(regswitch_exe PRIVATE kernel32 user32 advapi32)
+
+# Every build reports the size that the tests hold to 4,096 bytes.
+add_custom_command(TARGET regswitch_exe POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:regswitch_exe>
+          -P ${PROJECT_SOURCE_DIR}/cmake/print-size.cmake
+  VERBATIM)
