@@ -1,1 +1,218 @@
+// The host program end to end: options, exit codes, the file on disk.
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
 #include "test_support.h"
+
+namespace {
+
+using regtest::ProgramRun;
+using regtest::ReadFile;
+using regtest::Reg;
+using regtest::RunProgram;
+using regtest::RunProgramArgs;
+
+const std::string kApm =
+    "REGEDIT4\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C05\\0000]\r\n"
+    "\"Class\"=\"System\"\r\n"
+    "\"APMMenuSuspend\"=hex:00\r\n";
+
+std::vector<std::string> Entries(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+  }
+  return names;
+}
+
+TEST(HostProgram, EveryScenarioGivesItsExpectedFile) {
+  const std::string folder = regtest::SourcePath("tests/scenarios");
+  int scenarios = 0;
+  for (const std::string& name : Entries(folder)) {
+    const std::string dir = folder + "/" + name;
+    struct stat st;
+    if (stat((dir + "/before.reg").c_str(), &st) != 0) continue;
+    SCOPED_TRACE(name);
+    ++scenarios;
+    const std::string before = ReadFile(dir + "/before.reg");
+    std::string tail = ReadFile(dir + "/tail");
+    while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r'))
+      tail.pop_back();
+    std::string after = ReadFile(dir + "/after.reg");
+    if (stat((dir + "/after.reg").c_str(), &st) != 0) after = before;
+    const ProgramRun run = RunProgram(before, {"--", tail});
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(0u, run.openHandles);
+    EXPECT_EQ(after, run.file);
+  }
+  EXPECT_GE(scenarios, 2);
+}
+
+TEST(HostProgram, OptionsAndExitStatus) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* out;  // a text that must be on standard output
+    const char* err;  // a text that must be on standard error
+  };
+  const Case cases[] = {
+      {{}, 2, "", "usage:"},
+      {{"--help"}, 0, "usage:", ""},
+      {{"/?"}, 0, "[ Varnholt ]", ""},
+      {{"-HELP"}, 0, "(i)", ""},
+      {{"/ssp:1", "/h"}, 0, "[ OK ]", ""},
+      {{"/dma:1"}, 2, "", "--registry FILE"},
+      {{"--", "/SSP:1"}, 2, "", "--registry FILE"},
+      {{"/X", "/Y"}, 0, "", ""},  // no known switch: nothing to read
+      {{"--registry"}, 2, "", "needs a file name"},
+      {{"--registry=", "/SSP:1"}, 2, "", "needs a file name"},
+      {{"--registry", "/nonexistent/system.reg", "/SSP:1"}, 2, "",
+       "/nonexistent/system.reg"},
+      {{"--registry", "/tmp", "/SSP:1"}, 2, "", "not a regular file"},
+  };
+  for (const Case& c : cases) {
+    std::string joined;
+    for (const std::string& arg : c.args) joined += arg + " ";
+    SCOPED_TRACE(joined);
+    const ProgramRun run = RunProgramArgs(c.args);
+    EXPECT_EQ(c.status, run.status) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find(c.out)) << run.out;
+    EXPECT_NE(std::string::npos, run.err.find(c.err)) << run.err;
+    if (c.status == 0 && std::string(c.out).empty()) {
+      EXPECT_EQ("", run.out);
+    }
+  }
+}
+
+TEST(HostProgram, RegistryPathIsNeverPartOfTheTail) {
+  // A path such as /home/... would read as the help switch /H in a tail.
+  const std::string home = regtest::TempDir() + "/home";
+  ASSERT_EQ(0, mkdir(home.c_str(), 0700));
+  const std::string path = home + "/system.reg";
+  regtest::WriteFile(path, kApm);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--registry", path, "/SSP:1"},
+        std::vector<std::string>{"--registry=" + path, "--", "/SSP:1"}}) {
+    regtest::WriteFile(path, kApm);
+    const ProgramRun run = RunProgramArgs(args);
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("", run.out);
+    EXPECT_NE(std::string::npos, ReadFile(path).find("\"APMMenuSuspend\"=hex:01\r\n"));
+  }
+}
+
+TEST(HostProgram, TailArgumentsAreJoinedWithSingleSpaces) {
+  // "/SSP" and ":1" as two arguments become "/SSP :1", which is off.
+  std::string on = kApm;
+  on.replace(on.find("hex:00"), 6, "hex:01");
+  EXPECT_EQ(kApm, RunProgram(on, {"/SSP", ":1"}).file);
+  EXPECT_EQ(on, RunProgram(kApm, {"/SSP:1"}).file);
+}
+
+TEST(HostProgram, ARunThatChangesNothingLeavesTheFileAlone) {
+  const std::string folder = regtest::TempDir();
+  const std::string path = folder + "/system.reg";
+  regtest::WriteFile(path, kApm);
+  struct stat before;
+  ASSERT_EQ(0, stat(path.c_str(), &before));
+  for (const char* tail : {"/SSP:0", "", "/DMA:1 /ACS", "/X"}) {
+    SCOPED_TRACE(tail);
+    const ProgramRun run = RunProgramArgs({"--registry", path, "--", tail});
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_FALSE(run.saved);
+    EXPECT_EQ(kApm, ReadFile(path));
+    struct stat after;
+    ASSERT_EQ(0, stat(path.c_str(), &after));
+    EXPECT_EQ(before.st_ino, after.st_ino);  // not even rewritten
+  }
+}
+
+TEST(HostProgram, SavingKeepsTheModeAndLeavesNoTemporaryFile) {
+  const std::string folder = regtest::TempDir();
+  const std::string path = folder + "/system.reg";
+  regtest::WriteFile(path, kApm);
+  ASSERT_EQ(0, chmod(path.c_str(), 0640));
+  const ProgramRun run = RunProgramArgs({"--registry", path, "/ssp:1"});
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_TRUE(run.saved);
+  struct stat st;
+  ASSERT_EQ(0, stat(path.c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 07777);
+  EXPECT_EQ(std::vector<std::string>{"system.reg"}, Entries(folder));
+  EXPECT_NE(std::string::npos, ReadFile(path).find("hex:01"));
+}
+
+TEST(HostProgram, SymbolicLinkStaysALink) {
+  const std::string folder = regtest::TempDir();
+  const std::string target = folder + "/real.reg";
+  const std::string link = folder + "/link.reg";
+  regtest::WriteFile(target, kApm);
+  ASSERT_EQ(0, symlink(target.c_str(), link.c_str()));
+  EXPECT_EQ(0, RunProgramArgs({"--registry", link, "/ssp:1"}).status);
+  struct stat st;
+  ASSERT_EQ(0, lstat(link.c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_NE(std::string::npos, ReadFile(target).find("hex:01"));
+}
+
+TEST(HostProgram, MalformedFileIsRefusedWithFileAndLine) {
+  const std::string bad = Reg(
+      "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C05\\0000]\n"
+      "\"Class\"=\"System\"\n"
+      "\"APMMenuSuspend\"=hex:0\n");
+  const ProgramRun run = RunProgram(bad, {"/SSP:1"});
+  EXPECT_EQ(2, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("system.reg:5:")) << run.err;
+  EXPECT_EQ(bad, run.file);
+}
+
+TEST(HostProgram, DryRunPrintsTheChangesAndSavesNothing) {
+  ProgramRun run = RunProgram(kApm, {"--dry-run", "/SSP:1", "/DMA:1"});
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(kApm, run.file);
+  EXPECT_EQ("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C05\\0000]\r\n"
+            "\"APMMenuSuspend\"=hex:01\r\n",
+            run.out);
+  run = RunProgram(kApm, {"--dry-run", "/SSP:0"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ("", run.out);
+}
+
+TEST(HostProgram, TheInstalledBinaryGivesTheSameExitStatus) {
+  const std::string folder = regtest::TempDir();
+  const std::string path = folder + "/system.reg";
+  regtest::WriteFile(path, kApm);
+  const std::string binary = REGSWITCH_BINARY;
+  const std::string quiet = " >" + folder + "/out 2>" + folder + "/err";
+  struct Case {
+    std::string args;
+    int status;
+  };
+  const Case cases[] = {
+      {"--registry " + path + " /SSP:1", 0},
+      {"'/?'", 0},
+      {"/DMA:1", 2},
+      {"--registry " + folder + "/missing.reg /SSP:1", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const int raw = std::system((binary + " " + c.args + quiet).c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(c.status, WEXITSTATUS(raw));
+  }
+  EXPECT_NE(std::string::npos, ReadFile(path).find("hex:01"));
+}
+
+}  // namespace

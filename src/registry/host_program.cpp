@@ -32,12 +32,25 @@ const char kUsage[] =
 constexpr int kExitUsage = 2;
 constexpr int kExitFile = 2;
 
-// Restores the no-registry state whatever way a run ends.
-struct CurrentRegistryScope {
-  explicit CurrentRegistryScope(Registry* registry) {
+// Where the about box goes during a run: the run's own standard output.
+std::ostream* gBoxOut = nullptr;
+void PrintBox(const char* text, const char* caption, UINT type) {
+  *gBoxOut << RenderMessageBox(text, caption, type) << std::flush;
+}
+
+// Sets up the registry and the about box for one run and restores the
+// defaults whatever way the run ends.
+struct RunScope {
+  RunScope(Registry* registry, std::ostream& out) {
     SetCurrentRegistry(registry);
+    gBoxOut = &out;
+    SetMessageBoxHandler(PrintBox);
   }
-  ~CurrentRegistryScope() { SetCurrentRegistry(nullptr); }
+  ~RunScope() {
+    SetCurrentRegistry(nullptr);
+    SetMessageBoxHandler(nullptr);
+    gBoxOut = nullptr;
+  }
 };
 
 }  // namespace
@@ -102,7 +115,7 @@ int RunHostProgram(int argc, const char* const* argv, std::ostream& out,
   }
 
   {
-    CurrentRegistryScope scope(haveRegistry ? &registry : nullptr);
+    RunScope scope(haveRegistry ? &registry : nullptr, out);
     ResetRegistryNeeded();
     WinMain(nullptr, nullptr, writable.data(), 1);
     if (report != nullptr) report->openHandlesAtEnd = registry.OpenHandleCount();
