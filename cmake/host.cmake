@@ -17,6 +17,7 @@ add_library(regswitch_host STATIC
   src/registry/host_registry.cpp
   src/registry/reg_file.cpp
   src/registry/storage.cpp
+  src/registry/creg_file.cpp
   src/registry/host_program.cpp
 )
 target_link_libraries(regswitch_host PUBLIC regswitch_core)

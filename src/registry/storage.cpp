@@ -10,9 +10,25 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "creg_file.h"
 #include "reg_file.h"
 
 namespace hostreg {
+
+namespace {
+
+int SystemOpen(const char* path, int flags) { return ::open(path, flags); }
+long SystemRead(int fd, void* buffer, size_t size) {
+  return ::read(fd, buffer, size);
+}
+long SystemWrite(int fd, const void* data, size_t size) {
+  return ::write(fd, data, size);
+}
+
+}  // namespace
+
+FileCalls gFileCalls = {SystemOpen, SystemRead, SystemWrite, ::fsync,
+                        ::rename};
 
 namespace {
 
@@ -20,7 +36,10 @@ std::string Reason(int error) { return std::strerror(error); }
 
 bool ReadWholeFile(const std::string& path, std::string& contents,
                    std::string& error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO or a device named by mistake is refused
+  // instead of waiting for a writer.
+  const int fd =
+      gFileCalls.open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error = path + ": cannot open: " + Reason(errno);
     return false;
@@ -31,11 +50,12 @@ bool ReadWholeFile(const std::string& path, std::string& contents,
     ::close(fd);
     return false;
   }
-  contents.resize(static_cast<size_t>(st.st_size));
+  // One extra byte, so that the read that finds the end needs no regrowth.
+  contents.resize(static_cast<size_t>(st.st_size) + 1);
   size_t got = 0;
   for (;;) {
     if (got == contents.size()) contents.resize(got + 65536);
-    const ssize_t n = ::read(fd, &contents[got], contents.size() - got);
+    const long n = gFileCalls.read(fd, &contents[got], contents.size() - got);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       error = path + ": cannot read: " + Reason(errno);
@@ -63,6 +83,9 @@ std::unique_ptr<Storage> LoadRegistryFile(const std::string& path,
                                           std::string& error) {
   std::string contents;
   if (!ReadWholeFile(path, contents, error)) return nullptr;
+  // By signature, not by name: SYSTEM.DAT and USER.DAT are CREG files.
+  if (IsCregFile(contents))
+    return ParseCregFile(path, path, std::move(contents), registry, error);
   return ParseRegFile(path, path, std::move(contents), registry, error);
 }
 
@@ -103,13 +126,13 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& contents,
     return fail("cannot set owner", errno);
   size_t written = 0;
   while (written < contents.size()) {
-    const ssize_t n =
-        ::write(fd, contents.data() + written, contents.size() - written);
+    const long n = gFileCalls.write(fd, contents.data() + written,
+                                    contents.size() - written);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return fail("cannot write", n < 0 ? errno : ENOSPC);
     written += static_cast<size_t>(n);
   }
-  if (::fsync(fd) != 0) return fail("cannot flush", errno);
+  if (gFileCalls.fsync(fd) != 0) return fail("cannot flush", errno);
   if (::close(fd) != 0) {
     const int code = errno;
     ::unlink(temp.c_str());
@@ -117,7 +140,7 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& contents,
             "; the file was left as it was";
     return false;
   }
-  if (::rename(temp.c_str(), target.c_str()) != 0) {
+  if (gFileCalls.rename(temp.c_str(), target.c_str()) != 0) {
     const int code = errno;
     ::unlink(temp.c_str());
     error = path + ": cannot replace: " + Reason(code) +

@@ -1,0 +1,83 @@
+// A test helper over the CREG storage: prints a registry file as canonical
+// lines for comparison with an independent reader, and sets single values
+// the way the workers do, to drive the writer from scripts.
+//
+//   creg_tool dump FILE
+//   creg_tool set FILE KEY NAME TYPE HEXDATA   (KEY "" is the root)
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "../src/registry/host_registry.h"
+#include "../src/registry/storage.h"
+
+namespace {
+
+std::string HexOf(const std::string& bytes) {
+  std::string out;
+  char pair[3];
+  for (unsigned char c : bytes) {
+    std::snprintf(pair, sizeof pair, "%02x", c);
+    out += pair;
+  }
+  return out;
+}
+
+// One line per key ("K path") and per value ("V path|name|type|hex"), keys
+// depth first in file order.
+void Dump(const hostreg::Key& key) {
+  const std::string path = key.Path();
+  std::printf("K %s\n", path.c_str());
+  for (const hostreg::Value& value : key.values)
+    std::printf("V %s|%s|%u|%s\n", path.c_str(), value.name.c_str(),
+                static_cast<unsigned>(value.type), HexOf(value.data).c_str());
+  for (const auto& sub : key.subkeys) Dump(*sub);
+}
+
+hostreg::Key* Walk(hostreg::Key* key, const std::string& path) {
+  size_t start = 0;
+  while (key != nullptr && start < path.size()) {
+    size_t end = path.find('\\', start);
+    if (end == std::string::npos) end = path.size();
+    key = key->FindSubkey(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return key;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string command = argc > 1 ? argv[1] : "";
+  if (!((command == "dump" && argc == 3) || (command == "set" && argc == 7))) {
+    std::fprintf(stderr, "usage: creg_tool dump FILE | set FILE KEY NAME TYPE HEX\n");
+    return 2;
+  }
+  hostreg::Registry registry;
+  std::string error;
+  auto storage = hostreg::LoadRegistryFile(argv[2], registry, error);
+  if (!storage) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  if (command == "dump") {
+    Dump(registry.Root());
+    return 0;
+  }
+  hostreg::Key* key = Walk(&registry.Root(), argv[3]);
+  if (key == nullptr) {
+    std::fprintf(stderr, "no key %s\n", argv[3]);
+    return 1;
+  }
+  const std::string hex = argv[6];
+  std::string data;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    data += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
+  registry.SetValue(*key, argv[4],
+                    static_cast<DWORD>(std::strtoul(argv[5], nullptr, 0)), data);
+  if (!storage->Save(registry, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}
