@@ -1,0 +1,421 @@
+// The CREG storage on a real Windows 98 SYSTEM.DAT: loading, every tweak on
+// and off through the host program, the writer's ways of making room, what
+// it refuses, and files whose structure is broken.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <sstream>
+
+#include "../src/registry/creg_file.h"
+#include "../src/registry/host_program.h"
+#include "test_support.h"
+
+namespace regtest {
+namespace {
+
+using hostreg::Key;
+using hostreg::Registry;
+using hostreg::Value;
+
+const char kSystem[] = "tests/data/win9x/SYSTEM.DAT";
+const char kHdc[] = "System\\CurrentControlSet\\Services\\Class\\hdc\\";
+const char kApm[] = "Enum\\Root\\*PNP0C05\\0000";
+const char kFileSystem[] = "System\\CurrentControlSet\\Control\\FileSystem";
+const char kDdc[] =
+    "System\\CurrentControlSet\\Services\\Class\\DISPLAY\\0000\\DEFAULT";
+const char kCdrom[] =
+    "Enum\\SCSI\\VBOX____CD-ROM__________1\\MF&CHILD0001&PCI&VEN_8086&DEV_"
+    "7111&SUBSYS_00000000&REV_01&BUS_00&DEV_01&FUNC_0100";
+
+uint32_t Le32(const std::string& d, size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(d[at + i]);
+  return v;
+}
+void SetLe32(std::string& d, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) d[at + i] = static_cast<char>(v >> (8 * i));
+}
+void SetLe16(std::string& d, size_t at, uint16_t v) {
+  d[at] = static_cast<char>(v);
+  d[at + 1] = static_cast<char>(v >> 8);
+}
+
+// Every value of a registry by "path|name", as (type, data).
+using Flat = std::map<std::string, std::pair<DWORD, std::string>>;
+void Flatten(const Key& key, Flat& out, size_t& keys) {
+  ++keys;
+  for (const Value& v : key.values)
+    out[key.Path() + "|" + v.name] = {v.type, v.data};
+  for (const auto& sub : key.subkeys) Flatten(*sub, out, keys);
+}
+
+struct Loaded {
+  Registry registry;
+  std::unique_ptr<hostreg::Storage> storage;
+  std::string error;
+  Flat values;
+  size_t keys = 0;
+};
+
+std::unique_ptr<Loaded> Load(const std::string& contents) {
+  auto loaded = std::make_unique<Loaded>();
+  loaded->storage = hostreg::ParseCregFile("SYSTEM.DAT", "SYSTEM.DAT", contents,
+                                           loaded->registry, loaded->error);
+  if (loaded->storage) Flatten(loaded->registry.Root(), loaded->values, loaded->keys);
+  return loaded;
+}
+
+const std::string& Original() {
+  static const std::string contents = ReadFile(SourcePath(kSystem));
+  return contents;
+}
+
+Key* Find(Registry& registry, const std::string& path) {
+  Key* key = &registry.Root();
+  size_t start = 0;
+  while (key != nullptr && start < path.size()) {
+    size_t end = path.find('\\', start);
+    if (end == std::string::npos) end = path.size();
+    key = key->FindSubkey(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return key;
+}
+
+// The [begin, end) of the RGDB record or block that holds file offset `at`,
+// found by walking the file's own structure.
+std::pair<size_t, size_t> Enclosing(const std::string& d, size_t at,
+                                    bool wholeBlock) {
+  for (size_t b = Le32(d, 8); b < d.size(); b += Le32(d, b + 4)) {
+    const size_t end = b + Le32(d, b + 4);
+    if (at < b || at >= end) continue;
+    if (wholeBlock) return {b, end};
+    for (size_t r = b + 32; r < end; r += Le32(d, r))
+      if (at >= r && at < r + Le32(d, r)) return {r, r + Le32(d, r)};
+  }
+  return {0, 0};
+}
+
+// The offsets where `after` differs from `before`, as ranges.
+std::vector<std::pair<size_t, size_t>> Differences(const std::string& before,
+                                                   const std::string& after) {
+  std::vector<std::pair<size_t, size_t>> out;
+  const size_t n = std::min(before.size(), after.size());
+  for (size_t i = 0; i < n; ++i) {
+    if (before[i] == after[i]) continue;
+    if (!out.empty() && out.back().second == i) ++out.back().second;
+    else out.push_back({i, i + 1});
+  }
+  if (after.size() != before.size()) out.push_back({n, after.size()});
+  return out;
+}
+
+TEST(CregLoad, RealSystemDatReadsEveryKeyAndValue) {
+  auto loaded = Load(Original());
+  ASSERT_TRUE(loaded->storage) << loaded->error;
+  // The counts and samples libcreg's cregexport shows for this file.
+  EXPECT_EQ(4999u, loaded->keys);
+  EXPECT_EQ(15858u, loaded->values.size());
+  EXPECT_EQ("SOFTWARE", loaded->registry.Root().subkeys.front()->name);
+  EXPECT_EQ(std::make_pair(DWORD{REG_SZ}, std::string("C:\\WINDOWS\\INF")),
+            loaded->values["SOFTWARE\\Microsoft\\Windows\\CurrentVersion|"
+                           "DevicePath"]);
+  EXPECT_EQ(std::make_pair(DWORD{REG_SZ}, std::string("ESDI_506.pdr")),
+            loaded->values[std::string(kHdc) + "0001|PortDriver"]);
+  // Values keep file order within their key.
+  Key* version = Find(loaded->registry, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
+  ASSERT_NE(nullptr, version);
+  EXPECT_EQ("InstallType", version->values[0].name);
+  EXPECT_EQ("SetupFlags", version->values[1].name);
+}
+
+TEST(CregLoad, ChoosesTheFormatBySignatureNotName) {
+  const std::string dir = TempDir();
+  WriteFile(dir + "/registry.reg", Original());
+  Registry registry;
+  std::string error;
+  auto storage = hostreg::LoadRegistryFile(dir + "/registry.reg", registry, error);
+  ASSERT_TRUE(storage) << error;
+  EXPECT_NE(nullptr, Find(registry, kApm));
+}
+
+// Runs the host program on a copy of SYSTEM.DAT.
+struct CopyRun {
+  int status;
+  std::string out, err, before, after;
+};
+CopyRun RunOnCopy(const std::string& contents, std::vector<std::string> args) {
+  const std::string path = TempDir() + "/SYSTEM.DAT";
+  WriteFile(path, contents);
+  std::vector<std::string> all{"regswitch", "--registry", path};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<const char*> argv;
+  for (const auto& a : all) argv.push_back(a.c_str());
+  std::ostringstream out, err;
+  CopyRun run;
+  run.status = hostreg::RunHostProgram(static_cast<int>(argv.size()),
+                                       argv.data(), out, err);
+  run.out = out.str();
+  run.err = err.str();
+  run.before = contents;
+  run.after = ReadFile(path);
+  return run;
+}
+
+struct Expected {
+  std::string key, name;
+  DWORD type;
+  std::string data;
+};
+
+struct TweakCase {
+  const char* tail;
+  std::vector<Expected> values;  // empty: the file must stay byte for byte
+};
+
+const std::string kZero(1, '\0');
+const std::string kOne(1, '\1');
+
+std::vector<TweakCase> TweakCases() {
+  const std::string h1 = std::string(kHdc) + "0001";
+  const std::string h2 = std::string(kHdc) + "0002";
+  return {
+      {"/SSP:1", {}},  // already on
+      {"/SSP:0", {{kApm, "APMMenuSuspend", REG_BINARY, kZero}}},
+      {"/ACS:1", {{kFileSystem, "ACDriveSpinDown", REG_BINARY, std::string(4, '\0')}}},
+      {"/ACS:0", {{kFileSystem, "ACDriveSpinDown", REG_BINARY, std::string(4, '\0')}}},
+      // "1" was stored without its terminator; the worker writes two bytes.
+      {"/DDC:1", {{kDdc, "DDC", REG_SZ, std::string("1", 2)}}},
+      {"/DDC:0", {{kDdc, "DDC", REG_SZ, std::string("0", 2)}}},
+      // Added values: the records grow.
+      {"/DMA:1", {{h1, "IDEDMADRIVE0", REG_BINARY, kOne}, {h1, "IDEDMADRIVE1", REG_BINARY, kOne},
+                  {h2, "IDEDMADRIVE0", REG_BINARY, kOne}, {h2, "IDEDMADRIVE1", REG_BINARY, kOne}}},
+      {"/DMA:0", {{h1, "IDEDMADRIVE0", REG_BINARY, kZero}, {h1, "IDEDMADRIVE1", REG_BINARY, kZero},
+                  {h2, "IDEDMADRIVE0", REG_BINARY, kZero}, {h2, "IDEDMADRIVE1", REG_BINARY, kZero}}},
+      {"/DIN:1", {}},  // no DeskMgmt component in this machine
+      {"/DIN:0", {}},
+      {"/CDP:1", {}},  // already on
+      {"/CDP:0", {{kCdrom, "AutoInsertNotification", REG_BINARY, kZero}}},
+  };
+}
+
+TEST(CregTweaks, EachTweakOnAndOffChangesExactlyItsValues) {
+  auto before = Load(Original());
+  ASSERT_TRUE(before->storage);
+  for (const TweakCase& c : TweakCases()) {
+    SCOPED_TRACE(c.tail);
+    CopyRun run = RunOnCopy(Original(), {c.tail});
+    ASSERT_EQ(0, run.status) << run.err;
+    if (c.values.empty()) {
+      EXPECT_EQ(Original(), run.after);
+      continue;
+    }
+    auto after = Load(run.after);
+    ASSERT_TRUE(after->storage) << after->error;
+    Flat expected = before->values;
+    for (const Expected& e : c.values) expected[e.key + "|" + e.name] = {e.type, e.data};
+    EXPECT_EQ(before->keys, after->keys);
+    EXPECT_TRUE(expected == after->values);
+    // Only the changed keys' blocks, the key tree (for a record that moved to
+    // a new block), the block count and a new block at the end differ.
+    const size_t treeEnd = 0x20 + Le32(run.before, 0x24);
+    for (const auto& range : Differences(run.before, run.after)) {
+      bool allowed = range.second <= treeEnd || range.first >= run.before.size();
+      for (const Expected& e : c.values) {
+        Key* key = Find(before->registry, e.key);
+        ASSERT_NE(nullptr, key);
+        const auto own = Enclosing(run.before, key->values.front().origin, true);
+        allowed = allowed || (range.first >= own.first && range.second <= own.second);
+      }
+      EXPECT_TRUE(allowed) << "a byte changed at " << range.first;
+    }
+  }
+}
+
+TEST(CregTweaks, DryRunPrintsTheChangesAndSavesNothing) {
+  CopyRun run = RunOnCopy(Original(), {"--dry-run", "/DDC:0", "/CDP:0"});
+  ASSERT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(Original(), run.after);
+  EXPECT_EQ("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\" + std::string(kDdc) +
+                "]\r\n\"DDC\"=\"0\"\r\n\r\n[HKEY_LOCAL_MACHINE\\" + kCdrom +
+                "]\r\n\"AutoInsertNotification\"=hex:00\r\n",
+            run.out);
+}
+
+// The writer's ways of making room, driven through the model as the workers
+// drive it, each checked by reading the result back and by where it wrote.
+struct GrowCase {
+  const char* name;
+  const char* key;
+  size_t bytes;  // of a new REG_BINARY value
+  enum { kInRecord, kInBlock, kNewBlock } where;
+};
+
+TEST(CregWriter, GrowsMovesOrAppendsAndKeepsEverythingElse) {
+  const GrowCase cases[] = {
+      {"small value after a record with room behind it", kApm, 5, GrowCase::kInBlock},
+      {"value too big for the free space beside it", kApm, 3000, GrowCase::kInBlock},
+      {"value bigger than any free space in the block", kApm, 40000, GrowCase::kNewBlock},
+      {"value replacing same-size data", kFileSystem, 0, GrowCase::kInRecord},
+  };
+  for (const GrowCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto loaded = Load(Original());
+    ASSERT_TRUE(loaded->storage);
+    Key* key = Find(loaded->registry, c.key);
+    ASSERT_NE(nullptr, key);
+    const size_t oldOrigin = key->values.front().origin;
+    Flat expected = loaded->values;
+    if (c.bytes == 0) {
+      loaded->registry.SetValue(*key, "ACDriveSpinDown", REG_BINARY, std::string(4, '\x7f'));
+      expected[std::string(c.key) + "|ACDriveSpinDown"] = {REG_BINARY, std::string(4, '\x7f')};
+    } else {
+      const std::string data(c.bytes, '\xab');
+      loaded->registry.SetValue(*key, "Grown", REG_BINARY, data);
+      expected[std::string(c.key) + "|Grown"] = {REG_BINARY, data};
+    }
+    std::string out, error;
+    ASSERT_TRUE(loaded->storage->Render(loaded->registry, out, error)) << error;
+    auto back = Load(out);
+    ASSERT_TRUE(back->storage) << back->error;
+    EXPECT_TRUE(expected == back->values);
+    EXPECT_EQ(loaded->keys, back->keys);
+
+    const auto record = Enclosing(Original(), oldOrigin, false);
+    const auto block = Enclosing(Original(), oldOrigin, true);
+    for (const auto& range : Differences(Original(), out)) {
+      const size_t at = range.first;
+      switch (c.where) {
+        case GrowCase::kInRecord:
+          EXPECT_TRUE(at >= record.first && range.second <= record.second) << at;
+          break;
+        case GrowCase::kInBlock:
+          EXPECT_TRUE(at >= block.first && range.second <= block.second) << at;
+          break;
+        case GrowCase::kNewBlock:
+          // The old record freed, its block's header, the key's node (inside
+          // RGKN), the block count, and the new block.
+          EXPECT_TRUE((at >= block.first && range.second <= block.second) ||
+                      range.second <= 0x20 + Le32(Original(), 0x24) ||
+                      at >= Original().size())
+              << at;
+          break;
+      }
+    }
+    if (c.where == GrowCase::kNewBlock) {
+      EXPECT_EQ(0u, (out.size() - Original().size()) % 0x1000);
+      EXPECT_EQ(22, out[16]);  // one more data block
+    } else {
+      EXPECT_EQ(Original().size(), out.size());
+    }
+  }
+}
+
+TEST(CregWriter, RefusesWhatItCannotWriteSafely) {
+  struct Case {
+    const char* name;
+    std::function<void(std::string&)> damage;
+    size_t bytes;  // of a new value in the APM key
+    const char* message;
+  };
+  // Block 9 holds the APM key's record; its free-bytes count is at +8.
+  const size_t apmBlock = Enclosing(Original(), Original().find("APMMenuSuspend"), true).first;
+  const Case cases[] = {
+      {"a checksum it cannot recompute", [](std::string& d) { SetLe32(d, 12, 0x1234); }, 1,
+       "checksum"},
+      {"moving a record in a block whose free list is off",
+       [&](std::string& d) { SetLe32(d, apmBlock + 8, Le32(d, apmBlock + 8) + 1); }, 3000,
+       "list of free space"},
+      {"data longer than the format's 16-bit size", [](std::string&) {}, 70000,
+       "too long for the format"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string damaged = Original();
+    c.damage(damaged);
+    auto loaded = Load(damaged);
+    ASSERT_TRUE(loaded->storage) << loaded->error;
+    Key* key = Find(loaded->registry, kApm);
+    ASSERT_NE(nullptr, key);
+    loaded->registry.SetValue(*key, "Grown", REG_BINARY, std::string(c.bytes, 'x'));
+    std::string out, error;
+    EXPECT_FALSE(loaded->storage->Render(loaded->registry, out, error));
+    EXPECT_NE(std::string::npos, error.find(c.message)) << error;
+  }
+  // Through the program: exit 2, a message, the file untouched.
+  std::string damaged = Original();
+  SetLe32(damaged, 12, 0x1234);
+  CopyRun run = RunOnCopy(damaged, {"/SSP:0"});
+  EXPECT_EQ(2, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("checksum")) << run.err;
+  EXPECT_EQ(damaged, run.after);
+}
+
+TEST(CregLoad, RefusesBrokenStructureWithAClearMessage) {
+  const std::string& d = Original();
+  const size_t root = 0x20 + Le32(d, 0x28);
+  const size_t firstChild = 0x20 + Le32(d, root + 16);
+  const size_t block0 = Le32(d, 8);
+  struct Case {
+    const char* name;
+    std::function<std::string()> make;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"only the signature", [&] { return d.substr(0, 4); }, "too short"},
+      {"cut inside the key tree", [&] { return d.substr(0, 0x1000); }, "does not fit"},
+      {"cut inside a data block", [&] { return d.substr(0, block0 + 0x100); },
+       "does not fit in the file"},
+      {"cut inside a block header", [&] { return d.substr(0, block0 + 0xF010); },
+       "ends inside a data block header"},
+      {"unknown version", [&] { std::string s = d; SetLe32(s, 4, 2); return s; }, "version"},
+      {"first block out of range",
+       [&] { std::string s = d; SetLe32(s, 8, 0x7FFFFFFF); return s; }, "out of range"},
+      {"key tree larger than the file",
+       [&] { std::string s = d; SetLe32(s, 0x24, 0xFFFFFFF0); return s; }, "does not fit"},
+      {"record size zero", [&] { std::string s = d; SetLe32(s, block0 + 32, 0); return s; },
+       "record's size"},
+      {"block count wrong", [&] { std::string s = d; SetLe16(s, 16, 20); return s; },
+       "counts 20 data blocks"},
+      {"root outside the key tree",
+       [&] { std::string s = d; SetLe32(s, 0x28, 0xFFFFFF00); return s; }, "outside the key tree"},
+      {"child link out of range",
+       [&] { std::string s = d; SetLe32(s, root + 16, 0x7FFFFFF0); return s; },
+       "points outside the key tree"},
+      {"a key that is its own sibling",
+       [&] { std::string s = d; SetLe32(s, firstChild + 20, Le32(d, root + 16)); return s; },
+       "loop in the key tree"},
+      {"a key whose child is the root",
+       [&] { std::string s = d; SetLe32(s, firstChild + 16, Le32(d, 0x28)); return s; },
+       "loop in the key tree"},
+      {"parent link off", [&] { std::string s = d; SetLe32(s, firstChild + 12, 0x3C); return s; },
+       "parent link"},
+      {"node pointing at a missing record",
+       [&] { std::string s = d; SetLe16(s, firstChild + 24, 0x4444); return s; },
+       "does not exist"},
+      {"node pointing past the last block",
+       [&] { std::string s = d; SetLe16(s, firstChild + 26, 300); return s; }, "beyond the last"},
+      {"value running past its record",
+       [&] {
+         std::string s = d;
+         const size_t rec = Enclosing(d, d.find("InstallType"), false).first;
+         const size_t name = static_cast<unsigned char>(d[rec + 12]);
+         SetLe16(s, rec + 20 + name + 10, 0xFFFF);
+         return s;
+       },
+       "past its key record"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto loaded = Load(c.make());
+    EXPECT_FALSE(loaded->storage);
+    EXPECT_NE(std::string::npos, loaded->error.find(c.message)) << loaded->error;
+    EXPECT_EQ(0u, loaded->error.find("SYSTEM.DAT: not a usable Windows 9x registry file"))
+        << loaded->error;
+  }
+}
+
+}  // namespace
+}  // namespace regtest
