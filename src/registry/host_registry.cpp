@@ -48,6 +48,21 @@ std::string FoldedName(const std::string& name) {
   return folded;
 }
 
+std::string AnsiName(const std::string& name) {
+  if (std::memchr(name.data(), kForeignMark, name.size()) == nullptr)
+    return name;
+  std::string shown;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == kForeignMark) {
+      shown += '?';
+      i += kForeignLength - 1;
+    } else {
+      shown += name[i];
+    }
+  }
+  return shown;
+}
+
 namespace {
 constexpr size_t kIndexThreshold = 16;
 }
@@ -226,7 +241,7 @@ LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize) {
   Key* parent = ResolveKey(key);
   if (parent == nullptr) return ERROR_INVALID_HANDLE;
   if (index >= parent->subkeys.size()) return ERROR_NO_MORE_ITEMS;
-  const std::string& found = parent->subkeys[index]->name;
+  const std::string found = hostreg::AnsiName(parent->subkeys[index]->name);
   if (name == nullptr || found.size() + 1 > nameSize) return ERROR_MORE_DATA;
   std::memcpy(name, found.c_str(), found.size() + 1);
   return ERROR_SUCCESS;
@@ -241,7 +256,8 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
   if (parent == nullptr) return ERROR_INVALID_HANDLE;
   if (index >= parent->values.size()) return ERROR_NO_MORE_ITEMS;
   const hostreg::Value& value = parent->values[index];
-  if (name == nullptr || value.name.size() + 1 > *nameLength)
+  const std::string shown = hostreg::AnsiName(value.name);
+  if (name == nullptr || shown.size() + 1 > *nameLength)
     return ERROR_MORE_DATA;
   if (data != nullptr) {
     if (dataSize == nullptr) return ERROR_INVALID_PARAMETER;
@@ -251,8 +267,8 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
     }
     std::memcpy(data, value.data.data(), value.data.size());
   }
-  std::memcpy(name, value.name.c_str(), value.name.size() + 1);
-  *nameLength = static_cast<DWORD>(value.name.size());
+  std::memcpy(name, shown.c_str(), shown.size() + 1);
+  *nameLength = static_cast<DWORD>(shown.size());
   if (type != nullptr) *type = value.type;
   if (dataSize != nullptr) *dataSize = static_cast<DWORD>(value.data.size());
   return ERROR_SUCCESS;

@@ -52,6 +52,17 @@ struct Key {
   mutable std::unordered_map<std::string, Key*> index_;
 };
 
+// A name read from a UTF-16 file may hold characters that Windows' Western
+// code page (1252) has no byte for. Each is held as kForeignMark followed by
+// its UTF-16 code unit in four upper-case hex digits, so the name keeps the
+// character exactly and never equals a name the front end passes (those are
+// C strings: they cannot contain the mark). The "A" calls show such a
+// character as '?', as Windows does.
+constexpr char kForeignMark = '\0';
+constexpr size_t kForeignLength = 5;
+// The name as the "A" calls return it.
+std::string AnsiName(const std::string& name);
+
 // Case-insensitive comparison of names as Windows' Western code page (1252)
 // folds them: ASCII letters and the accented Latin letters.
 unsigned char FoldCase(unsigned char c);

@@ -1,8 +1,15 @@
-// REGEDIT4 files: what Windows 95's registry editor exports and imports.
+// Registry export files (.reg): REGEDIT4, what Windows 95's registry editor
+// exports and imports, and "Windows Registry Editor Version 5.00", the UTF-16
+// export of later Windows and of Wine.
 //
 // The file's bytes are kept as they were read. Saving copies them and splices
 // in only what changed, so comments, blank lines, wrapping and escapes of
 // every other line survive byte for byte.
+//
+// A UTF-16 file is parsed through a narrow copy with one byte per UTF-16 code
+// unit: the unit's code page 1252 byte, or kForeignByte where it has none (the
+// real unit is then read back from the file). Offsets in the copy map onto the
+// file as 2 + 2 * offset, so both formats share the parser and the splicing.
 #include "reg_file.h"
 
 #include <algorithm>
@@ -20,21 +27,36 @@ const char* const kRoots[] = {
 };
 const char kMachineRoot[] = "HKEY_LOCAL_MACHINE";
 const char kHeader4[] = "REGEDIT4";
+const char kHeader5[] = "Windows Registry Editor Version 5.00";
 
 // Regedit wraps hex data so that no line passes 80 columns.
 constexpr size_t kWrapColumn = 76;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// Stands in the narrow copy of a UTF-16 file for a unit with no 1252 byte.
+constexpr char kForeignByte = '\x01';
 
-bool StartsWithNoCase(const std::string& text, size_t at, const char* prefix) {
-  const size_t n = std::strlen(prefix);
-  if (text.size() - at < n) return false;
-  for (size_t i = 0; i < n; ++i)
-    if (FoldCase(static_cast<unsigned char>(text[at + i])) !=
-        FoldCase(static_cast<unsigned char>(prefix[i])))
-      return false;
-  return true;
+// Code page 1252's bytes 0x80..0x9F. The five it leaves undefined map onto
+// the same C1 controls, as Windows maps them.
+const uint16_t kHigh1252[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+uint16_t UnitOf1252(unsigned char byte) {
+  return byte >= 0x80 && byte < 0xA0 ? kHigh1252[byte - 0x80] : byte;
 }
+
+// The 1252 byte of a UTF-16 unit, or -1 when it has none.
+int ByteOf1252(uint16_t unit) {
+  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) return unit;
+  for (int i = 0; i < 32; ++i)
+    if (kHigh1252[i] == unit) return 0x80 + i;
+  return -1;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -43,345 +65,89 @@ int HexDigit(char c) {
   return -1;
 }
 
-// Saving keeps every line that the run did not change byte for byte as it
-// was, rewrites changed values in place and puts new values at the end of
-// their key's lines.
-class RegFile : public Storage {
- public:
-  RegFile(std::string path, std::string contents)
-      : Storage(std::move(path)), contents_(std::move(contents)) {}
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
 
-  bool Render(const Registry& registry, std::string& contents,
-              std::string&) const override {
-    contents = Splice(registry);
-    return true;
-  }
-  std::string DescribeChanges(const Registry& registry) const override;
-  std::string Splice(const Registry& registry) const;
+void AppendUnit(std::string& out, uint16_t unit) {
+  out += static_cast<char>(unit & 0xFF);
+  out += static_cast<char>(unit >> 8);
+}
 
-  std::string contents_;
-  std::string eol_ = "\r\n";  // the header line's ending, used for new lines
-
- private:
-  std::string EndingAt(size_t end) const;
-  std::string RenderValue(const Value& value) const {
-    return FormatRegValue(value, eol_);
-  }
-};
-
-// Line-by-line reader that knows where each line begins and ends in the file.
-struct Line {
-  size_t begin = 0;       // first byte
-  size_t textEnd = 0;     // before the line ending
-  size_t end = 0;         // after the line ending
-  size_t number = 0;      // 1-based
-};
-
-class Parser {
- public:
-  Parser(const std::string& name, const std::string& text, Registry& registry)
-      : name_(name), text_(text), registry_(registry) {}
-
-  bool Parse(RegFile& file, std::string& error);
-
- private:
-  bool NextLine(Line& line);
-  bool Fail(size_t lineNumber, const std::string& why);
-  bool ParseKeyLine(const std::string& body, const Line& line);
-  bool ParseValueLine(const Line& first);
-  bool ParseQuoted(const std::string& s, size_t& at, std::string& out,
-                   size_t lineNumber);
-  bool ParseHex(std::string text, const Line& first, Line& last,
-                std::string& out);
-
-  const std::string& name_;
-  const std::string& text_;
-  Registry& registry_;
-  size_t pos_ = 0;
-  size_t lineNumber_ = 0;
-  std::string error_;
-  bool inSection_ = false;
-  Key* key_ = nullptr;  // null inside a section of another root
-};
-
-bool Parser::NextLine(Line& line) {
-  if (pos_ >= text_.size()) return false;
-  line.begin = pos_;
-  const void* nl = std::memchr(text_.data() + pos_, '\n', text_.size() - pos_);
-  if (nl == nullptr) {
-    line.textEnd = line.end = text_.size();
+void AppendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    line.textEnd = static_cast<size_t>(static_cast<const char*>(nl) - text_.data());
-    line.end = line.textEnd + 1;
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
   }
-  if (line.textEnd > line.begin && text_[line.textEnd - 1] == '\r')
-    --line.textEnd;
-  line.number = ++lineNumber_;
-  pos_ = line.end;
-  return true;
 }
 
-bool Parser::Fail(size_t lineNumber, const std::string& why) {
-  error_ = name_ + ":" + std::to_string(lineNumber) + ": " + why;
-  return false;
-}
-
-bool Parser::Parse(RegFile& file, std::string& error) {
-  Line line;
-  if (text_.empty()) {
-    error = name_ + ":1: the file is empty; a registry export starts with "
-                    "the line REGEDIT4";
-    return false;
-  }
-  if (text_.size() >= 2 && static_cast<unsigned char>(text_[0]) == 0xFF &&
-      static_cast<unsigned char>(text_[1]) == 0xFE) {
-    error = name_ + ":1: UTF-16 registry files are not supported; save the "
-                    "export as REGEDIT4";
-    return false;
-  }
-  NextLine(line);
-  std::string header = text_.substr(line.begin, line.textEnd - line.begin);
-  while (!header.empty() && IsBlank(header.back())) header.pop_back();
-  if (header != kHeader4) {
-    error = name_ + ":1: not a registry export: the first line must be "
-                    "REGEDIT4";
-    return false;
-  }
-  file.eol_ = line.end > line.textEnd + 1 ? "\r\n"
-              : line.end == line.textEnd + 1 ? "\n"
-                                             : "\r\n";
-
-  while (NextLine(line)) {
-    if (std::memchr(text_.data() + line.begin, '\0', line.end - line.begin)) {
-      Fail(line.number, "a NUL byte; this is not a text registry export");
-      break;
-    }
-    size_t at = line.begin;
-    while (at < line.textEnd && IsBlank(text_[at])) ++at;
-    if (at == line.textEnd || text_[at] == ';') continue;  // blank, comment
-    bool ok;
-    if (text_[at] == '[') {
-      size_t end = line.textEnd;
-      while (end > at && IsBlank(text_[end - 1])) --end;
-      if (text_[end - 1] != ']' || end - at < 2)
-        ok = Fail(line.number, "a key line must end with ']'");
-      else
-        ok = ParseKeyLine(text_.substr(at + 1, end - at - 2), line);
-    } else if (text_[at] == '"' || text_[at] == '@') {
-      ok = ParseValueLine(line);
+// The UTF-16 units of text in the model's bytes: 1252 bytes, with names'
+// foreign characters as kForeignMark and four hex digits.
+std::vector<uint16_t> UnitsOf(const std::string& text) {
+  std::vector<uint16_t> units;
+  units.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == kForeignMark && i + kForeignLength <= text.size()) {
+      uint16_t unit = 0;
+      for (size_t k = 1; k < kForeignLength; ++k)
+        unit = static_cast<uint16_t>(unit * 16 + HexDigit(text[i + k]));
+      units.push_back(unit);
+      i += kForeignLength - 1;
     } else {
-      ok = Fail(line.number,
-                "expected a [key], a \"value\"=data line or a ; comment");
+      units.push_back(UnitOf1252(static_cast<unsigned char>(text[i])));
     }
-    if (!ok) break;
   }
-  if (!error_.empty()) {
-    error = error_;
-    return false;
-  }
-  return true;
+  return units;
 }
 
-bool Parser::ParseKeyLine(const std::string& body, const Line& line) {
-  if (!body.empty() && body[0] == '-')
-    return Fail(line.number,
-                "a key deletion ([-...]) has no place in a registry export");
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (;;) {
-    const size_t slash = body.find('\\', start);
-    parts.push_back(body.substr(start, slash == std::string::npos
-                                           ? std::string::npos
-                                           : slash - start));
-    if (slash == std::string::npos) break;
-    start = slash + 1;
-  }
-  bool known = false;
-  for (const char* root : kRoots) known = known || NamesEqual(parts[0], root);
-  if (!known)
-    return Fail(line.number, "unknown root \"" + parts[0] +
-                                 "\"; keys start with HKEY_LOCAL_MACHINE or "
-                                 "another HKEY_ root");
-  for (size_t i = 1; i < parts.size(); ++i) {
-    if (parts[i].empty())
-      return Fail(line.number, "empty key name in [" + body + "]");
-    if (parts[i].size() > kMaxKeyNameLength)
-      return Fail(line.number,
-                  "key name longer than " + std::to_string(kMaxKeyNameLength) +
-                      " characters");
-  }
-  if (parts.size() - 1 > kMaxKeyDepth)
-    return Fail(line.number, "keys nested deeper than " +
-                                 std::to_string(kMaxKeyDepth) +
-                                 " levels, more than Windows allows");
-  inSection_ = true;
-  key_ = nullptr;
-  if (!NamesEqual(parts[0], kMachineRoot)) return true;  // kept as text only
-  Key* key = &registry_.Root();
-  for (size_t i = 1; i < parts.size(); ++i) {
-    Key* next = key->FindSubkey(parts[i]);
-    key = next != nullptr ? next : key->AddSubkey(parts[i]);
-  }
-  if (key->origin == kNoOrigin) key->origin = line.begin;
-  key->insertAt = line.end;
-  key_ = key;
-  return true;
+std::string Utf16Bytes(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() * 2);
+  for (uint16_t unit : UnitsOf(text)) AppendUnit(out, unit);
+  return out;
 }
 
-bool Parser::ParseQuoted(const std::string& s, size_t& at, std::string& out,
-                         size_t lineNumber) {
-  // s[at] is the opening quote.
-  for (++at; at < s.size(); ++at) {
-    const char c = s[at];
-    if (c == '"') {
-      ++at;
-      return true;
+// For messages and --dry-run: UTF-8, pairing surrogates; a lone one becomes
+// U+FFFD.
+std::string Utf8Of(const std::vector<uint16_t>& units) {
+  std::string out;
+  for (size_t i = 0; i < units.size(); ++i) {
+    uint32_t cp = units[i];
+    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < units.size() &&
+        units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00);
+    } else if (cp >= 0xD800 && cp < 0xE000) {
+      cp = 0xFFFD;
     }
-    if (c == '\\') {
-      if (++at == s.size()) break;
-      const char e = s[at];
-      if (e == '\\' || e == '"') out += e;
-      else if (e == 'n') out += '\n';
-      else if (e == 'r') out += '\r';
-      else if (e == '0') out += '\0';
-      else return Fail(lineNumber, std::string("unknown escape \\") + e);
-    } else {
-      out += c;
-    }
+    AppendUtf8(out, cp);
   }
-  return Fail(lineNumber, "unterminated string");
+  return out;
 }
 
-bool Parser::ParseHex(std::string text, const Line& first, Line& last,
-                      std::string& out) {
-  size_t lineNumber = first.number;
-  for (;;) {
-    size_t at = 0;
-    bool continues = false;
-    while (true) {
-      while (at < text.size() && IsBlank(text[at])) ++at;
-      if (at == text.size()) break;
-      if (text[at] == '\\') {
-        ++at;
-        while (at < text.size() && IsBlank(text[at])) ++at;
-        if (at != text.size())
-          return Fail(lineNumber, "text after the continuation '\\'");
-        continues = true;
-        break;
-      }
-      const int hi = HexDigit(text[at]);
-      const int lo = at + 1 < text.size() ? HexDigit(text[at + 1]) : -1;
-      if (hi < 0 || lo < 0)
-        return Fail(lineNumber, "hex data must be pairs of hex digits "
-                                "separated by commas");
-      out += static_cast<char>(hi * 16 + lo);
-      at += 2;
-      while (at < text.size() && IsBlank(text[at])) ++at;
-      if (at == text.size()) break;
-      if (text[at] == ',') {
-        ++at;
-        continue;
-      }
-      if (text[at] == '\\') continue;
-      return Fail(lineNumber, "hex data must be pairs of hex digits "
-                              "separated by commas");
-    }
-    if (!continues) return true;
-    Line next;
-    if (!NextLine(next))
-      return Fail(lineNumber, "the file ends inside a value continued "
-                              "with '\\'");
-    lineNumber = next.number;
-    if (std::memchr(text_.data() + next.begin, '\0', next.end - next.begin))
-      return Fail(lineNumber, "a NUL byte; this is not a text registry export");
-    last = next;
-    text = text_.substr(next.begin, next.textEnd - next.begin);
-    size_t lead = 0;
-    while (lead < text.size() && IsBlank(text[lead])) ++lead;
-    if (lead == text.size())
-      return Fail(lineNumber, "blank line where the continued hex data "
-                              "should go on");
+// REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ data in a Version 5.00 file is
+// UTF-16; the "A" calls see it as 1252 bytes, '?' for what has no byte.
+std::string AnsiOfUtf16(const std::string& bytes) {
+  std::string out;
+  out.reserve(bytes.size() / 2);
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const uint16_t unit = static_cast<uint16_t>(
+        static_cast<unsigned char>(bytes[i]) |
+        static_cast<unsigned char>(bytes[i + 1]) << 8);
+    const int byte = ByteOf1252(unit);
+    out += byte < 0 ? '?' : static_cast<char>(byte);
   }
-}
-
-bool Parser::ParseValueLine(const Line& first) {
-  const size_t number = first.number;
-  if (!inSection_) return Fail(number, "a value before the first [key] line");
-  const std::string s = text_.substr(first.begin, first.textEnd - first.begin);
-  size_t at = 0;
-  while (IsBlank(s[at])) ++at;
-  std::string name;
-  if (s[at] == '@') {
-    ++at;
-  } else if (!ParseQuoted(s, at, name, number)) {
-    return false;
-  }
-  while (at < s.size() && IsBlank(s[at])) ++at;
-  if (at == s.size() || s[at] != '=')
-    return Fail(number, "expected '=' after the value name");
-  ++at;
-  while (at < s.size() && IsBlank(s[at])) ++at;
-
-  Value value;
-  value.name = name;
-  Line last = first;
-  if (at < s.size() && s[at] == '"') {
-    value.type = REG_SZ;
-    if (!ParseQuoted(s, at, value.data, number)) return false;
-    value.data += '\0';
-    while (at < s.size() && IsBlank(s[at])) ++at;
-    if (at != s.size()) return Fail(number, "text after the closing quote");
-  } else if (StartsWithNoCase(s, at, "dword:")) {
-    at += 6;
-    size_t end = s.size();
-    while (end > at && IsBlank(s[end - 1])) --end;
-    if (end == at || end - at > 8)
-      return Fail(number, "dword: needs 1 to 8 hex digits");
-    uint32_t number32 = 0;
-    for (size_t i = at; i < end; ++i) {
-      const int d = HexDigit(s[i]);
-      if (d < 0) return Fail(number, "dword: needs 1 to 8 hex digits");
-      number32 = number32 * 16 + static_cast<uint32_t>(d);
-    }
-    value.type = REG_DWORD;
-    for (int i = 0; i < 4; ++i)
-      value.data += static_cast<char>((number32 >> (8 * i)) & 0xFF);
-  } else if (StartsWithNoCase(s, at, "hex:")) {
-    value.type = REG_BINARY;
-    if (!ParseHex(s.substr(at + 4), first, last, value.data)) return false;
-  } else if (StartsWithNoCase(s, at, "hex(")) {
-    at += 4;
-    const size_t close = s.find(')', at);
-    if (close == std::string::npos || close == at || close - at > 8 ||
-        close + 1 >= s.size() || s[close + 1] != ':')
-      return Fail(number, "hex(N): needs a type number in hex");
-    uint32_t type = 0;
-    for (size_t i = at; i < close; ++i) {
-      const int d = HexDigit(s[i]);
-      if (d < 0) return Fail(number, "hex(N): needs a type number in hex");
-      type = type * 16 + static_cast<uint32_t>(d);
-    }
-    value.type = type;
-    if (!ParseHex(s.substr(close + 2), first, last, value.data)) return false;
-  } else if (at < s.size() && s[at] == '-') {
-    return Fail(number,
-                "a value deletion (=-) has no place in a registry export");
-  } else {
-    return Fail(number, "unknown data; expected \"text\", dword:, hex: or "
-                        "hex(N):");
-  }
-
-  if (key_ == nullptr) return true;  // another root: kept as text only
-  value.origin = first.begin;
-  value.originEnd = last.end;
-  key_->insertAt = last.end;
-  // A name given twice: the later line wins, as it does on import.
-  if (Value* existing = key_->FindValue(name)) {
-    *existing = std::move(value);
-  } else {
-    key_->values.push_back(std::move(value));
-  }
-  return true;
+  return out;
 }
 
 std::string EscapeText(const std::string& text) {
@@ -402,9 +168,10 @@ bool PrintableString(const Value& value) {
   return body.find_first_of(std::string("\0\r\n", 3)) == std::string::npos;
 }
 
-}  // namespace
-
-std::string FormatRegValue(const Value& value, const std::string& eol) {
+// One value's line in the model's bytes. In a Version 5.00 file the hex form
+// of a string type carries UTF-16 data.
+std::string FormatValue(const Value& value, const std::string& eol,
+                        bool utf16) {
   std::string line =
       value.name.empty() ? "@=" : "\"" + EscapeText(value.name) + "\"=";
   if (PrintableString(value)) {
@@ -426,14 +193,17 @@ std::string FormatRegValue(const Value& value, const std::string& eol) {
     std::snprintf(type, sizeof type, "hex(%x):", value.type);
     line += type;
   }
+  const std::string data = utf16 && IsStringType(value.type)
+                               ? Utf16Bytes(value.data)
+                               : value.data;
   size_t column = line.size();
-  for (size_t i = 0; i < value.data.size(); ++i) {
+  for (size_t i = 0; i < data.size(); ++i) {
     char byte[4];
     std::snprintf(byte, sizeof byte, "%02x",
-                  static_cast<unsigned char>(value.data[i]));
+                  static_cast<unsigned char>(data[i]));
     line += byte;
     column += 2;
-    if (i + 1 < value.data.size()) {
+    if (i + 1 < data.size()) {
       line += ',';
       ++column;
       if (column >= kWrapColumn) {
@@ -445,18 +215,436 @@ std::string FormatRegValue(const Value& value, const std::string& eol) {
   return line;
 }
 
-std::string FormatRegKeyLine(const Key& key) {
-  const std::string path = key.Path();
-  return "[" + std::string(kMachineRoot) + (path.empty() ? "" : "\\") + path +
-         "]";
+// Saving keeps every line that the run did not change byte for byte as it
+// was, rewrites changed values in place and puts new values at the end of
+// their key's lines.
+class RegFile : public Storage {
+ public:
+  RegFile(std::string path, std::string contents, bool utf16)
+      : Storage(std::move(path)),
+        contents_(std::move(contents)),
+        utf16_(utf16) {}
+
+  bool Render(const Registry& registry, std::string& contents,
+              std::string&) const override {
+    contents = Splice(registry);
+    return true;
+  }
+  std::string DescribeChanges(const Registry& registry) const override;
+
+  // What the parser reads: the file itself, or a UTF-16 file's narrow copy.
+  const std::string& Text() const { return utf16_ ? narrow_ : contents_; }
+  bool utf16() const { return utf16_; }
+  // The UTF-16 unit behind narrow offset `at`.
+  uint16_t UnitAt(size_t at) const {
+    return static_cast<uint16_t>(
+        static_cast<unsigned char>(contents_[2 + 2 * at]) |
+        static_cast<unsigned char>(contents_[3 + 2 * at]) << 8);
+  }
+
+  std::string contents_;
+  std::string narrow_;
+  bool utf16_;
+  std::string eol_ = "\r\n";  // the header line's ending, used for new lines
+
+ private:
+  std::string Splice(const Registry& registry) const;
+  std::string EndingAt(size_t end) const;
+  std::string RenderValue(const Value& value) const {
+    return FormatValue(value, eol_, utf16_);
+  }
+  size_t FileOffset(size_t at) const { return utf16_ ? 2 + 2 * at : at; }
+  // Model text as the file's bytes.
+  std::string Encode(const std::string& text) const {
+    return utf16_ ? Utf16Bytes(text) : text;
+  }
+};
+
+// Where a line begins and ends in the parsed text.
+struct Line {
+  size_t begin = 0;    // first byte
+  size_t textEnd = 0;  // before the line ending
+  size_t end = 0;      // after the line ending
+  size_t number = 0;   // 1-based
+};
+
+class Parser {
+ public:
+  Parser(const std::string& name, const RegFile& file, Registry& registry)
+      : name_(name),
+        file_(file),
+        text_(file.Text()),
+        utf16_(file.utf16()),
+        registry_(registry) {}
+
+  bool Parse(std::string& error);
+
+ private:
+  bool NextLine(Line& line);
+  bool Fail(size_t lineNumber, const std::string& why);
+  bool ParseKeyLine(size_t begin, size_t end, const Line& line);
+  bool ParseValueLine(const Line& first);
+  bool ParseQuoted(size_t& at, size_t end, std::string& out, bool isName,
+                   size_t lineNumber);
+  bool ParseHex(size_t at, const Line& first, Line& last, std::string& out);
+  void AppendChar(std::string& out, size_t at, bool isName) const;
+  std::string Name(size_t begin, size_t end) const;
+  std::string Shown(size_t begin, size_t end) const;
+  bool StartsWithNoCase(size_t at, size_t end, const char* prefix) const;
+  bool SameText(const std::pair<size_t, size_t>& a,
+                const std::pair<size_t, size_t>& b) const;
+
+  const std::string& name_;
+  const RegFile& file_;
+  const std::string& text_;
+  const bool utf16_;
+  Registry& registry_;
+  size_t pos_ = 0;
+  size_t lineNumber_ = 0;
+  std::string error_;
+  bool inSection_ = false;
+  Key* key_ = nullptr;  // null inside a section of another root
+  // The last key line's components and keys: exports list a key's parent
+  // just before it, so most key lines share a long prefix with the last one.
+  std::vector<std::pair<size_t, size_t>> lastParts_;
+  std::vector<Key*> lastKeys_;
+};
+
+// Whether two equally long stretches of the text are the same characters:
+// in a UTF-16 file the units themselves, as the narrow copy folds all
+// foreign ones into one byte.
+bool Parser::SameText(const std::pair<size_t, size_t>& a,
+                      const std::pair<size_t, size_t>& b) const {
+  const size_t n = a.second - a.first;
+  if (!utf16_) return std::memcmp(&text_[a.first], &text_[b.first], n) == 0;
+  return std::memcmp(&file_.contents_[2 + 2 * a.first],
+                     &file_.contents_[2 + 2 * b.first], 2 * n) == 0;
 }
 
-namespace {
+bool Parser::StartsWithNoCase(size_t at, size_t end, const char* prefix) const {
+  const size_t n = std::strlen(prefix);
+  if (end - at < n) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (FoldCase(static_cast<unsigned char>(text_[at + i])) !=
+        FoldCase(static_cast<unsigned char>(prefix[i])))
+      return false;
+  return true;
+}
 
-std::string RegFile::EndingAt(size_t end) const {
-  if (end >= 2 && contents_.compare(end - 2, 2, "\r\n") == 0) return "\r\n";
-  if (end >= 1 && contents_[end - 1] == '\n') return "\n";
-  return std::string();
+void Parser::AppendChar(std::string& out, size_t at, bool isName) const {
+  const char c = text_[at];
+  if (c != kForeignByte || !utf16_) {
+    out += c;
+    return;
+  }
+  const uint16_t unit = file_.UnitAt(at);
+  if (unit == static_cast<unsigned char>(kForeignByte)) {
+    out += c;
+  } else if (isName) {
+    char mark[8];
+    std::snprintf(mark, sizeof mark, "%04X", unit);
+    out += kForeignMark;
+    out += mark;
+  } else {
+    out += '?';  // what RegQueryValueExA gives for it
+  }
+}
+
+std::string Parser::Name(size_t begin, size_t end) const {
+  std::string out;
+  for (size_t i = begin; i < end; ++i) AppendChar(out, i, true);
+  return out;
+}
+
+std::string Parser::Shown(size_t begin, size_t end) const {
+  if (!utf16_) return text_.substr(begin, end - begin);
+  std::vector<uint16_t> units;
+  for (size_t i = begin; i < end; ++i) units.push_back(file_.UnitAt(i));
+  return Utf8Of(units);
+}
+
+bool Parser::NextLine(Line& line) {
+  if (pos_ >= text_.size()) return false;
+  line.begin = pos_;
+  const void* nl = std::memchr(text_.data() + pos_, '\n', text_.size() - pos_);
+  if (nl == nullptr) {
+    line.textEnd = line.end = text_.size();
+  } else {
+    line.textEnd =
+        static_cast<size_t>(static_cast<const char*>(nl) - text_.data());
+    line.end = line.textEnd + 1;
+  }
+  if (line.textEnd > line.begin && text_[line.textEnd - 1] == '\r')
+    --line.textEnd;
+  line.number = ++lineNumber_;
+  pos_ = line.end;
+  if (std::memchr(text_.data() + line.begin, '\0', line.end - line.begin))
+    return Fail(line.number, "a NUL byte; this is not a text registry export");
+  return true;
+}
+
+bool Parser::Fail(size_t lineNumber, const std::string& why) {
+  if (error_.empty())
+    error_ = name_ + ":" + std::to_string(lineNumber) + ": " + why;
+  return false;
+}
+
+bool Parser::Parse(std::string& error) {
+  Line line;
+  NextLine(line);  // the header, checked by the caller
+  while (error_.empty() && NextLine(line)) {
+    size_t at = line.begin;
+    while (at < line.textEnd && IsBlank(text_[at])) ++at;
+    if (at == line.textEnd || text_[at] == ';') continue;  // blank, comment
+    if (text_[at] == '[') {
+      size_t end = line.textEnd;
+      while (end > at && IsBlank(text_[end - 1])) --end;
+      if (text_[end - 1] != ']' || end - at < 2)
+        Fail(line.number, "a key line must end with ']'");
+      else
+        ParseKeyLine(at + 1, end - 1, line);
+    } else if (text_[at] == '"' || text_[at] == '@') {
+      ParseValueLine(line);
+    } else {
+      Fail(line.number,
+           "expected a [key], a \"value\"=data line or a ; comment");
+    }
+  }
+  if (!error_.empty()) {
+    error = error_;
+    return false;
+  }
+  return true;
+}
+
+bool Parser::ParseKeyLine(size_t begin, size_t end, const Line& line) {
+  if (begin < end && text_[begin] == '-')
+    return Fail(line.number,
+                "a key deletion ([-...]) has no place in a registry export");
+  std::vector<std::pair<size_t, size_t>> parts;
+  for (size_t start = begin;;) {
+    const void* slash =
+        std::memchr(text_.data() + start, '\\', end - start);
+    const size_t stop =
+        slash == nullptr
+            ? end
+            : static_cast<size_t>(static_cast<const char*>(slash) -
+                                  text_.data());
+    parts.emplace_back(start, stop);
+    if (stop == end) break;
+    start = stop + 1;
+  }
+  const std::string root = text_.substr(parts[0].first,
+                                        parts[0].second - parts[0].first);
+  bool known = false;
+  for (const char* name : kRoots) known = known || NamesEqual(root, name);
+  if (!known)
+    return Fail(line.number, "unknown root \"" +
+                                 Shown(parts[0].first, parts[0].second) +
+                                 "\"; keys start with HKEY_LOCAL_MACHINE or "
+                                 "another HKEY_ root");
+  for (size_t i = 1; i < parts.size(); ++i) {
+    const size_t length = parts[i].second - parts[i].first;
+    if (length == 0)
+      return Fail(line.number,
+                  "empty key name in [" + Shown(begin, end) + "]");
+    if (length > kMaxKeyNameLength)
+      return Fail(line.number,
+                  "key name longer than " + std::to_string(kMaxKeyNameLength) +
+                      " characters");
+  }
+  if (parts.size() - 1 > kMaxKeyDepth)
+    return Fail(line.number, "keys nested deeper than " +
+                                 std::to_string(kMaxKeyDepth) +
+                                 " levels, more than Windows allows");
+  inSection_ = true;
+  key_ = nullptr;
+  if (!NamesEqual(root, kMachineRoot)) {  // kept as text only
+    lastParts_.clear();
+    lastKeys_.clear();
+    return true;
+  }
+  // Reuse the keys of the components spelt exactly as on the last key line.
+  size_t same = 0;
+  while (same < parts.size() && same < lastParts_.size()) {
+    const auto& a = parts[same];
+    const auto& b = lastParts_[same];
+    if (a.second - a.first != b.second - b.first || !SameText(a, b)) break;
+    ++same;
+  }
+  if (same == 0) same = 1;  // the root component: HKEY_LOCAL_MACHINE
+  lastKeys_.resize(same);
+  lastKeys_[0] = &registry_.Root();
+  Key* key = lastKeys_[same - 1];
+  for (size_t i = same; i < parts.size(); ++i) {
+    const std::string name = Name(parts[i].first, parts[i].second);
+    Key* next = key->FindSubkey(name);
+    key = next != nullptr ? next : key->AddSubkey(name);
+    lastKeys_.push_back(key);
+  }
+  lastParts_ = std::move(parts);
+  if (key->origin == kNoOrigin) key->origin = line.begin;
+  key->insertAt = line.end;
+  key_ = key;
+  return true;
+}
+
+bool Parser::ParseQuoted(size_t& at, size_t end, std::string& out,
+                         bool isName, size_t lineNumber) {
+  // text_[at] is the opening quote.
+  for (++at; at < end; ++at) {
+    const char c = text_[at];
+    if (c == '"') {
+      ++at;
+      return true;
+    }
+    if (c == '\\') {
+      if (++at == end) break;
+      const char e = text_[at];
+      if (e == '\\' || e == '"') out += e;
+      else if (e == 'n') out += '\n';
+      else if (e == 'r') out += '\r';
+      else if (e == '0') out += '\0';
+      else return Fail(lineNumber, "unknown escape \\" + Shown(at, at + 1));
+    } else {
+      AppendChar(out, at, isName);
+    }
+  }
+  return Fail(lineNumber, "unterminated string");
+}
+
+bool Parser::ParseHex(size_t at, const Line& first, Line& last,
+                      std::string& out) {
+  const char* const bad =
+      "hex data must be pairs of hex digits separated by commas";
+  size_t lineNumber = first.number;
+  size_t end = first.textEnd;
+  for (;;) {
+    bool continues = false;
+    while (true) {
+      while (at < end && IsBlank(text_[at])) ++at;
+      if (at == end) break;
+      if (text_[at] == '\\') {
+        ++at;
+        while (at < end && IsBlank(text_[at])) ++at;
+        if (at != end)
+          return Fail(lineNumber, "text after the continuation '\\'");
+        continues = true;
+        break;
+      }
+      const int hi = HexDigit(text_[at]);
+      const int lo = at + 1 < end ? HexDigit(text_[at + 1]) : -1;
+      if (hi < 0 || lo < 0) return Fail(lineNumber, bad);
+      out += static_cast<char>(hi * 16 + lo);
+      at += 2;
+      while (at < end && IsBlank(text_[at])) ++at;
+      if (at == end) break;
+      if (text_[at] == ',') {
+        ++at;
+        continue;
+      }
+      if (text_[at] == '\\') continue;
+      return Fail(lineNumber, bad);
+    }
+    if (!continues) return true;
+    Line next;
+    if (!NextLine(next)) {
+      return Fail(lineNumber,
+                  "the file ends inside a value continued with '\\'");
+    }
+    lineNumber = next.number;
+    last = next;
+    at = next.begin;
+    end = next.textEnd;
+    while (at < end && IsBlank(text_[at])) ++at;
+    if (at == end)
+      return Fail(lineNumber, "blank line where the continued hex data "
+                              "should go on");
+  }
+}
+
+bool Parser::ParseValueLine(const Line& first) {
+  const size_t number = first.number;
+  if (!inSection_) return Fail(number, "a value before the first [key] line");
+  const size_t end = first.textEnd;
+  size_t at = first.begin;
+  while (IsBlank(text_[at])) ++at;
+  std::string name;
+  if (text_[at] == '@') {
+    ++at;
+  } else if (!ParseQuoted(at, end, name, true, number)) {
+    return false;
+  }
+  while (at < end && IsBlank(text_[at])) ++at;
+  if (at == end || text_[at] != '=')
+    return Fail(number, "expected '=' after the value name");
+  ++at;
+  while (at < end && IsBlank(text_[at])) ++at;
+
+  Value value;
+  value.name = std::move(name);
+  Line last = first;
+  if (at < end && text_[at] == '"') {
+    value.type = REG_SZ;
+    if (!ParseQuoted(at, end, value.data, false, number)) return false;
+    value.data += '\0';
+    while (at < end && IsBlank(text_[at])) ++at;
+    if (at != end) return Fail(number, "text after the closing quote");
+  } else if (StartsWithNoCase(at, end, "dword:")) {
+    at += 6;
+    size_t stop = end;
+    while (stop > at && IsBlank(text_[stop - 1])) --stop;
+    if (stop == at || stop - at > 8)
+      return Fail(number, "dword: needs 1 to 8 hex digits");
+    uint32_t number32 = 0;
+    for (size_t i = at; i < stop; ++i) {
+      const int d = HexDigit(text_[i]);
+      if (d < 0) return Fail(number, "dword: needs 1 to 8 hex digits");
+      number32 = number32 * 16 + static_cast<uint32_t>(d);
+    }
+    value.type = REG_DWORD;
+    for (int i = 0; i < 4; ++i)
+      value.data += static_cast<char>((number32 >> (8 * i)) & 0xFF);
+  } else if (StartsWithNoCase(at, end, "hex:")) {
+    value.type = REG_BINARY;
+    if (!ParseHex(at + 4, first, last, value.data)) return false;
+  } else if (StartsWithNoCase(at, end, "hex(")) {
+    at += 4;
+    size_t close = at;
+    while (close < end && text_[close] != ')') ++close;
+    if (close == end || close == at || close - at > 8 || close + 1 >= end ||
+        text_[close + 1] != ':')
+      return Fail(number, "hex(N): needs a type number in hex");
+    uint32_t type = 0;
+    for (size_t i = at; i < close; ++i) {
+      const int d = HexDigit(text_[i]);
+      if (d < 0) return Fail(number, "hex(N): needs a type number in hex");
+      type = type * 16 + static_cast<uint32_t>(d);
+    }
+    value.type = type;
+    if (!ParseHex(close + 2, first, last, value.data)) return false;
+    // Odd-length data is no UTF-16 string; it is kept as the bytes it is.
+    if (utf16_ && IsStringType(type) && value.data.size() % 2 == 0)
+      value.data = AnsiOfUtf16(value.data);
+  } else if (at < end && text_[at] == '-') {
+    return Fail(number,
+                "a value deletion (=-) has no place in a registry export");
+  } else {
+    return Fail(number, "unknown data; expected \"text\", dword:, hex: or "
+                        "hex(N):");
+  }
+
+  if (key_ == nullptr) return true;  // another root: kept as text only
+  value.origin = first.begin;
+  value.originEnd = last.end;
+  key_->insertAt = last.end;
+  // A name given twice: the later line wins, as it does on import.
+  if (Value* existing = key_->FindValue(value.name)) {
+    *existing = std::move(value);
+  } else {
+    key_->values.push_back(std::move(value));
+  }
+  return true;
 }
 
 // The earliest place in the file that belongs to the key or a key below it.
@@ -466,11 +654,18 @@ size_t FirstOrigin(const Key& key) {
   return first;
 }
 
+std::string RegFile::EndingAt(size_t end) const {
+  const std::string& text = Text();
+  if (end >= 2 && text.compare(end - 2, 2, "\r\n") == 0) return "\r\n";
+  if (end >= 1 && text[end - 1] == '\n') return "\n";
+  return std::string();
+}
+
 std::string RegFile::Splice(const Registry& registry) const {
   struct Edit {
-    size_t begin;
+    size_t begin;  // offsets in Text()
     size_t end;
-    std::string text;
+    std::string text;  // model text, encoded on output
   };
   std::vector<Edit> edits;
   // New values, grouped by key in the order of their first write.
@@ -479,9 +674,8 @@ std::string RegFile::Splice(const Registry& registry) const {
   for (const Change& change : registry.Changes()) {
     const Value& value = change.key->values[change.valueIndex];
     if (!value.added) {
-      std::string ending = EndingAt(value.originEnd);
       edits.push_back({value.origin, value.originEnd,
-                       RenderValue(value) + (ending.empty() ? "" : ending)});
+                       RenderValue(value) + EndingAt(value.originEnd)});
       continue;
     }
     if (added.find(change.key) == added.end()) order.push_back(change.key);
@@ -506,16 +700,20 @@ std::string RegFile::Splice(const Registry& registry) const {
                    [](const Edit& a, const Edit& b) { return a.begin < b.begin; });
   std::string out;
   out.reserve(contents_.size() + 256);
-  size_t copied = 0;
+  size_t copied = FileOffset(0);
+  out.append(contents_, 0, copied);  // a UTF-16 file's byte-order mark
   for (const Edit& edit : edits) {
-    out.append(contents_, copied, edit.begin - copied);
-    out += edit.text;
-    copied = edit.end;
+    const size_t begin = FileOffset(edit.begin);
+    out.append(contents_, copied, begin - copied);
+    out += Encode(edit.text);
+    copied = FileOffset(edit.end);
   }
   out.append(contents_, copied, std::string::npos);
   return out;
 }
 
+// A Version 5.00 file's fragment is UTF-8, so that it reads on a terminal
+// and in a review; `iconv -f UTF-8 -t UTF-16` makes it importable again.
 std::string RegFile::DescribeChanges(const Registry& registry) const {
   if (!registry.Changed()) return std::string();
   std::vector<const Key*> order;
@@ -525,21 +723,89 @@ std::string RegFile::DescribeChanges(const Registry& registry) const {
     lines[change.key] +=
         RenderValue(change.key->values[change.valueIndex]) + eol_;
   }
-  std::string out = std::string(kHeader4) + eol_;
+  std::string out = std::string(utf16_ ? kHeader5 : kHeader4) + eol_;
   for (const Key* key : order)
     out += eol_ + FormatRegKeyLine(*key) + eol_ + lines[key];
-  return out;
+  return utf16_ ? Utf8Of(UnitsOf(out)) : out;
+}
+
+size_t CountLines(const std::string& text) {
+  return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
 }
 
 }  // namespace
+
+std::string FormatRegValue(const Value& value, const std::string& eol) {
+  return FormatValue(value, eol, false);
+}
+
+std::string FormatRegKeyLine(const Key& key) {
+  const std::string path = key.Path();
+  return "[" + std::string(kMachineRoot) + (path.empty() ? "" : "\\") + path +
+         "]";
+}
 
 std::unique_ptr<Storage> ParseRegFile(const std::string& path,
                                       const std::string& name,
                                       std::string contents, Registry& registry,
                                       std::string& error) {
-  auto file = std::make_unique<RegFile>(path, std::move(contents));
-  Parser parser(name, file->contents_, registry);
-  if (!parser.Parse(*file, error)) return nullptr;
+  auto fail = [&](size_t line, const std::string& why) {
+    error = name + ":" + std::to_string(line) + ": " + why;
+    return nullptr;
+  };
+  const auto byte = [&](size_t i) {
+    return static_cast<unsigned char>(contents[i]);
+  };
+  if (contents.empty())
+    return fail(1, "the file is empty; a registry export starts with the "
+                   "line REGEDIT4 or " + std::string(kHeader5));
+  const bool utf16 = contents.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE;
+  if (contents.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF)
+    return fail(1, "big-endian UTF-16 is not a registry export format; "
+                   "save it as UTF-16LE");
+  if (contents.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB &&
+      byte(2) == 0xBF)
+    return fail(1, "a UTF-8 file; registry exports are REGEDIT4 (ANSI) or "
+                   "Version 5.00 in UTF-16");
+  if (!utf16 && contents.size() >= 2 && byte(0) != 0 && byte(1) == 0)
+    return fail(1, "UTF-16 without its byte-order mark (FF FE); an export "
+                   "in UTF-16 starts with one");
+
+  auto file = std::make_unique<RegFile>(path, std::move(contents), utf16);
+  if (utf16) {
+    const std::string& bytes = file->contents_;
+    std::string& narrow = file->narrow_;
+    narrow.resize((bytes.size() - 2) / 2);
+    const unsigned char* p =
+        reinterpret_cast<const unsigned char*>(bytes.data()) + 2;
+    for (size_t i = 0; i < narrow.size(); ++i) {
+      const uint16_t unit = static_cast<uint16_t>(p[2 * i] | p[2 * i + 1] << 8);
+      const int b = unit < 0x80 ? unit : ByteOf1252(unit);
+      narrow[i] = b < 0 ? kForeignByte : static_cast<char>(b);
+    }
+    if (bytes.size() % 2 != 0)
+      return fail(CountLines(narrow),
+                  "the file ends in the middle of a UTF-16 character");
+  }
+  const std::string& text = file->Text();
+  const size_t nl = text.find('\n');
+  size_t headerEnd = nl == std::string::npos ? text.size() : nl;
+  if (headerEnd > 0 && text[headerEnd - 1] == '\r') --headerEnd;
+  std::string header = text.substr(0, headerEnd);
+  while (!header.empty() && IsBlank(header.back())) header.pop_back();
+  const char* const wanted = utf16 ? kHeader5 : kHeader4;
+  if (header != wanted) {
+    if (!utf16 && header == kHeader5)
+      return fail(1, "a Version 5.00 export must be UTF-16 with a "
+                     "byte-order mark, as regedit writes it");
+    return fail(1, std::string("not a registry export: the first line must "
+                               "be ") + wanted);
+  }
+  if (nl != std::string::npos)
+    file->eol_ = nl > 0 && text[nl - 1] == '\r' ? "\r\n" : "\n";
+
+  Parser parser(name, *file, registry);
+  if (!parser.Parse(error)) return nullptr;
   return file;
 }
 

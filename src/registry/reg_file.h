@@ -9,7 +9,9 @@
 
 namespace hostreg {
 
-// Parses the text of a REGEDIT4 export into `registry`. `name` is used in
+// Parses a registry export into `registry`: REGEDIT4 text, or a "Windows
+// Registry Editor Version 5.00" export in UTF-16LE with its byte-order mark.
+// The storage saves in the format and line endings it read. `name` is used in
 // messages only. On failure returns null and `error` reads "NAME:LINE: why".
 std::unique_ptr<Storage> ParseRegFile(const std::string& path,
                                       const std::string& name,
