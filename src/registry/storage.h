@@ -43,6 +43,17 @@ std::unique_ptr<Storage> LoadRegistryFile(const std::string& path,
 bool ReplaceFileAtomically(const std::string& path, const std::string& contents,
                            std::string& error);
 
+// The system calls that loading and saving make. Tests replace them to make
+// a read, write, flush or rename fail; nobody else touches them.
+struct FileCalls {
+  int (*open)(const char* path, int flags);
+  long (*read)(int fd, void* buffer, size_t size);
+  long (*write)(int fd, const void* data, size_t size);
+  int (*fsync)(int fd);
+  int (*rename)(const char* from, const char* to);
+};
+extern FileCalls gFileCalls;
+
 }  // namespace hostreg
 
 #endif
