@@ -1,0 +1,315 @@
+// Files the host program must refuse, and saves that fail half way: each is
+// reported with the file (and line) and exit status 2, and the file on disk
+// stays byte for byte as it was, with no temporary file left beside it.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "reg_support.h"
+#include "test_support.h"
+
+namespace regtest {
+namespace {
+
+struct MalformedCase {
+  const char* label;
+  std::string bytes;
+  int line;            // 0: the message names no line
+  const char* reason;  // part of the message
+};
+
+const std::string kKey = "[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\A]\r\n";
+
+std::vector<MalformedCase> Catalogue() {
+  return {
+      {"empty file", "", 1, "the file is empty"},
+      {"missing header", kKey + "\"v\"=hex:00\r\n", 1,
+       "the first line must be REGEDIT4"},
+      {"wrong header", "REGEDIT5\r\n\r\n" + kKey, 1,
+       "the first line must be REGEDIT4"},
+      {"binary junk", std::string("\x7f" "ELF\x02\x01\x01\0\0\0\xff\xfe", 12),
+       1, "the first line must be REGEDIT4"},
+      {"truncated continuation", Reg4(kKey + "\"v\"=hex:00,01,\\\r\n"), 4,
+       "the file ends inside a value continued"},
+      {"blank line inside a continuation",
+       Reg4(kKey + "\"v\"=hex:00,\\\r\n\r\n  01\r\n"), 5,
+       "blank line where the continued hex data should go on"},
+      {"text after a continuation", Reg4(kKey + "\"v\"=hex:00,\\ 01\r\n"), 4,
+       "text after the continuation"},
+      {"bad dword digits", Reg4(kKey + "\"v\"=dword:0000zz01\r\n"), 4,
+       "dword: needs 1 to 8 hex digits"},
+      {"dword too long", Reg4(kKey + "\"v\"=dword:000000001\r\n"), 4,
+       "dword: needs 1 to 8 hex digits"},
+      {"empty dword", Reg4(kKey + "\"v\"=dword:\r\n"), 4,
+       "dword: needs 1 to 8 hex digits"},
+      {"odd hex digits", Reg4(kKey + "\"v\"=hex:0,01\r\n"), 4,
+       "pairs of hex digits"},
+      {"hex without commas", Reg4(kKey + "\"v\"=hex:0001\r\n"), 4,
+       "pairs of hex digits"},
+      {"bad hex(N) type", Reg4(kKey + "\"v\"=hex(zz):00\r\n"), 4,
+       "hex(N): needs a type number"},
+      {"unterminated string", Reg4(kKey + "\"v\"=\"abc\r\n"), 4,
+       "unterminated string"},
+      {"unterminated name", Reg4(kKey + "\"v=hex:00\r\n"), 4,
+       "unterminated string"},
+      {"unknown escape", Reg4(kKey + "\"v\"=\"a\\qb\"\r\n"), 4,
+       "unknown escape \\q"},
+      {"text after the closing quote", Reg4(kKey + "\"v\"=\"a\" b\r\n"), 4,
+       "text after the closing quote"},
+      {"missing =", Reg4(kKey + "\"v\" hex:00\r\n"), 4, "expected '='"},
+      {"unknown data", Reg4(kKey + "\"v\"=qword:1\r\n"), 4, "unknown data"},
+      {"a NUL byte", Reg4(kKey + std::string("\"v\"=\"a\0b\"\r\n", 11)), 4,
+       "a NUL byte"},
+      {"key line without ]", Reg4("[HKEY_LOCAL_MACHINE\\Enum\r\n"), 3,
+       "a key line must end with ']'"},
+      {"empty key name", Reg4("[HKEY_LOCAL_MACHINE\\Enum\\\\A]\r\n"), 3,
+       "empty key name"},
+      {"value before any key", Reg4("\"v\"=hex:00\r\n"), 3,
+       "a value before the first [key] line"},
+      {"key deletion", Reg4("[-HKEY_LOCAL_MACHINE\\Enum]\r\n"), 3,
+       "a key deletion"},
+      {"value deletion", Reg4(kKey + "\"v\"=-\r\n"), 4, "a value deletion"},
+      {"unknown root", Reg4("[HKEY_LOCAL_MACHINE\\Enum]\r\n[HKLM\\Enum]\r\n"),
+       4, "unknown root \"HKLM\""},
+      {"stray text line", Reg4(kKey + "AutoInsertNotification=1\r\n"), 4,
+       "expected a [key]"},
+      {"key name over 255", Reg4("[HKEY_LOCAL_MACHINE\\" +
+                                 std::string(256, 'k') + "]\r\n"),
+       3, "key name longer than 255 characters"},
+      {"UTF-16 without its mark",
+       Reg5(kKey).substr(2), 1, "UTF-16 without its byte-order mark"},
+      {"UTF-16 cut in the middle of a character",
+       Reg5(kKey + "\"v\"=hex:00\r\n").substr(0, Reg5(kKey).size() + 5), 4,
+       "ends in the middle of a UTF-16 character"},
+      {"UTF-16 with the REGEDIT4 header", Utf16("REGEDIT4\r\n\r\n" + kKey), 1,
+       "must be Windows Registry Editor Version 5.00"},
+      {"Version 5.00 header in an 8-bit file",
+       "Windows Registry Editor Version 5.00\r\n\r\n" + kKey, 1,
+       "must be UTF-16 with a byte-order mark"},
+      {"big-endian UTF-16", "\xFE\xFF" + Reg5(kKey).substr(3), 1,
+       "big-endian UTF-16"},
+      {"UTF-8 byte-order mark", "\xEF\xBB\xBF" + Reg4(kKey), 1,
+       "a UTF-8 file"},
+      {"v5: bad dword on line 4", Reg5(kKey + "\"v\"=dword:xyz\r\n"), 4,
+       "dword: needs 1 to 8 hex digits"},
+      {"v5: a NUL character", Reg5(kKey + std::string("\"v\"=\"a\0\"\r\n", 9)),
+       4, "a NUL byte"},
+      {"v5: truncated continuation", Reg5(kKey + "\"v\"=hex:00,\\"), 4,
+       "the file ends inside a value continued"},
+      {"v5: unknown root with a foreign name",
+       Reg5("[HKEY_\xd0\x96\\A]\r\n"), 3, "unknown root \"HKEY_\xd0\x96\""},
+  };
+}
+
+TEST(RegMalformed, EachIsRefusedWithFileLineAndReasonAndLeftAlone) {
+  for (const MalformedCase& c : Catalogue()) {
+    SCOPED_TRACE(c.label);
+    const ProgramRun run = RunProgram(c.bytes, {"/CDP:1", "/DMA:1", "/SSP:1"});
+    EXPECT_EQ(2, run.status);
+    const std::string where = "system.reg:" + std::to_string(c.line) + ": ";
+    EXPECT_NE(std::string::npos, run.err.find(where)) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find(c.reason)) << run.err;
+    EXPECT_EQ(c.bytes, run.file);
+    EXPECT_EQ("", run.out);
+  }
+}
+
+TEST(RegMalformed, DryRunRefusesTheSame) {
+  const ProgramRun run =
+      RunProgram(Reg4(kKey + "\"v\"=dword:xyz\r\n"), {"--dry-run", "/CDP:1"});
+  EXPECT_EQ(2, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("system.reg:4: ")) << run.err;
+  EXPECT_EQ("", run.out);
+}
+
+// ---------------------------------------------------------------------------
+// Things that are no registry file at all, and reads that fail.
+
+// Swaps in test versions of the file calls for one test.
+struct FileCallsScope {
+  explicit FileCallsScope(const hostreg::FileCalls& calls)
+      : saved(hostreg::gFileCalls) {
+    hostreg::gFileCalls = calls;
+  }
+  ~FileCallsScope() { hostreg::gFileCalls = saved; }
+  hostreg::FileCalls saved;
+};
+
+ProgramRun RunOn(const std::string& path, const char* tweak = "/SSP:1") {
+  return RunProgramArgs({"--registry", path, tweak});
+}
+
+void ExpectRefused(const ProgramRun& run, const std::string& path,
+                   const char* reason) {
+  EXPECT_EQ(2, run.status);
+  EXPECT_NE(std::string::npos, run.err.find(path + ": " + reason)) << run.err;
+}
+
+TEST(RegUnreadable, NotAFileOrNotReadable) {
+  const std::string dir = TempDir();
+  ExpectRefused(RunOn(dir + "/missing.reg"), dir + "/missing.reg",
+                "cannot open: No such file");
+  ExpectRefused(RunOn(dir), dir, "not a regular file");
+  // A FIFO without a writer: refused at once, never waited on.
+  const std::string fifo = dir + "/fifo.reg";
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  ExpectRefused(RunOn(fifo), fifo, "not a regular file");
+  ExpectRefused(RunOn("/dev/null"), "/dev/null", "not a regular file");
+}
+
+TEST(RegUnreadable, OpenOrReadFailureIsReportedAndTheFileKept) {
+  const std::string dir = TempDir();
+  const std::string path = dir + "/system.reg";
+  const std::string text = ReadFile(SourcePath("samples/win95-system.reg"));
+  WriteFile(path, text);
+  hostreg::FileCalls calls = hostreg::gFileCalls;
+  {
+    calls.open = [](const char*, int) { errno = EACCES; return -1; };
+    FileCallsScope scope(calls);
+    ExpectRefused(RunOn(path), path, "cannot open: Permission denied");
+  }
+  calls = hostreg::gFileCalls;
+  {
+    calls.read = [](int, void*, size_t) -> long { errno = EIO; return -1; };
+    FileCallsScope scope(calls);
+    ExpectRefused(RunOn(path), path, "cannot read: Input/output error");
+  }
+  EXPECT_EQ(text, ReadFile(path));
+}
+
+TEST(RegUnreadable, NoReadPermission) {
+  if (geteuid() == 0)
+    GTEST_SKIP() << "root reads files whatever their mode; the injected "
+                    "EACCES in OpenOrReadFailureIsReported covers this path";
+  const std::string path = TempDir() + "/system.reg";
+  WriteFile(path, Reg4(kKey));
+  ASSERT_EQ(0, chmod(path.c_str(), 0));
+  ExpectRefused(RunOn(path), path, "cannot open: Permission denied");
+}
+
+// ---------------------------------------------------------------------------
+// Saves that fail: the original stays, no temporary file is left.
+
+std::vector<std::string> Entries(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.c_str());
+  while (dirent* e = readdir(d)) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(d);
+  return names;
+}
+
+int gWrites = 0;
+
+struct SaveFault {
+  const char* label;
+  hostreg::FileCalls (*make)();
+  const char* reason;
+};
+
+const SaveFault kSaveFaults[] = {
+    {"write fails",
+     [] {
+       hostreg::FileCalls c = hostreg::gFileCalls;
+       c.write = [](int, const void*, size_t) -> long {
+         errno = EIO;
+         return -1;
+       };
+       return c;
+     },
+     "cannot write: Input/output error"},
+    {"disk full after a partial write",
+     [] {
+       hostreg::FileCalls c = hostreg::gFileCalls;
+       c.write = [](int fd, const void* data, size_t size) -> long {
+         if (gWrites++ == 0) return ::write(fd, data, size / 2);
+         errno = ENOSPC;
+         return -1;
+       };
+       return c;
+     },
+     "cannot write: No space left on device"},
+    {"write makes no progress",
+     [] {
+       hostreg::FileCalls c = hostreg::gFileCalls;
+       c.write = [](int, const void*, size_t) -> long { return 0; };
+       return c;
+     },
+     "cannot write: No space left on device"},
+    {"flush fails",
+     [] {
+       hostreg::FileCalls c = hostreg::gFileCalls;
+       c.fsync = [](int) {
+         errno = EIO;
+         return -1;
+       };
+       return c;
+     },
+     "cannot flush: Input/output error"},
+    {"rename fails",
+     [] {
+       hostreg::FileCalls c = hostreg::gFileCalls;
+       c.rename = [](const char*, const char*) {
+         errno = EXDEV;
+         return -1;
+       };
+       return c;
+     },
+     "cannot replace: Invalid cross-device link"},
+};
+
+TEST(RegSaveFaults, OriginalIntactAndNoTemporaryLeft) {
+  const std::string text = ReadFile(SourcePath("samples/win95-system.reg"));
+  for (const std::string format : {"REGEDIT4", "v5"}) {
+    const std::string bytes =
+        format == "REGEDIT4"
+            ? text
+            : ReadFile(SourcePath("tests/data/wine-enum-v5.reg"));
+    for (const SaveFault& fault : kSaveFaults) {
+      SCOPED_TRACE(format + ": " + fault.label);
+      const std::string dir = TempDir();
+      const std::string path = dir + "/system.reg";
+      WriteFile(path, bytes);
+      gWrites = 0;
+      ProgramRun run;
+      {
+        FileCallsScope scope(fault.make());
+        run = RunOn(path);
+      }
+      ExpectRefused(run, path, fault.reason);
+      EXPECT_NE(std::string::npos, run.err.find("the file was left as it was"));
+      EXPECT_EQ(bytes, ReadFile(path));
+      EXPECT_EQ(std::vector<std::string>{"system.reg"}, Entries(dir));
+      // The same run without the fault saves.
+      const ProgramRun again = RunOn(path);
+      EXPECT_EQ(0, again.status) << again.err;
+      EXPECT_NE(bytes, ReadFile(path));
+      EXPECT_EQ(std::vector<std::string>{"system.reg"}, Entries(dir));
+    }
+  }
+}
+
+TEST(RegSaveFaults, SaveKeepsModeAndFollowsSymbolicLinks) {
+  const std::string dir = TempDir();
+  const std::string path = dir + "/system.reg";
+  WriteFile(path, ReadFile(SourcePath("samples/win95-system.reg")));
+  ASSERT_EQ(0, chmod(path.c_str(), 0640));
+  ASSERT_EQ(0, symlink("system.reg", (dir + "/link.reg").c_str()));
+  EXPECT_EQ(0, RunOn(dir + "/link.reg").status);
+  struct stat st;
+  ASSERT_EQ(0, lstat((dir + "/link.reg").c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(0, stat(path.c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 07777);
+  EXPECT_NE(std::string::npos,
+            ReadFile(path).find("\"APMMenuSuspend\"=hex:01"));
+}
+
+}  // namespace
+}  // namespace regtest
