@@ -296,6 +296,9 @@ const WriteCase kWrites[] = {
      "[HKEY_LOCAL_MACHINE\\A\\B]\n\"x\"=\"1\"\n", "A", "n", REG_BINARY, "\x02",
      "[HKEY_LOCAL_MACHINE\\A]\n\"n\"=hex:02\n\n[HKEY_LOCAL_MACHINE\\A\\B]\n"
      "\"x\"=\"1\"\n"},
+    {"a name with a line break keeps its escape",
+     "[HKEY_LOCAL_MACHINE\\A]\n\"a\\nb\"=hex:00\n", "A", "a\nb", REG_BINARY,
+     "\x01", "[HKEY_LOCAL_MACHINE\\A]\n\"a\\nb\"=hex:01\n"},
     {"long binary wraps as regedit wraps",
      "[HKEY_LOCAL_MACHINE\\A]\n\"b\"=hex:00\n", "A", "b", REG_BINARY,
      std::string(30, '\x11'),
@@ -324,6 +327,37 @@ TEST(RegWrite, ChangesLandInTheFilesOwnStyle) {
         EXPECT_EQ(Make(format, after, eol), loaded->Saved());
       }
     }
+  }
+}
+
+// Found by fuzzing: places with no line or section to follow.
+TEST(RegWrite, AwkwardEndsOfFile) {
+  struct Case {
+    const char* label;
+    std::string before;
+    std::string after;
+  };
+  const Case cases[] = {
+      {"a last line ending in a lone CR",
+       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"x\"=\"1\"\r",
+       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"x\"=\"1\"\r\n"
+       "\"n\"=hex:01\r\n"},
+      {"HKEY_LOCAL_MACHINE in an export without its keys",
+       "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n",
+       "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\n[HKEY_LOCAL_MACHINE]\n"
+       "\"n\"=hex:01\n"},
+      {"... and without a last line break", "REGEDIT4\n; only a comment",
+       "REGEDIT4\n; only a comment\n\n[HKEY_LOCAL_MACHINE]\n\"n\"=hex:01\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    auto loaded = Load(c.before);
+    ASSERT_TRUE(loaded->storage) << loaded->error;
+    Key* key = &loaded->registry.Root();
+    if (!key->subkeys.empty()) key = key->subkeys[0].get();
+    loaded->registry.SetValue(*key, "n", REG_BINARY, "\x01");
+    EXPECT_EQ(c.after, loaded->Saved());
+    EXPECT_TRUE(Load(loaded->Saved())->storage);
   }
 }
 

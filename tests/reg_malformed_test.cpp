@@ -58,6 +58,8 @@ std::vector<MalformedCase> Catalogue() {
        "unterminated string"},
       {"unknown escape", Reg4(kKey + "\"v\"=\"a\\qb\"\r\n"), 4,
        "unknown escape \\q"},
+      {"\\0 in a name", Reg4(kKey + "\"a\\0b\"=hex:00\r\n"), 4,
+       "names cannot hold a NUL"},
       {"text after the closing quote", Reg4(kKey + "\"v\"=\"a\" b\r\n"), 4,
        "text after the closing quote"},
       {"missing =", Reg4(kKey + "\"v\" hex:00\r\n"), 4, "expected '='"},

@@ -159,6 +159,18 @@ std::string EscapeText(const std::string& text) {
   return out;
 }
 
+// A name may hold line breaks (read from their escapes); written raw they
+// would split the line.
+std::string EscapeName(const std::string& name) {
+  std::string out;
+  for (char c : EscapeText(name)) {
+    if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else out += c;
+  }
+  return out;
+}
+
 // A REG_SZ that a quoted string can carry: one terminating zero, no other
 // zero and no line break.
 bool PrintableString(const Value& value) {
@@ -173,7 +185,7 @@ bool PrintableString(const Value& value) {
 std::string FormatValue(const Value& value, const std::string& eol,
                         bool utf16) {
   std::string line =
-      value.name.empty() ? "@=" : "\"" + EscapeText(value.name) + "\"=";
+      value.name.empty() ? "@=" : "\"" + EscapeName(value.name) + "\"=";
   if (PrintableString(value)) {
     return line + "\"" +
            EscapeText(value.data.substr(0, value.data.size() - 1)) + "\"";
@@ -250,6 +262,7 @@ class RegFile : public Storage {
  private:
   std::string Splice(const Registry& registry) const;
   std::string EndingAt(size_t end) const;
+  std::string BreakBefore(size_t at) const;
   std::string RenderValue(const Value& value) const {
     return FormatValue(value, eol_, utf16_);
   }
@@ -504,6 +517,8 @@ bool Parser::ParseQuoted(size_t& at, size_t end, std::string& out,
       if (e == '\\' || e == '"') out += e;
       else if (e == 'n') out += '\n';
       else if (e == 'r') out += '\r';
+      else if (e == '0' && isName)
+        return Fail(lineNumber, "\\0 in a name; names cannot hold a NUL");
       else if (e == '0') out += '\0';
       else return Fail(lineNumber, "unknown escape \\" + Shown(at, at + 1));
     } else {
@@ -661,6 +676,15 @@ std::string RegFile::EndingAt(size_t end) const {
   return std::string();
 }
 
+// What must come before a line inserted at `at`: nothing after a line
+// ending; after a last line without one, a line break (only the "\n" when
+// the file ends in a lone "\r", which would otherwise join the next line).
+std::string RegFile::BreakBefore(size_t at) const {
+  if (!EndingAt(at).empty()) return std::string();
+  if (at > 0 && Text()[at - 1] == '\r') return "\n";
+  return eol_;
+}
+
 std::string RegFile::Splice(const Registry& registry) const {
   struct Edit {
     size_t begin;  // offsets in Text()
@@ -686,14 +710,19 @@ std::string RegFile::Splice(const Registry& registry) const {
     if (key->origin != kNoOrigin) {
       // After the key's last line; a file that ends without a line break
       // gets one first.
-      const bool needBreak = EndingAt(key->insertAt).empty();
       edits.push_back(
-          {key->insertAt, key->insertAt, (needBreak ? eol_ : "") + lines});
-    } else {
+          {key->insertAt, key->insertAt, BreakBefore(key->insertAt) + lines});
+    } else if (FirstOrigin(*key) != kNoOrigin) {
       // A key that had no section of its own gets one, just before the
       // first section below it.
       const size_t at = FirstOrigin(*key);
       edits.push_back({at, at, FormatRegKeyLine(*key) + eol_ + lines + eol_});
+    } else {
+      // Nor any below it (HKEY_LOCAL_MACHINE in an export without its
+      // keys): a section at the end of the file.
+      const size_t at = Text().size();
+      edits.push_back({at, at, BreakBefore(at) + eol_ + FormatRegKeyLine(*key) +
+                                   eol_ + lines});
     }
   }
   std::stable_sort(edits.begin(), edits.end(),
