@@ -22,11 +22,24 @@ unsigned char FoldCase(unsigned char c) {
   }
 }
 
+namespace {
+// FoldCase as a table: loading a large registry compares many names.
+struct FoldTable {
+  unsigned char folded[256];
+  FoldTable() {
+    for (int c = 0; c < 256; ++c)
+      folded[c] = FoldCase(static_cast<unsigned char>(c));
+  }
+};
+const FoldTable kFold;
+}  // namespace
+
 bool NamesEqual(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldCase(static_cast<unsigned char>(a[i])) !=
-        FoldCase(static_cast<unsigned char>(b[i])))
+  const unsigned char* pa = reinterpret_cast<const unsigned char*>(a.data());
+  const unsigned char* pb = reinterpret_cast<const unsigned char*>(b.data());
+  for (size_t i = a.size(); i-- > 0;) {  // names differ most at their ends
+    if (pa[i] != pb[i] && kFold.folded[pa[i]] != kFold.folded[pb[i]])
       return false;
   }
   return true;
@@ -73,13 +86,14 @@ Key* Key::FindSubkey(const std::string& wanted) const {
       if (NamesEqual(key->name, wanted)) return key.get();
     return nullptr;
   }
-  if (index_.size() != subkeys.size()) {
-    index_.clear();
+  if (!index_) index_ = std::make_unique<std::unordered_map<std::string, Key*>>();
+  if (index_->size() != subkeys.size()) {
+    index_->clear();
     for (const auto& key : subkeys)
-      index_.emplace(FoldedName(key->name), key.get());  // first one wins
+      index_->emplace(FoldedName(key->name), key.get());  // first one wins
   }
-  auto found = index_.find(FoldedName(wanted));
-  return found == index_.end() ? nullptr : found->second;
+  auto found = index_->find(FoldedName(wanted));
+  return found == index_->end() ? nullptr : found->second;
 }
 
 Value* Key::FindValue(const std::string& wanted) {
@@ -94,8 +108,8 @@ Key* Key::AddSubkey(const std::string& subkeyName) {
   key->parent = this;
   key->depth = depth + 1;
   subkeys.push_back(std::move(key));
-  if (!index_.empty())
-    index_.emplace(FoldedName(subkeyName), subkeys.back().get());
+  if (index_ && !index_->empty())
+    index_->emplace(FoldedName(subkeyName), subkeys.back().get());
   return subkeys.back().get();
 }
 

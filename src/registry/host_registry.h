@@ -49,7 +49,8 @@ struct Key {
  private:
   // Built on demand once a key has many subkeys, so lookups stay fast in
   // large registries.
-  mutable std::unordered_map<std::string, Key*> index_;
+  // Behind a pointer: most keys have few subkeys and never build one.
+  mutable std::unique_ptr<std::unordered_map<std::string, Key*>> index_;
 };
 
 // A name read from a UTF-16 file may hold characters that Windows' Western

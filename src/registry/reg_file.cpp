@@ -15,7 +15,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <map>
+#include <string_view>
 
 namespace hostreg {
 
@@ -239,7 +241,21 @@ class RegFile : public Storage {
 
   bool Render(const Registry& registry, std::string& contents,
               std::string&) const override {
-    contents = Splice(registry);
+    std::vector<std::string_view> pieces;
+    std::deque<std::string> owned;
+    Splice(registry, pieces, owned);
+    size_t size = 0;
+    for (const std::string_view& piece : pieces) size += piece.size();
+    contents.clear();
+    contents.reserve(size);
+    for (const std::string_view& piece : pieces) contents.append(piece);
+    return true;
+  }
+  bool RenderPieces(const Registry& registry,
+                    std::vector<std::string_view>& pieces,
+                    std::deque<std::string>& owned,
+                    std::string&) const override {
+    Splice(registry, pieces, owned);
     return true;
   }
   std::string DescribeChanges(const Registry& registry) const override;
@@ -260,7 +276,8 @@ class RegFile : public Storage {
   std::string eol_ = "\r\n";  // the header line's ending, used for new lines
 
  private:
-  std::string Splice(const Registry& registry) const;
+  void Splice(const Registry& registry, std::vector<std::string_view>& pieces,
+              std::deque<std::string>& owned) const;
   std::string EndingAt(size_t end) const;
   std::string BreakBefore(size_t at) const;
   std::string RenderValue(const Value& value) const {
@@ -304,6 +321,7 @@ class Parser {
   std::string Name(size_t begin, size_t end) const;
   std::string Shown(size_t begin, size_t end) const;
   bool StartsWithNoCase(size_t at, size_t end, const char* prefix) const;
+  bool IsRoot(const std::pair<size_t, size_t>& part, const char* root) const;
   bool SameText(const std::pair<size_t, size_t>& a,
                 const std::pair<size_t, size_t>& b) const;
 
@@ -332,6 +350,12 @@ bool Parser::SameText(const std::pair<size_t, size_t>& a,
   if (!utf16_) return std::memcmp(&text_[a.first], &text_[b.first], n) == 0;
   return std::memcmp(&file_.contents_[2 + 2 * a.first],
                      &file_.contents_[2 + 2 * b.first], 2 * n) == 0;
+}
+
+bool Parser::IsRoot(const std::pair<size_t, size_t>& part,
+                    const char* root) const {
+  return std::strlen(root) == part.second - part.first &&
+         StartsWithNoCase(part.first, part.second, root);
 }
 
 bool Parser::StartsWithNoCase(size_t at, size_t end, const char* prefix) const {
@@ -447,10 +471,8 @@ bool Parser::ParseKeyLine(size_t begin, size_t end, const Line& line) {
     if (stop == end) break;
     start = stop + 1;
   }
-  const std::string root = text_.substr(parts[0].first,
-                                        parts[0].second - parts[0].first);
   bool known = false;
-  for (const char* name : kRoots) known = known || NamesEqual(root, name);
+  for (const char* name : kRoots) known = known || IsRoot(parts[0], name);
   if (!known)
     return Fail(line.number, "unknown root \"" +
                                  Shown(parts[0].first, parts[0].second) +
@@ -472,7 +494,7 @@ bool Parser::ParseKeyLine(size_t begin, size_t end, const Line& line) {
                                  " levels, more than Windows allows");
   inSection_ = true;
   key_ = nullptr;
-  if (!NamesEqual(root, kMachineRoot)) {  // kept as text only
+  if (!IsRoot(parts[0], kMachineRoot)) {  // kept as text only
     lastParts_.clear();
     lastKeys_.clear();
     return true;
@@ -685,7 +707,9 @@ std::string RegFile::BreakBefore(size_t at) const {
   return eol_;
 }
 
-std::string RegFile::Splice(const Registry& registry) const {
+void RegFile::Splice(const Registry& registry,
+                     std::vector<std::string_view>& pieces,
+                     std::deque<std::string>& owned) const {
   struct Edit {
     size_t begin;  // offsets in Text()
     size_t end;
@@ -727,18 +751,16 @@ std::string RegFile::Splice(const Registry& registry) const {
   }
   std::stable_sort(edits.begin(), edits.end(),
                    [](const Edit& a, const Edit& b) { return a.begin < b.begin; });
-  std::string out;
-  out.reserve(contents_.size() + 256);
-  size_t copied = FileOffset(0);
-  out.append(contents_, 0, copied);  // a UTF-16 file's byte-order mark
+  const std::string_view file(contents_);
+  size_t copied = 0;
   for (const Edit& edit : edits) {
     const size_t begin = FileOffset(edit.begin);
-    out.append(contents_, copied, begin - copied);
-    out += Encode(edit.text);
+    if (begin > copied) pieces.push_back(file.substr(copied, begin - copied));
+    owned.push_back(Encode(edit.text));
+    pieces.push_back(owned.back());
     copied = FileOffset(edit.end);
   }
-  out.append(contents_, copied, std::string::npos);
-  return out;
+  if (copied < file.size()) pieces.push_back(file.substr(copied));
 }
 
 // A Version 5.00 file's fragment is UTF-8, so that it reads on a terminal

@@ -72,10 +72,21 @@ bool ReadWholeFile(const std::string& path, std::string& contents,
 
 }  // namespace
 
+bool Storage::RenderPieces(const Registry& registry,
+                           std::vector<std::string_view>& pieces,
+                           std::deque<std::string>& owned,
+                           std::string& error) const {
+  owned.emplace_back();
+  if (!Render(registry, owned.back(), error)) return false;
+  pieces.push_back(owned.back());
+  return true;
+}
+
 bool Storage::Save(const Registry& registry, std::string& error) const {
-  std::string contents;
-  if (!Render(registry, contents, error)) return false;
-  return ReplaceFileAtomically(path_, contents, error);
+  std::vector<std::string_view> pieces;
+  std::deque<std::string> owned;
+  if (!RenderPieces(registry, pieces, owned, error)) return false;
+  return ReplaceFileAtomically(path_, pieces, error);
 }
 
 std::unique_ptr<Storage> LoadRegistryFile(const std::string& path,
@@ -90,6 +101,13 @@ std::unique_ptr<Storage> LoadRegistryFile(const std::string& path,
 }
 
 bool ReplaceFileAtomically(const std::string& path, const std::string& contents,
+                           std::string& error) {
+  return ReplaceFileAtomically(path, std::vector<std::string_view>{contents},
+                               error);
+}
+
+bool ReplaceFileAtomically(const std::string& path,
+                           const std::vector<std::string_view>& pieces,
                            std::string& error) {
   // Write beside the real file, so a symbolic link stays a link and the
   // rename never crosses file systems.
@@ -124,13 +142,35 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& contents,
   // Keeping the owner only works for root; anyone else already owns it.
   if (::fchown(fd, st.st_uid, st.st_gid) != 0 && errno != EPERM)
     return fail("cannot set owner", errno);
-  size_t written = 0;
-  while (written < contents.size()) {
-    const long n = gFileCalls.write(fd, contents.data() + written,
-                                    contents.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return fail("cannot write", n < 0 ? errno : ENOSPC);
-    written += static_cast<size_t>(n);
+  // Small pieces (changed lines) are gathered so each write is large.
+  std::string buffer;
+  auto put = [&](std::string_view piece) {
+    size_t written = 0;
+    while (written < piece.size()) {
+      const long n = gFileCalls.write(fd, piece.data() + written,
+                                      piece.size() - written);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return n < 0 ? errno : ENOSPC;
+      written += static_cast<size_t>(n);
+    }
+    return 0;
+  };
+  constexpr size_t kGather = 1 << 20;
+  for (size_t i = 0; i <= pieces.size(); ++i) {
+    const bool last = i == pieces.size();
+    if (!last && pieces[i].size() < kGather / 16 &&
+        buffer.size() + pieces[i].size() <= kGather) {
+      buffer.append(pieces[i]);
+      continue;
+    }
+    if (const int code = put(buffer)) return fail("cannot write", code);
+    buffer.clear();
+    if (last) break;
+    if (pieces[i].size() < kGather / 16) {
+      buffer.append(pieces[i]);
+    } else if (const int code = put(pieces[i])) {
+      return fail("cannot write", code);
+    }
   }
   if (gFileCalls.fsync(fd) != 0) return fail("cannot flush", errno);
   if (::close(fd) != 0) {

@@ -3,8 +3,11 @@
 #ifndef REGSWITCH_STORAGE_H
 #define REGSWITCH_STORAGE_H
 
+#include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "host_registry.h"
 
@@ -25,6 +28,13 @@ class Storage {
   bool Save(const Registry& registry, std::string& error) const;
   // The changes as a fragment in the file's own format, for review.
   virtual std::string DescribeChanges(const Registry& registry) const = 0;
+  // The same contents as Render, as pieces written one after the other, so
+  // that a large file is never held twice. `owned` keeps text the pieces
+  // point into. The default is Render's string as one piece.
+  virtual bool RenderPieces(const Registry& registry,
+                            std::vector<std::string_view>& pieces,
+                            std::deque<std::string>& owned,
+                            std::string& error) const;
 
  private:
   std::string path_;
@@ -41,6 +51,9 @@ std::unique_ptr<Storage> LoadRegistryFile(const std::string& path,
 // flushed, given the original's mode and renamed over it. Never leaves a
 // half-written file or the temporary behind.
 bool ReplaceFileAtomically(const std::string& path, const std::string& contents,
+                           std::string& error);
+bool ReplaceFileAtomically(const std::string& path,
+                           const std::vector<std::string_view>& pieces,
                            std::string& error);
 
 // The system calls that loading and saving make. Tests replace them to make

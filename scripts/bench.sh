@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Benchmark, not a test (CI does not run it): generates a large REGEDIT4
+# export (BENCH_MB megabytes, default 100: about a million keys, a wide and
+# a 500-deep Enum\SCSI tree) and reports the time and peak memory of
+#   regswitch --registry FILE /CDP:1 /DMA:1
+# next to cp of the same file, for the REGEDIT4 file and the same registry
+# as a UTF-16 Version 5.00 file. Then the same work on a 10 MB export with
+# Wine's own regedit (/s import, /e export) in a fresh prefix, for scale.
+# Set BENCH_WINE=0 to leave Wine out.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# shellcheck source=scripts/lib.sh
+. scripts/lib.sh
+need_packages cmake g++ time python3
+
+mb=${BENCH_MB:-100}
+work=$(mktemp -d)
+cleanup() {
+  if [ -n "${WINEPREFIX:-}" ]; then wineserver -k 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake --build build/bench -j "$(nproc)" --target regswitch >/dev/null
+regswitch=build/bench/regswitch
+
+# measure LABEL FILE_BYTES COMMAND...: one line of seconds and peak memory.
+measure() {
+  local label=$1 bytes=$2
+  shift 2
+  sync
+  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null
+  local secs kb
+  read -r secs kb <"$work/time"
+  awk -v l="$label" -v s="$secs" -v k="$kb" -v b="$bytes" 'BEGIN {
+    printf "%-44s %7.2f s %8.1f MB peak (%.2fx the file)\n", l, s, k / 1024, k * 1024 / b }'
+}
+
+utf16() {  # REGEDIT4 -> Version 5.00 in UTF-16LE with its byte-order mark
+  { printf '\xff\xfe'
+    sed '1s/^REGEDIT4/Windows Registry Editor Version 5.00/' "$1" |
+      iconv -f WINDOWS-1252 -t UTF-16LE; } >"$2"
+}
+
+echo "generating a ${mb} MB export..."
+python3 bench/gen_export.py "$work/big.reg" "$mb"
+bytes=$(stat -c %s "$work/big.reg")
+keys=$(grep -c '^\[' "$work/big.reg")
+echo "file: $bytes bytes, $keys keys"
+cat "$work/big.reg" >/dev/null  # in the page cache, as for cp
+measure "cp (REGEDIT4)" "$bytes" cp "$work/big.reg" "$work/copy.reg"
+cp "$work/big.reg" "$work/run.reg"
+measure "regswitch /CDP:1 /DMA:1 (REGEDIT4)" "$bytes" \
+  "$regswitch" --registry "$work/run.reg" /CDP:1 /DMA:1
+echo "  $(cmp -l "$work/big.reg" "$work/run.reg" | wc -l) bytes differ from the original"
+rm -f "$work/copy.reg" "$work/run.reg"
+
+utf16 "$work/big.reg" "$work/big5.reg"
+bytes5=$(stat -c %s "$work/big5.reg")
+measure "cp (Version 5.00, $((bytes5 / 1000000)) MB)" "$bytes5" cp "$work/big5.reg" "$work/copy.reg"
+cp "$work/big5.reg" "$work/run.reg"
+measure "regswitch /CDP:1 /DMA:1 (Version 5.00)" "$bytes5" \
+  "$regswitch" --registry "$work/run.reg" /CDP:1 /DMA:1
+rm -f "$work/big5.reg" "$work/copy.reg" "$work/run.reg" "$work/big.reg"
+
+[ "${BENCH_WINE:-1}" = 0 ] && exit 0
+if ! command -v wine >/dev/null; then
+  echo "wine not installed: no comparison with regedit"
+  exit 0
+fi
+echo "10 MB export: regswitch and Wine's regedit"
+python3 bench/gen_export.py "$work/small.reg" 10
+small=$(stat -c %s "$work/small.reg")
+cp "$work/small.reg" "$work/run.reg"
+measure "regswitch /CDP:1 /DMA:1 (10 MB)" "$small" \
+  "$regswitch" --registry "$work/run.reg" /CDP:1 /DMA:1
+export WINEPREFIX="$work/prefix" WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
+wineboot -i >/dev/null 2>&1
+wineserver -w
+# The registry lives in wineserver: run it in the foreground under time.
+/usr/bin/time -f "%e %M" -o "$work/server.time" wineserver -f -p60 &
+server=$!
+sleep 1
+measure "wine regedit /s (import, 10 MB)" "$small" wine regedit /s "$work/small.reg"
+measure "wine regedit /e (export HKLM)" "$small" \
+  wine regedit /e "$work/export.reg" HKEY_LOCAL_MACHINE
+echo "  export: $(stat -c %s "$work/export.reg") bytes"
+wineserver -k || true
+wait "$server" || true
+read -r _ kb <"$work/server.time"
+awk -v k="$kb" 'BEGIN { printf "%-44s %18.1f MB peak\n", "wineserver (holds the registry)", k / 1024 }'
