@@ -45,3 +45,10 @@ add_custom_command(TARGET regswitch_exe POST_BUILD
   COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:regswitch_exe>
           -P ${PROJECT_SOURCE_DIR}/cmake/print-size.cmake
   VERBATIM)
+
+# Test tool for the Wine runs, with the usual C runtime; it never ships.
+add_executable(regswitch_launch tests/windows/launch.cpp)
+set_target_properties(regswitch_launch PROPERTIES OUTPUT_NAME launch)
+target_compile_options(regswitch_launch PRIVATE -Wall -Wextra -O2)
+target_link_options(regswitch_launch PRIVATE -static)
+target_link_libraries(regswitch_launch PRIVATE kernel32)
