@@ -41,9 +41,10 @@ target_link_options(regswitch_exe PRIVATE
 target_link_libraries(regswitch_exe PRIVATE kernel32 user32 advapi32)
 
 # Every build reports the size that the tests hold to 4,096 bytes.
-add_custom_command(TARGET regswitch_exe POST_BUILD
+add_custom_target(regswitch_exe_size ALL
   COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:regswitch_exe>
           -P ${PROJECT_SOURCE_DIR}/cmake/print-size.cmake
+  DEPENDS regswitch_exe
   VERBATIM)
 
 # Test tool for the Wine runs, with the usual C runtime; it never ships.
