@@ -115,6 +115,9 @@ fi
 
 # --- Under Wine -------------------------------------------------------------
 
+check "the registry comparer catches differences" \
+  python3 tests/windows/regcompare_test.py -q 2>/dev/null
+
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all \
   WINEDLLOVERRIDES=mscoree,mshtml=

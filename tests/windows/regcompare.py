@@ -159,9 +159,16 @@ def parent(key):
 
 
 def added_roots(keys, pristine):
-    """Keys the scenario adds whose parent Wine already has."""
-    return sorted(name for k, (name, _) in keys.items()
-                  if k not in pristine and parent(k) in pristine)
+    """The topmost keys that the scenario adds to Wine's registry, whether
+    the scenario lists them or only keys below them."""
+    roots = set()
+    for k, (name, _) in keys.items():
+        if k in pristine:
+            continue
+        while parent(name) is not None and parent(name).lower() not in pristine:
+            name = parent(name)
+        roots.add(name)
+    return sorted(roots)
 
 
 def export_roots(scenario):
