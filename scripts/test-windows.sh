@@ -97,6 +97,14 @@ check "file alignment 512" test "$(field FileAlignment)" = 00000200
 check "no TLS directory" \
   grep -qE '^Entry 9 0+ 0+ Thread Storage' <<<"$headers"
 
+# Nothing runs before our entry point: no constructor or TLS callback lists.
+sections=$($objdump -h "$exe" | awk '$1 ~ /^[0-9]+$/ { print $2 }' | tr '\n' ' ')
+if [ -n "$sections" ] && ! grep -qE '\.(tls|CRT|ctors|init_array)' <<<"$sections"; then
+  pass "no start-up sections of a C runtime (sections: $sections)"
+else
+  fail "no start-up sections of a C runtime (sections: ${sections:-none})"
+fi
+
 disassembly=$($objdump -d --no-show-raw-insn "$exe")
 instructions=$(grep -cE '^ +[0-9a-f]+:\s+[a-z]' <<<"$disassembly")
 newer=$(grep -E '^ +[0-9a-f]+:\s+(cmov[a-z]*|bswap|cpuid|rdtsc[a-z]*|cmpxchg[0-9a-z]*|xadd[a-z]*|invd|wbinvd|invlpg)\b|%x?mm[0-9]' <<<"$disassembly")
