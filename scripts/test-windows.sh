@@ -30,7 +30,7 @@ finish() {
 if [ -z "${REGSWITCH_ON_XVFB:-}" ]; then
   need_packages cmake mingw-w64 g++-mingw-w64-i686 wine wine64 wine32:i386 \
     xvfb xauth xdotool imagemagick python3 ||
-    echo "FAIL  installing the tools"
+    fail "install the tools"
   for tool in cmake i686-w64-mingw32-g++ i686-w64-mingw32-objdump wine \
     wineserver xvfb-run xdotool import convert python3; do
     command -v "$tool" >/dev/null || fail "tool $tool is missing"
