@@ -18,9 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   // Grow the first key with values, as a tweak would, to drive the writer.
-  hostreg::Key* key = registry.Root().subkeys.empty()
-                          ? &registry.Root()
-                          : registry.Root().subkeys.front().get();
+  hostreg::Key* key = registry.FirstSubkey(registry.Root());
+  if (key == nullptr) key = &registry.Root();
   registry.SetValue(*key, "IDEDMADRIVE0", REG_BINARY, std::string(1, '\1'));
   registry.SetValue(*key, "Fuzz", REG_BINARY, std::string(size % 5000, 'x'));
   std::string out;

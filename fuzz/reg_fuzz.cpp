@@ -16,9 +16,9 @@ void Check(bool ok) {
 }
 
 // The deepest first-born key, so changes land in nested sections too.
-hostreg::Key* Deepest(hostreg::Key& root) {
-  hostreg::Key* key = &root;
-  while (!key->subkeys.empty()) key = key->subkeys.front().get();
+hostreg::Key* Deepest(hostreg::Registry& registry) {
+  hostreg::Key* key = &registry.Root();
+  while (hostreg::Key* first = registry.FirstSubkey(*key)) key = first;
   return key;
 }
 
@@ -39,15 +39,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(storage->DescribeChanges(registry).empty());
 
   // Change an existing value and add two, as the tweaks do.
-  hostreg::Key* key = Deepest(registry.Root());
-  if (!key->values.empty())
-    registry.SetValue(*key, key->values.front().name, REG_SZ,
+  hostreg::Key* key = Deepest(registry);
+  if (!registry.Values(*key).empty())
+    registry.SetValue(*key, registry.Values(*key).front().name, REG_SZ,
                       std::string("on\0", 3));
   registry.SetValue(*key, "IDEDMADRIVE0", REG_BINARY, std::string(1, '\1'));
   registry.SetValue(*key, "Fuzz", REG_BINARY, std::string(size % 300, 'x'));
   std::vector<std::string> path;
-  for (const hostreg::Key* k = key; k->parent != nullptr; k = k->parent)
-    path.insert(path.begin(), k->name);
+  for (const hostreg::Key* k = key; registry.Parent(*k) != nullptr;
+       k = registry.Parent(*k))
+    path.insert(path.begin(), registry.Name(*k));
 
   Check(storage->Render(registry, out, error));
   Check(!storage->DescribeChanges(registry).empty());
@@ -56,12 +57,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(reloaded != nullptr);
   hostreg::Key* found = &again.Root();
   for (const std::string& name : path) {
-    found = found->FindSubkey(name);
+    found = again.FindSubkey(*found, name);
     Check(found != nullptr);
   }
-  const hostreg::Value* value = found->FindValue("Fuzz");
+  const hostreg::Value* value = again.FindValue(*found, "Fuzz");
   Check(value != nullptr && value->data == std::string(size % 300, 'x'));
-  value = found->FindValue("IDEDMADRIVE0");
+  value = again.FindValue(*found, "IDEDMADRIVE0");
   Check(value != nullptr && value->data == "\x01");
   return 0;
 }

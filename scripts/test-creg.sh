@@ -181,7 +181,8 @@ if command -v clang++-14 >/dev/null || command -v clang++ >/dev/null; then
   if "$cxx" -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined \
        -fno-sanitize-recover=all -Wall -Wextra -o build/creg-fuzz/creg_fuzz \
        fuzz/creg_fuzz.cpp src/registry/creg_file.cpp src/registry/reg_file.cpp \
-       src/registry/host_registry.cpp 2>"$work/fuzzbuild"; then
+       src/registry/host_registry.cpp src/registry/storage.cpp \
+       2>"$work/fuzzbuild"; then
     mkdir -p "$work/corpus"
     if build/creg-fuzz/creg_fuzz -max_total_time="$fuzz_seconds" -max_len=65536 \
          -rss_limit_mb=2048 "$work/corpus" fuzz/corpus/creg >"$work/fuzz.log" 2>&1; then

@@ -40,6 +40,7 @@ rm -f build/fuzz/crash-* build/fuzz/leak-* build/fuzz/timeout-* build/fuzz/oom-*
 if "$cxx" -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined \
      -fno-sanitize-recover=all -Wall -Wextra -Werror -o build/fuzz/reg_fuzz \
      fuzz/reg_fuzz.cpp src/registry/reg_file.cpp src/registry/host_registry.cpp \
+     src/registry/storage.cpp src/registry/creg_file.cpp \
      2>"$work/build.log"; then
   pass "built the .reg fuzz target with ASan and UBSan"
 else

@@ -44,11 +44,13 @@ void SetLe16(std::string& d, size_t at, uint16_t v) {
 
 // Every value of a registry by "path|name", as (type, data).
 using Flat = std::map<std::string, std::pair<DWORD, std::string>>;
-void Flatten(const Key& key, Flat& out, size_t& keys) {
+void Flatten(const Registry& registry, const Key& key, Flat& out,
+             size_t& keys) {
   ++keys;
-  for (const Value& v : key.values)
-    out[key.Path() + "|" + v.name] = {v.type, v.data};
-  for (const auto& sub : key.subkeys) Flatten(*sub, out, keys);
+  for (const Value& v : registry.Values(key))
+    out[registry.Path(key) + "|" + v.name] = {v.type, v.data};
+  for (const Key* sub : registry.Subkeys(key))
+    Flatten(registry, *sub, out, keys);
 }
 
 struct Loaded {
@@ -63,7 +65,8 @@ std::unique_ptr<Loaded> Load(const std::string& contents) {
   auto loaded = std::make_unique<Loaded>();
   loaded->storage = hostreg::ParseCregFile("SYSTEM.DAT", "SYSTEM.DAT", contents,
                                            loaded->registry, loaded->error);
-  if (loaded->storage) Flatten(loaded->registry.Root(), loaded->values, loaded->keys);
+  if (loaded->storage) Flatten(loaded->registry, loaded->registry.Root(), loaded->values,
+            loaded->keys);
   return loaded;
 }
 
@@ -78,7 +81,7 @@ Key* Find(Registry& registry, const std::string& path) {
   while (key != nullptr && start < path.size()) {
     size_t end = path.find('\\', start);
     if (end == std::string::npos) end = path.size();
-    key = key->FindSubkey(path.substr(start, end - start));
+    key = registry.FindSubkey(*key, path.substr(start, end - start));
     start = end + 1;
   }
   return key;
@@ -118,7 +121,8 @@ TEST(CregLoad, RealSystemDatReadsEveryKeyAndValue) {
   // The counts and samples libcreg's cregexport shows for this file.
   EXPECT_EQ(4999u, loaded->keys);
   EXPECT_EQ(15858u, loaded->values.size());
-  EXPECT_EQ("SOFTWARE", loaded->registry.Root().subkeys.front()->name);
+  EXPECT_EQ("SOFTWARE", loaded->registry.Name(
+                            *loaded->registry.FirstSubkey(loaded->registry.Root())));
   EXPECT_EQ(std::make_pair(DWORD{REG_SZ}, std::string("C:\\WINDOWS\\INF")),
             loaded->values["SOFTWARE\\Microsoft\\Windows\\CurrentVersion|"
                            "DevicePath"]);
@@ -127,8 +131,8 @@ TEST(CregLoad, RealSystemDatReadsEveryKeyAndValue) {
   // Values keep file order within their key.
   Key* version = Find(loaded->registry, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
   ASSERT_NE(nullptr, version);
-  EXPECT_EQ("InstallType", version->values[0].name);
-  EXPECT_EQ("SetupFlags", version->values[1].name);
+  EXPECT_EQ("InstallType", loaded->registry.Values(*version)[0].name);
+  EXPECT_EQ("SetupFlags", loaded->registry.Values(*version)[1].name);
 }
 
 TEST(CregLoad, ChoosesTheFormatBySignatureNotName) {
@@ -226,7 +230,8 @@ TEST(CregTweaks, EachTweakOnAndOffChangesExactlyItsValues) {
       for (const Expected& e : c.values) {
         Key* key = Find(before->registry, e.key);
         ASSERT_NE(nullptr, key);
-        const auto own = Enclosing(run.before, key->values.front().origin, true);
+        const auto own = Enclosing(
+            run.before, before->registry.Values(*key).front().origin, true);
         allowed = allowed || (range.first >= own.first && range.second <= own.second);
       }
       EXPECT_TRUE(allowed) << "a byte changed at " << range.first;
@@ -266,7 +271,7 @@ TEST(CregWriter, GrowsMovesOrAppendsAndKeepsEverythingElse) {
     ASSERT_TRUE(loaded->storage);
     Key* key = Find(loaded->registry, c.key);
     ASSERT_NE(nullptr, key);
-    const size_t oldOrigin = key->values.front().origin;
+    const size_t oldOrigin = loaded->registry.Values(*key).front().origin;
     Flat expected = loaded->values;
     if (c.bytes == 0) {
       loaded->registry.SetValue(*key, "ACDriveSpinDown", REG_BINARY, std::string(4, '\x7f'));

@@ -25,21 +25,22 @@ std::string HexOf(const std::string& bytes) {
 
 // One line per key ("K path") and per value ("V path|name|type|hex"), keys
 // depth first in file order.
-void Dump(const hostreg::Key& key) {
-  const std::string path = key.Path();
+void Dump(const hostreg::Registry& registry, const hostreg::Key& key) {
+  const std::string path = registry.Path(key);
   std::printf("K %s\n", path.c_str());
-  for (const hostreg::Value& value : key.values)
+  for (const hostreg::Value& value : registry.Values(key))
     std::printf("V %s|%s|%u|%s\n", path.c_str(), value.name.c_str(),
                 static_cast<unsigned>(value.type), HexOf(value.data).c_str());
-  for (const auto& sub : key.subkeys) Dump(*sub);
+  for (const hostreg::Key* sub : registry.Subkeys(key)) Dump(registry, *sub);
 }
 
-hostreg::Key* Walk(hostreg::Key* key, const std::string& path) {
+hostreg::Key* Walk(const hostreg::Registry& registry, hostreg::Key* key,
+                   const std::string& path) {
   size_t start = 0;
   while (key != nullptr && start < path.size()) {
     size_t end = path.find('\\', start);
     if (end == std::string::npos) end = path.size();
-    key = key->FindSubkey(path.substr(start, end - start));
+    key = registry.FindSubkey(*key, path.substr(start, end - start));
     start = end + 1;
   }
   return key;
@@ -61,10 +62,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (command == "dump") {
-    Dump(registry.Root());
+    Dump(registry, registry.Root());
     return 0;
   }
-  hostreg::Key* key = Walk(&registry.Root(), argv[3]);
+  hostreg::Key* key = Walk(registry, &registry.Root(), argv[3]);
   if (key == nullptr) {
     std::fprintf(stderr, "no key %s\n", argv[3]);
     return 1;

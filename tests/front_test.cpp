@@ -121,7 +121,8 @@ Outcome RunTail(const std::string& registryText, const std::string& tail) {
   Outcome outcome;
   outcome.boxes = gBoxes;
   for (const hostreg::Change& change : loaded.registry().Changes()) {
-    const hostreg::Value& value = change.key->values[change.valueIndex];
+    const hostreg::Value& value =
+        loaded.registry().Values(*change.key)[change.valueIndex];
     if (!outcome.changes.empty()) outcome.changes += ' ';
     outcome.changes += value.name + "=";
     for (unsigned char byte : value.data) {

@@ -64,7 +64,9 @@ TEST(HostRegistry, NamesThatDoNotFitTheBufferFail) {
   ASSERT_EQ(0, ops::RegEnumKeyA(top, 0, name, sizeof name));
   EXPECT_EQ(fits, name);
   // Keys of 256 characters cannot come from a file; add one directly.
-  loaded.registry().Root().FindSubkey("Top")->AddSubkey(std::string(256, 'x'));
+  hostreg::Registry& registry = loaded.registry();
+  registry.AddSubkey(*registry.FindSubkey(registry.Root(), "Top"),
+                     std::string(256, 'x'));
   EXPECT_NE(0, ops::RegEnumKeyA(top, 1, name, sizeof name));
 
   HKEY key = loaded.Open("Top\\" + fits);

@@ -173,7 +173,7 @@ TEST(RegLoad, EachSyntaxDecodesToTheBytesWindowsGives) {
     ASSERT_TRUE(loaded->storage) << loaded->error;
     Key* key = loaded->Find("K");
     ASSERT_NE(nullptr, key);
-    Value* value = key->FindValue(c.name);
+    Value* value = loaded->registry.FindValue(*key, c.name);
     ASSERT_NE(nullptr, value);
     EXPECT_EQ(c.type, value->type);
     EXPECT_EQ(c.data, value->data);
@@ -185,11 +185,11 @@ TEST(RegLoad, LaterValueLineWinsAndKeysMerge) {
       "[HKEY_LOCAL_MACHINE\\A\\B]\n\"v\"=\"1\"\n[HKEY_LOCAL_MACHINE\\a\\b]\n"
       "\"V\"=\"2\"\n[HKEY_CURRENT_USER\\A\\B]\n\"v\"=\"3\"\n"));
   ASSERT_TRUE(loaded->storage) << loaded->error;
-  ASSERT_EQ(1u, loaded->registry.Root().subkeys.size());
+  ASSERT_EQ(1u, loaded->registry.Subkeys(loaded->registry.Root()).size());
   Key* key = loaded->Find("A\\B");
   ASSERT_NE(nullptr, key);
-  ASSERT_EQ(1u, key->values.size());
-  EXPECT_EQ(std::string("2\0", 2), key->values[0].data);
+  ASSERT_EQ(1u, loaded->registry.Values(*key).size());
+  EXPECT_EQ(std::string("2\0", 2), loaded->registry.Values(*key)[0].data);
 }
 
 // ---------------------------------------------------------------------------
@@ -212,11 +212,13 @@ TEST(RegForeignNames, StayDistinctNeverMatchAndAreNeverRewritten) {
     ASSERT_TRUE(loaded->storage) << loaded->error;
     Key* scsi = loaded->Find("Enum\\SCSI");
     ASSERT_NE(nullptr, scsi);
-    ASSERT_EQ(3u, scsi->subkeys.size());  // two foreign names stay two keys
-    EXPECT_FALSE(hostreg::NamesEqual(scsi->subkeys[0]->name,
-                                     scsi->subkeys[1]->name));
-    EXPECT_EQ("?", hostreg::AnsiName(scsi->subkeys[0]->name));
-    EXPECT_EQ(scsi->subkeys[2].get(), scsi->FindSubkey("?"));
+    const hostreg::Registry& registry = loaded->registry;
+    const std::vector<Key*> subkeys = registry.Subkeys(*scsi);
+    ASSERT_EQ(3u, subkeys.size());  // two foreign names stay two keys
+    EXPECT_FALSE(hostreg::NamesEqual(registry.Name(*subkeys[0]),
+                                     registry.Name(*subkeys[1])));
+    EXPECT_EQ("?", hostreg::AnsiName(registry.Name(*subkeys[0])));
+    EXPECT_EQ(subkeys[2], registry.FindSubkey(*scsi, "?"));
   }
   // The "A" calls show both foreign keys as "?", which opens the real "?"
   // key; the foreign ones are never reached, their lines never touched.
@@ -234,7 +236,9 @@ TEST(RegForeignNames, EnumerationShowsQuestionMarks) {
   EXPECT_STREQ("??", name);
   HKEY sub = nullptr;
   EXPECT_NE(0, RegistryOps::RegOpenKeyA(key, name, &sub));
-  Key* child = loaded.registry().Root().FindSubkey("K")->subkeys[0].get();
+  hostreg::Registry& registry = loaded.registry();
+  Key* child =
+      registry.FirstSubkey(*registry.FindSubkey(registry.Root(), "K"));
   HKEY direct = loaded.registry().OpenHandle(child);
   DWORD length = sizeof name;
   ASSERT_EQ(0, RegistryOps::RegEnumValueA(direct, 0, name, &length, nullptr,
@@ -354,7 +358,7 @@ TEST(RegWrite, AwkwardEndsOfFile) {
     auto loaded = Load(c.before);
     ASSERT_TRUE(loaded->storage) << loaded->error;
     Key* key = &loaded->registry.Root();
-    if (!key->subkeys.empty()) key = key->subkeys[0].get();
+    if (Key* first = loaded->registry.FirstSubkey(*key)) key = first;
     loaded->registry.SetValue(*key, "n", REG_BINARY, "\x01");
     EXPECT_EQ(c.after, loaded->Saved());
     EXPECT_TRUE(Load(loaded->Saved())->storage);

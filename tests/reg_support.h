@@ -66,7 +66,7 @@ struct Loaded {
     while (key != nullptr && start <= path.size()) {
       const size_t slash = path.find('\\', start);
       const size_t stop = slash == std::string::npos ? path.size() : slash;
-      key = key->FindSubkey(path.substr(start, stop - start));
+      key = registry.FindSubkey(*key, path.substr(start, stop - start));
       start = stop + 1;
     }
     return key;

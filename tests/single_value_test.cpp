@@ -89,14 +89,17 @@ TEST(ResetAcDriveSpinDown, ZeroesAReadableValueKeepingItsSize) {
         // The saved file wraps long hex data; compare the values instead.
         regtest::LoadedRegistry expected(FileSystemKey(c.after));
         regtest::LoadedRegistry actual(saved);
-        const hostreg::Value* want = expected.registry().Root()
-            .FindSubkey("System")->FindSubkey("CurrentControlSet")
-            ->FindSubkey("control")->FindSubkey("FileSystem")
-            ->FindValue("ACDriveSpinDown");
-        const hostreg::Value* got = actual.registry().Root()
-            .FindSubkey("System")->FindSubkey("CurrentControlSet")
-            ->FindSubkey("control")->FindSubkey("FileSystem")
-            ->FindValue("ACDriveSpinDown");
+        auto spinDown = [](hostreg::Registry& r) -> const hostreg::Value* {
+          hostreg::Key* key = &r.Root();
+          for (const char* name :
+               {"System", "CurrentControlSet", "control", "FileSystem"}) {
+            key = r.FindSubkey(*key, name);
+            if (key == nullptr) return nullptr;
+          }
+          return r.FindValue(*key, "ACDriveSpinDown");
+        };
+        const hostreg::Value* want = spinDown(expected.registry());
+        const hostreg::Value* got = spinDown(actual.registry());
         ASSERT_TRUE(want && got);
         EXPECT_EQ(static_cast<DWORD>(REG_BINARY), got->type);
         EXPECT_EQ(want->data, got->data);

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -357,7 +358,7 @@ void Loader::LoadValues(size_t node, size_t p, Key& key) {
     value.origin = q;
     q += kValueHeaderSize + nameLength + dataLength;
     value.originEnd = q;
-    key.values.push_back(std::move(value));
+    registry_.Values(key).push_back(std::move(value));
   }
   file_.records_.emplace(&key, record);
 }
@@ -377,12 +378,13 @@ bool Loader::LoadTree() {
   visited[rootRel] = true;
   size_t p;
   if (!FindRecord(kRgknOffset + rootRel, true, p)) return false;
-  registry_.Root().origin = kRgknOffset + rootRel;
+  registry_.SetOrigin(registry_.Root(), kRgknOffset + rootRel);
   if (p != kNone) LoadValues(kRgknOffset + rootRel, p, registry_.Root());
   // Keys whose children are still to be read.
-  std::vector<std::pair<uint32_t, Key*>> pending{{rootRel, &registry_.Root()}};
+  std::vector<std::tuple<uint32_t, Key*, size_t>> pending{
+      {rootRel, &registry_.Root(), 0}};
   while (!pending.empty()) {
-    const auto [parentRel, parent] = pending.back();
+    const auto [parentRel, parent, depth] = pending.back();
     pending.pop_back();
     size_t from = kRgknOffset + parentRel + kNodeChild;
     uint32_t rel = Get32(d_, from);
@@ -400,16 +402,17 @@ bool Loader::LoadTree() {
       if (Get32(d_, node + kNodeParent) != parentRel)
         return Fail("a key node's parent link does not match the tree",
                     node + kNodeParent);
-      if (parent->depth + 1 > kMaxKeyDepth)
+      if (depth + 1 > kMaxKeyDepth)
         return Fail("keys nested deeper than " + std::to_string(kMaxKeyDepth) +
                         " levels, more than Windows allows",
                     node);
       if (!FindRecord(node, false, p)) return false;
-      Key* key = parent->AddSubkey(d_.substr(
-          p + kRecordHeaderSize, Get16(d_, p + kRecordNameLength)));
-      key->origin = node;
+      Key* key = registry_.AddSubkey(
+          *parent, d_.substr(p + kRecordHeaderSize,
+                             Get16(d_, p + kRecordNameLength)));
+      registry_.SetOrigin(*key, node);
       LoadValues(node, p, *key);
-      pending.emplace_back(rel, key);
+      pending.emplace_back(rel, key, depth + 1);
       from = node + kNodeNext;
       rel = Get32(d_, from);
     }
@@ -422,8 +425,9 @@ bool Loader::LoadTree() {
 // The working copy of the file while its changes are written in.
 class Writer {
  public:
-  Writer(const CregFile& file, std::string& image, std::string& error)
-      : file_(file), d_(image), error_(error) {}
+  Writer(const CregFile& file, const Registry& registry, std::string& image,
+         std::string& error)
+      : file_(file), registry_(registry), d_(image), error_(error) {}
 
   bool Place(const Key& key, const Record& record, std::string bytes);
   bool AppendNewBlock();
@@ -444,6 +448,7 @@ class Writer {
              const std::string& bytes);
 
   const CregFile& file_;
+  const Registry& registry_;
   std::string& d_;
   std::string& error_;
   struct Moved {
@@ -456,7 +461,7 @@ class Writer {
 
 bool Writer::NeedSoundBlock(size_t index, const Key& key) {
   if (file_.blocks_[index].freeListSound) return true;
-  return Refuse("the record of [" + key.Path() + "] must move, but data block " +
+  return Refuse("the record of [" + registry_.Path(key) + "] must move, but data block " +
                 std::to_string(index) +
                 "'s list of free space does not match its contents");
 }
@@ -595,22 +600,23 @@ bool Writer::AppendNewBlock() {
 
 // The key's record as it should now read: the original header and name,
 // unchanged values byte for byte, changed and new ones built afresh.
-bool BuildRecord(const std::string& d, const Key& key, const Record& record,
-                 const std::string& path, std::string& bytes,
-                 std::string& error) {
+bool BuildRecord(const std::string& d, const Registry& registry,
+                 const Key& key, const Record& record, const std::string& path,
+                 std::string& bytes, std::string& error) {
+  const std::vector<Value>& values = registry.Values(key);
   bytes = d.substr(record.offset, kRecordHeaderSize + record.nameLength);
-  if (key.values.size() > 0xFFFF) {
-    error = path + ": [" + key.Path() + "] would hold more values than the "
+  if (values.size() > 0xFFFF) {
+    error = path + ": [" + registry.Path(key) + "] would hold more values than the "
             "format can count; the file was left as it was";
     return false;
   }
-  for (const Value& value : key.values) {
+  for (const Value& value : values) {
     if (!value.changed && !value.added) {
       bytes.append(d, value.origin, value.originEnd - value.origin);
       continue;
     }
     if (value.name.size() > 0xFFFF || value.data.size() > 0xFFFF) {
-      error = path + ": value \"" + value.name + "\" of [" + key.Path() +
+      error = path + ": value \"" + value.name + "\" of [" + registry.Path(key) +
               "] is too long for the format; the file was left as it was";
       return false;
     }
@@ -622,7 +628,7 @@ bool BuildRecord(const std::string& d, const Key& key, const Record& record,
     bytes += entry + value.name + value.data;
   }
   Put32(bytes, kRecordUsed, static_cast<uint32_t>(bytes.size()));
-  Put16(bytes, kRecordValueCount, static_cast<uint16_t>(key.values.size()));
+  Put16(bytes, kRecordValueCount, static_cast<uint16_t>(values.size()));
   return true;
 }
 
@@ -639,20 +645,20 @@ bool CregFile::Render(const Registry& registry, std::string& contents,
     return false;
   }
   std::string image = contents_;
-  Writer writer(*this, image, error);
+  Writer writer(*this, registry, image, error);
   std::unordered_set<const Key*> done;
   for (const Change& change : registry.Changes()) {
     const Key* key = change.key;
     if (!done.insert(key).second) continue;
     auto found = records_.find(key);
     if (found == records_.end()) {
-      error = path() + ": " + FormatRegKeyLine(*key) +
+      error = path() + ": " + FormatRegKeyLine(registry, *key) +
               " has no data record to hold values; the file was left as it "
               "was";
       return false;
     }
     std::string bytes;
-    if (!BuildRecord(contents_, *key, found->second, path(), bytes, error) ||
+    if (!BuildRecord(contents_, registry, *key, found->second, path(), bytes, error) ||
         !writer.Place(*key, found->second, std::move(bytes)))
       return false;
   }
@@ -669,11 +675,11 @@ std::string CregFile::DescribeChanges(const Registry& registry) const {
   for (const Change& change : registry.Changes()) {
     if (lines.find(change.key) == lines.end()) order.push_back(change.key);
     lines[change.key] +=
-        FormatRegValue(change.key->values[change.valueIndex], eol) + eol;
+        FormatRegValue(registry.Values(*change.key)[change.valueIndex], eol) + eol;
   }
   std::string out = "REGEDIT4" + eol;
   for (const Key* key : order)
-    out += eol + FormatRegKeyLine(*key) + eol + lines[key];
+    out += eol + FormatRegKeyLine(registry, *key) + eol + lines[key];
   return out;
 }
 

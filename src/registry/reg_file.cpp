@@ -229,15 +229,39 @@ std::string FormatValue(const Value& value, const std::string& eol,
   return line;
 }
 
+// The loaded file, which keys' names and values refer into.
+class RegText : public KeySource {
+ public:
+  RegText(std::string contents, bool utf16)
+      : contents_(std::move(contents)), utf16_(utf16) {}
+
+  std::string_view Name(size_t at, size_t length,
+                        std::string& scratch) const override;
+  void LoadValues(const std::vector<size_t>& sections,
+                  std::vector<Value>& values, size_t& insertAt) const override;
+
+  // What the parser reads: the file itself, or a UTF-16 file's narrow copy.
+  const std::string& Text() const { return utf16_ ? narrow_ : contents_; }
+  bool utf16() const { return utf16_; }
+  // The UTF-16 unit behind narrow offset `at`.
+  uint16_t UnitAt(size_t at) const {
+    return static_cast<uint16_t>(
+        static_cast<unsigned char>(contents_[2 + 2 * at]) |
+        static_cast<unsigned char>(contents_[3 + 2 * at]) << 8);
+  }
+
+  std::string contents_;
+  std::string narrow_;
+  bool utf16_;
+};
+
 // Saving keeps every line that the run did not change byte for byte as it
 // was, rewrites changed values in place and puts new values at the end of
 // their key's lines.
 class RegFile : public Storage {
  public:
-  RegFile(std::string path, std::string contents, bool utf16)
-      : Storage(std::move(path)),
-        contents_(std::move(contents)),
-        utf16_(utf16) {}
+  RegFile(std::string path, std::shared_ptr<RegText> text)
+      : Storage(std::move(path)), text_(std::move(text)) {}
 
   bool Render(const Registry& registry, std::string& contents,
               std::string&) const override {
@@ -260,19 +284,9 @@ class RegFile : public Storage {
   }
   std::string DescribeChanges(const Registry& registry) const override;
 
-  // What the parser reads: the file itself, or a UTF-16 file's narrow copy.
-  const std::string& Text() const { return utf16_ ? narrow_ : contents_; }
-  bool utf16() const { return utf16_; }
-  // The UTF-16 unit behind narrow offset `at`.
-  uint16_t UnitAt(size_t at) const {
-    return static_cast<uint16_t>(
-        static_cast<unsigned char>(contents_[2 + 2 * at]) |
-        static_cast<unsigned char>(contents_[3 + 2 * at]) << 8);
-  }
+  const std::string& Text() const { return text_->Text(); }
 
-  std::string contents_;
-  std::string narrow_;
-  bool utf16_;
+  std::shared_ptr<RegText> text_;
   std::string eol_ = "\r\n";  // the header line's ending, used for new lines
 
  private:
@@ -281,12 +295,14 @@ class RegFile : public Storage {
   std::string EndingAt(size_t end) const;
   std::string BreakBefore(size_t at) const;
   std::string RenderValue(const Value& value) const {
-    return FormatValue(value, eol_, utf16_);
+    return FormatValue(value, eol_, text_->utf16());
   }
-  size_t FileOffset(size_t at) const { return utf16_ ? 2 + 2 * at : at; }
+  size_t FileOffset(size_t at) const {
+    return text_->utf16() ? 2 + 2 * at : at;
+  }
   // Model text as the file's bytes.
   std::string Encode(const std::string& text) const {
-    return utf16_ ? Utf16Bytes(text) : text;
+    return text_->utf16() ? Utf16Bytes(text) : text;
   }
 };
 
@@ -298,27 +314,31 @@ struct Line {
   size_t number = 0;   // 1-based
 };
 
+// Reads the text in two ways: loading checks every line and builds the keys
+// without holding any value; decoding reads the value lines of one key's
+// sections, already checked, into Values.
 class Parser {
  public:
-  Parser(const std::string& name, const RegFile& file, Registry& registry)
+  Parser(const std::string& name, const RegText& file)
       : name_(name),
         file_(file),
         text_(file.Text()),
-        utf16_(file.utf16()),
-        registry_(registry) {}
+        utf16_(file.utf16()) {}
 
-  bool Parse(std::string& error);
+  bool Parse(Registry& registry, std::string& error);
+  void Decode(const std::vector<size_t>& sections, std::vector<Value>& values,
+              size_t& insertAt);
 
  private:
   bool NextLine(Line& line);
   bool Fail(size_t lineNumber, const std::string& why);
   bool ParseKeyLine(size_t begin, size_t end, const Line& line);
   bool ParseValueLine(const Line& first);
-  bool ParseQuoted(size_t& at, size_t end, std::string& out, bool isName,
+  // `out` is null while loading: the text is checked, not kept.
+  bool ParseQuoted(size_t& at, size_t end, std::string* out, bool isName,
                    size_t lineNumber);
-  bool ParseHex(size_t at, const Line& first, Line& last, std::string& out);
+  bool ParseHex(size_t at, const Line& first, Line& last, std::string* out);
   void AppendChar(std::string& out, size_t at, bool isName) const;
-  std::string Name(size_t begin, size_t end) const;
   std::string Shown(size_t begin, size_t end) const;
   bool StartsWithNoCase(size_t at, size_t end, const char* prefix) const;
   bool IsRoot(const std::pair<size_t, size_t>& part, const char* root) const;
@@ -326,19 +346,23 @@ class Parser {
                 const std::pair<size_t, size_t>& b) const;
 
   const std::string& name_;
-  const RegFile& file_;
+  const RegText& file_;
   const std::string& text_;
   const bool utf16_;
-  Registry& registry_;
+  Registry* registry_ = nullptr;  // while loading
+  std::vector<Value>* values_ = nullptr;  // while decoding
+  size_t insertAt_ = kNoOrigin;
+  size_t firstNul_ = std::string::npos;
   size_t pos_ = 0;
   size_t lineNumber_ = 0;
   std::string error_;
   bool inSection_ = false;
-  Key* key_ = nullptr;  // null inside a section of another root
   // The last key line's components and keys: exports list a key's parent
   // just before it, so most key lines share a long prefix with the last one.
+  std::vector<std::pair<size_t, size_t>> parts_;
   std::vector<std::pair<size_t, size_t>> lastParts_;
   std::vector<Key*> lastKeys_;
+  std::string scratch_;
 };
 
 // Whether two equally long stretches of the text are the same characters:
@@ -387,12 +411,6 @@ void Parser::AppendChar(std::string& out, size_t at, bool isName) const {
   }
 }
 
-std::string Parser::Name(size_t begin, size_t end) const {
-  std::string out;
-  for (size_t i = begin; i < end; ++i) AppendChar(out, i, true);
-  return out;
-}
-
 std::string Parser::Shown(size_t begin, size_t end) const {
   if (!utf16_) return text_.substr(begin, end - begin);
   std::vector<uint16_t> units;
@@ -415,7 +433,7 @@ bool Parser::NextLine(Line& line) {
     --line.textEnd;
   line.number = ++lineNumber_;
   pos_ = line.end;
-  if (std::memchr(text_.data() + line.begin, '\0', line.end - line.begin))
+  if (firstNul_ < line.end)
     return Fail(line.number, "a NUL byte; this is not a text registry export");
   return true;
 }
@@ -426,7 +444,11 @@ bool Parser::Fail(size_t lineNumber, const std::string& why) {
   return false;
 }
 
-bool Parser::Parse(std::string& error) {
+bool Parser::Parse(Registry& registry, std::string& error) {
+  registry_ = &registry;
+  const void* nul = std::memchr(text_.data(), '\0', text_.size());
+  if (nul != nullptr)
+    firstNul_ = static_cast<size_t>(static_cast<const char*>(nul) - text_.data());
   Line line;
   NextLine(line);  // the header, checked by the caller
   while (error_.empty() && NextLine(line)) {
@@ -458,7 +480,8 @@ bool Parser::ParseKeyLine(size_t begin, size_t end, const Line& line) {
   if (begin < end && text_[begin] == '-')
     return Fail(line.number,
                 "a key deletion ([-...]) has no place in a registry export");
-  std::vector<std::pair<size_t, size_t>> parts;
+  std::vector<std::pair<size_t, size_t>>& parts = parts_;
+  parts.clear();
   for (size_t start = begin;;) {
     const void* slash =
         std::memchr(text_.data() + start, '\\', end - start);
@@ -493,7 +516,6 @@ bool Parser::ParseKeyLine(size_t begin, size_t end, const Line& line) {
                                  std::to_string(kMaxKeyDepth) +
                                  " levels, more than Windows allows");
   inSection_ = true;
-  key_ = nullptr;
   if (!IsRoot(parts[0], kMachineRoot)) {  // kept as text only
     lastParts_.clear();
     lastKeys_.clear();
@@ -509,22 +531,25 @@ bool Parser::ParseKeyLine(size_t begin, size_t end, const Line& line) {
   }
   if (same == 0) same = 1;  // the root component: HKEY_LOCAL_MACHINE
   lastKeys_.resize(same);
-  lastKeys_[0] = &registry_.Root();
+  lastKeys_[0] = &registry_->Root();
   Key* key = lastKeys_[same - 1];
   for (size_t i = same; i < parts.size(); ++i) {
-    const std::string name = Name(parts[i].first, parts[i].second);
-    Key* next = key->FindSubkey(name);
-    key = next != nullptr ? next : key->AddSubkey(name);
+    const size_t length = parts[i].second - parts[i].first;
+    const std::string_view name =
+        file_.Name(parts[i].first, length, scratch_);
+    const uint32_t hash = Registry::NameHash(name);
+    Key* next = registry_->FindSubkey(*key, name, hash);
+    key = next != nullptr
+              ? next
+              : registry_->AddSourceSubkey(*key, hash, parts[i].first, length);
     lastKeys_.push_back(key);
   }
-  lastParts_ = std::move(parts);
-  if (key->origin == kNoOrigin) key->origin = line.begin;
-  key->insertAt = line.end;
-  key_ = key;
+  std::swap(lastParts_, parts);
+  registry_->AddSection(*key, line.begin);
   return true;
 }
 
-bool Parser::ParseQuoted(size_t& at, size_t end, std::string& out,
+bool Parser::ParseQuoted(size_t& at, size_t end, std::string* out,
                          bool isName, size_t lineNumber) {
   // text_[at] is the opening quote.
   for (++at; at < end; ++at) {
@@ -536,22 +561,24 @@ bool Parser::ParseQuoted(size_t& at, size_t end, std::string& out,
     if (c == '\\') {
       if (++at == end) break;
       const char e = text_[at];
-      if (e == '\\' || e == '"') out += e;
-      else if (e == 'n') out += '\n';
-      else if (e == 'r') out += '\r';
+      char c2;
+      if (e == '\\' || e == '"') c2 = e;
+      else if (e == 'n') c2 = '\n';
+      else if (e == 'r') c2 = '\r';
       else if (e == '0' && isName)
         return Fail(lineNumber, "\\0 in a name; names cannot hold a NUL");
-      else if (e == '0') out += '\0';
+      else if (e == '0') c2 = '\0';
       else return Fail(lineNumber, "unknown escape \\" + Shown(at, at + 1));
-    } else {
-      AppendChar(out, at, isName);
+      if (out != nullptr) *out += c2;
+    } else if (out != nullptr) {
+      AppendChar(*out, at, isName);
     }
   }
   return Fail(lineNumber, "unterminated string");
 }
 
 bool Parser::ParseHex(size_t at, const Line& first, Line& last,
-                      std::string& out) {
+                      std::string* out) {
   const char* const bad =
       "hex data must be pairs of hex digits separated by commas";
   size_t lineNumber = first.number;
@@ -572,7 +599,7 @@ bool Parser::ParseHex(size_t at, const Line& first, Line& last,
       const int hi = HexDigit(text_[at]);
       const int lo = at + 1 < end ? HexDigit(text_[at + 1]) : -1;
       if (hi < 0 || lo < 0) return Fail(lineNumber, bad);
-      out += static_cast<char>(hi * 16 + lo);
+      if (out != nullptr) *out += static_cast<char>(hi * 16 + lo);
       at += 2;
       while (at < end && IsBlank(text_[at])) ++at;
       if (at == end) break;
@@ -606,10 +633,12 @@ bool Parser::ParseValueLine(const Line& first) {
   const size_t end = first.textEnd;
   size_t at = first.begin;
   while (IsBlank(text_[at])) ++at;
-  std::string name;
+  const bool keep = values_ != nullptr;
+  Value value;
   if (text_[at] == '@') {
     ++at;
-  } else if (!ParseQuoted(at, end, name, true, number)) {
+  } else if (!ParseQuoted(at, end, keep ? &value.name : nullptr, true,
+                          number)) {
     return false;
   }
   while (at < end && IsBlank(text_[at])) ++at;
@@ -618,12 +647,11 @@ bool Parser::ParseValueLine(const Line& first) {
   ++at;
   while (at < end && IsBlank(text_[at])) ++at;
 
-  Value value;
-  value.name = std::move(name);
+  std::string* data = keep ? &value.data : nullptr;
   Line last = first;
   if (at < end && text_[at] == '"') {
     value.type = REG_SZ;
-    if (!ParseQuoted(at, end, value.data, false, number)) return false;
+    if (!ParseQuoted(at, end, data, false, number)) return false;
     value.data += '\0';
     while (at < end && IsBlank(text_[at])) ++at;
     if (at != end) return Fail(number, "text after the closing quote");
@@ -644,7 +672,7 @@ bool Parser::ParseValueLine(const Line& first) {
       value.data += static_cast<char>((number32 >> (8 * i)) & 0xFF);
   } else if (StartsWithNoCase(at, end, "hex:")) {
     value.type = REG_BINARY;
-    if (!ParseHex(at + 4, first, last, value.data)) return false;
+    if (!ParseHex(at + 4, first, last, data)) return false;
   } else if (StartsWithNoCase(at, end, "hex(")) {
     at += 4;
     size_t close = at;
@@ -659,7 +687,7 @@ bool Parser::ParseValueLine(const Line& first) {
       type = type * 16 + static_cast<uint32_t>(d);
     }
     value.type = type;
-    if (!ParseHex(close + 2, first, last, value.data)) return false;
+    if (!ParseHex(close + 2, first, last, data)) return false;
     // Odd-length data is no UTF-16 string; it is kept as the bytes it is.
     if (utf16_ && IsStringType(type) && value.data.size() % 2 == 0)
       value.data = AnsiOfUtf16(value.data);
@@ -671,23 +699,73 @@ bool Parser::ParseValueLine(const Line& first) {
                         "hex(N):");
   }
 
-  if (key_ == nullptr) return true;  // another root: kept as text only
+  if (!keep) return true;  // loading: checked, decoded on first use
   value.origin = first.begin;
   value.originEnd = last.end;
-  key_->insertAt = last.end;
+  insertAt_ = last.end;
   // A name given twice: the later line wins, as it does on import.
-  if (Value* existing = key_->FindValue(value.name)) {
-    *existing = std::move(value);
-  } else {
-    key_->values.push_back(std::move(value));
+  for (Value& existing : *values_) {
+    if (NamesEqual(existing.name, value.name)) {
+      existing = std::move(value);
+      return true;
+    }
   }
+  values_->push_back(std::move(value));
   return true;
 }
 
+void Parser::Decode(const std::vector<size_t>& sections,
+                    std::vector<Value>& values, size_t& insertAt) {
+  values_ = &values;
+  inSection_ = true;
+  for (size_t section : sections) {
+    pos_ = section;
+    Line line;
+    NextLine(line);  // the key line
+    insertAt_ = line.end;
+    while (NextLine(line)) {
+      size_t at = line.begin;
+      while (at < line.textEnd && IsBlank(text_[at])) ++at;
+      if (at == line.textEnd || text_[at] == ';') continue;
+      if (text_[at] == '[') break;  // the next section
+      ParseValueLine(line);
+    }
+  }
+  insertAt = insertAt_;
+}
+
+std::string_view RegText::Name(size_t at, size_t length,
+                               std::string& scratch) const {
+  if (!utf16_) return std::string_view(contents_).substr(at, length);
+  scratch.clear();
+  for (size_t i = at; i < at + length; ++i) {
+    const char c = narrow_[i];
+    const uint16_t unit = UnitAt(i);
+    if (c != kForeignByte || unit == static_cast<unsigned char>(kForeignByte)) {
+      scratch += c;
+    } else {
+      char mark[8];
+      std::snprintf(mark, sizeof mark, "%04X", unit);
+      scratch += kForeignMark;
+      scratch += mark;
+    }
+  }
+  return scratch;
+}
+
+void RegText::LoadValues(const std::vector<size_t>& sections,
+                         std::vector<Value>& values, size_t& insertAt) const {
+  const std::string name;
+  Parser parser(name, *this);
+  parser.Decode(sections, values, insertAt);
+}
+
 // The earliest place in the file that belongs to the key or a key below it.
-size_t FirstOrigin(const Key& key) {
-  size_t first = key.origin;
-  for (const auto& sub : key.subkeys) first = std::min(first, FirstOrigin(*sub));
+size_t FirstOrigin(const Registry& registry, const Key& key) {
+  size_t first = registry.Origin(key);
+  for (const Key* sub = registry.FirstSubkey(key); sub != nullptr;
+       sub = registry.NextSibling(*sub))
+    first = std::min(first, FirstOrigin(registry, *sub));
   return first;
 }
 
@@ -720,7 +798,7 @@ void RegFile::Splice(const Registry& registry,
   std::vector<const Key*> order;
   std::map<const Key*, std::string> added;
   for (const Change& change : registry.Changes()) {
-    const Value& value = change.key->values[change.valueIndex];
+    const Value& value = registry.Values(*change.key)[change.valueIndex];
     if (!value.added) {
       edits.push_back({value.origin, value.originEnd,
                        RenderValue(value) + EndingAt(value.originEnd)});
@@ -731,27 +809,29 @@ void RegFile::Splice(const Registry& registry,
   }
   for (const Key* key : order) {
     const std::string& lines = added[key];
-    if (key->origin != kNoOrigin) {
+    if (registry.Origin(*key) != kNoOrigin) {
       // After the key's last line; a file that ends without a line break
       // gets one first.
-      edits.push_back(
-          {key->insertAt, key->insertAt, BreakBefore(key->insertAt) + lines});
-    } else if (FirstOrigin(*key) != kNoOrigin) {
+      const size_t at = registry.InsertAt(*key);
+      edits.push_back({at, at, BreakBefore(at) + lines});
+    } else if (FirstOrigin(registry, *key) != kNoOrigin) {
       // A key that had no section of its own gets one, just before the
       // first section below it.
-      const size_t at = FirstOrigin(*key);
-      edits.push_back({at, at, FormatRegKeyLine(*key) + eol_ + lines + eol_});
+      const size_t at = FirstOrigin(registry, *key);
+      edits.push_back({at, at, FormatRegKeyLine(registry, *key) + eol_ +
+                                   lines + eol_});
     } else {
       // Nor any below it (HKEY_LOCAL_MACHINE in an export without its
       // keys): a section at the end of the file.
       const size_t at = Text().size();
-      edits.push_back({at, at, BreakBefore(at) + eol_ + FormatRegKeyLine(*key) +
-                                   eol_ + lines});
+      edits.push_back({at, at, BreakBefore(at) + eol_ +
+                                   FormatRegKeyLine(registry, *key) + eol_ +
+                                   lines});
     }
   }
   std::stable_sort(edits.begin(), edits.end(),
                    [](const Edit& a, const Edit& b) { return a.begin < b.begin; });
-  const std::string_view file(contents_);
+  const std::string_view file(text_->contents_);
   size_t copied = 0;
   for (const Edit& edit : edits) {
     const size_t begin = FileOffset(edit.begin);
@@ -772,12 +852,13 @@ std::string RegFile::DescribeChanges(const Registry& registry) const {
   for (const Change& change : registry.Changes()) {
     if (lines.find(change.key) == lines.end()) order.push_back(change.key);
     lines[change.key] +=
-        RenderValue(change.key->values[change.valueIndex]) + eol_;
+        RenderValue(registry.Values(*change.key)[change.valueIndex]) + eol_;
   }
-  std::string out = std::string(utf16_ ? kHeader5 : kHeader4) + eol_;
+  const bool utf16 = text_->utf16();
+  std::string out = std::string(utf16 ? kHeader5 : kHeader4) + eol_;
   for (const Key* key : order)
-    out += eol_ + FormatRegKeyLine(*key) + eol_ + lines[key];
-  return utf16_ ? Utf8Of(UnitsOf(out)) : out;
+    out += eol_ + FormatRegKeyLine(registry, *key) + eol_ + lines[key];
+  return utf16 ? Utf8Of(UnitsOf(out)) : out;
 }
 
 size_t CountLines(const std::string& text) {
@@ -790,8 +871,8 @@ std::string FormatRegValue(const Value& value, const std::string& eol) {
   return FormatValue(value, eol, false);
 }
 
-std::string FormatRegKeyLine(const Key& key) {
-  const std::string path = key.Path();
+std::string FormatRegKeyLine(const Registry& registry, const Key& key) {
+  const std::string path = registry.Path(key);
   return "[" + std::string(kMachineRoot) + (path.empty() ? "" : "\\") + path +
          "]";
 }
@@ -822,10 +903,11 @@ std::unique_ptr<Storage> ParseRegFile(const std::string& path,
     return fail(1, "UTF-16 without its byte-order mark (FF FE); an export "
                    "in UTF-16 starts with one");
 
-  auto file = std::make_unique<RegFile>(path, std::move(contents), utf16);
+  auto source = std::make_shared<RegText>(std::move(contents), utf16);
+  auto file = std::make_unique<RegFile>(path, source);
   if (utf16) {
-    const std::string& bytes = file->contents_;
-    std::string& narrow = file->narrow_;
+    const std::string& bytes = source->contents_;
+    std::string& narrow = source->narrow_;
     narrow.resize((bytes.size() - 2) / 2);
     const unsigned char* p =
         reinterpret_cast<const unsigned char*>(bytes.data()) + 2;
@@ -855,8 +937,9 @@ std::unique_ptr<Storage> ParseRegFile(const std::string& path,
   if (nl != std::string::npos)
     file->eol_ = nl > 0 && text[nl - 1] == '\r' ? "\r\n" : "\n";
 
-  Parser parser(name, *file, registry);
-  if (!parser.Parse(error)) return nullptr;
+  registry.SetSource(source);  // keys refer into it from the first line on
+  Parser parser(name, *source);
+  if (!parser.Parse(registry, error)) return nullptr;
   return file;
 }
 

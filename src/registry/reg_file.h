@@ -24,7 +24,7 @@ std::unique_ptr<Storage> ParseRegFile(const std::string& path,
 std::string FormatRegValue(const Value& value, const std::string& eol);
 
 // "[HKEY_LOCAL_MACHINE\path]" for a key.
-std::string FormatRegKeyLine(const Key& key);
+std::string FormatRegKeyLine(const Registry& registry, const Key& key);
 
 }  // namespace hostreg
 

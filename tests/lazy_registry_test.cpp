@@ -1,0 +1,224 @@
+// The compact host registry: values decoded on first use (and dropped again
+// after the last handle closes), keys with several sections, other roots,
+// enumeration cursors per handle and the shared name table.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "reg_support.h"
+#include "test_support.h"
+
+namespace {
+
+using hostreg::Key;
+using hostreg::Registry;
+using hostreg::Value;
+using regtest::Load;
+using regtest::LoadedRegistry;
+using regtest::Reg4;
+using regtest::Reg5;
+namespace ops = RegistryOps;
+
+std::string Names(const Registry& registry, const Key& key) {
+  std::string out;
+  for (const Value& value : registry.Values(key))
+    out += (out.empty() ? "" : " ") + value.name + "=" + value.data;
+  return out;
+}
+
+// One key in two sections of the file, a third section of another root
+// with the same path, and a section of its subkey in between.
+const std::string kSplit =
+    "[HKEY_LOCAL_MACHINE\\A]\n"
+    "\"one\"=\"1\"\n"
+    "\"two\"=\"2\"\n"
+    "\n"
+    "[HKEY_LOCAL_MACHINE\\A\\Sub]\n"
+    "\"s\"=\"x\"\n"
+    "\n"
+    "[HKEY_CURRENT_USER\\A]\n"
+    "\"other\"=\"o\"\n"
+    "\n"
+    "[hkey_local_machine\\a]\n"
+    "\"ONE\"=\"3\"\n"
+    "\"three\"=\"4\"\n"
+    "; a comment after the last value\n"
+    "\n"
+    "[HKEY_LOCAL_MACHINE\\B]\n";
+
+TEST(LazyValues, SectionsMergeAndOtherRootsStayOut) {
+  struct Case {
+    const char* label;
+    std::string file;
+  };
+  const Case cases[] = {
+      {"REGEDIT4", Reg4(kSplit, "\n")},
+      {"Version 5.00", Reg5(kSplit, "\n")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    auto loaded = Load(c.file);
+    ASSERT_TRUE(loaded->storage) << loaded->error;
+    Key* a = loaded->Find("A");
+    ASSERT_NE(nullptr, a);
+    // The later "ONE" line replaces "one" in its place, as on import;
+    // nothing of HKCU\A.
+    EXPECT_EQ(std::string("ONE=3") + '\0' + " two=2" + '\0' + " three=4" + '\0',
+              Names(loaded->registry, *a));
+    ASSERT_EQ(1u, loaded->registry.Subkeys(*a).size());
+    EXPECT_EQ(2u, loaded->registry.Subkeys(loaded->registry.Root()).size());
+  }
+}
+
+TEST(LazyValues, WritesBeforeAndAfterTheFirstLookLandInTheRightSection) {
+  struct Case {
+    const char* label;
+    bool lookFirst;  // enumerate the values before writing
+    const char* name;
+    std::string after;
+  };
+  const Case cases[] = {
+      {"new value, written first", false, "new",
+       "[HKEY_LOCAL_MACHINE\\A]\n\"one\"=\"1\"\n\"two\"=\"2\"\n\n"
+       "[HKEY_LOCAL_MACHINE\\A\\Sub]\n\"s\"=\"x\"\n\n"
+       "[HKEY_CURRENT_USER\\A]\n\"other\"=\"o\"\n\n"
+       "[hkey_local_machine\\a]\n\"ONE\"=\"3\"\n\"three\"=\"4\"\n"
+       "\"new\"=hex:01\n; a comment after the last value\n\n"
+       "[HKEY_LOCAL_MACHINE\\B]\n"},
+      {"new value, after a look", true, "new",
+       "[HKEY_LOCAL_MACHINE\\A]\n\"one\"=\"1\"\n\"two\"=\"2\"\n\n"
+       "[HKEY_LOCAL_MACHINE\\A\\Sub]\n\"s\"=\"x\"\n\n"
+       "[HKEY_CURRENT_USER\\A]\n\"other\"=\"o\"\n\n"
+       "[hkey_local_machine\\a]\n\"ONE\"=\"3\"\n\"three\"=\"4\"\n"
+       "\"new\"=hex:01\n; a comment after the last value\n\n"
+       "[HKEY_LOCAL_MACHINE\\B]\n"},
+      {"value of the first section, replaced by the second", false, "two",
+       "[HKEY_LOCAL_MACHINE\\A]\n\"one\"=\"1\"\n\"two\"=hex:01\n\n"
+       "[HKEY_LOCAL_MACHINE\\A\\Sub]\n\"s\"=\"x\"\n\n"
+       "[HKEY_CURRENT_USER\\A]\n\"other\"=\"o\"\n\n"
+       "[hkey_local_machine\\a]\n\"ONE\"=\"3\"\n\"three\"=\"4\"\n"
+       "; a comment after the last value\n\n[HKEY_LOCAL_MACHINE\\B]\n"},
+      {"a name given twice: the line that won", true, "one",
+       "[HKEY_LOCAL_MACHINE\\A]\n\"one\"=\"1\"\n\"two\"=\"2\"\n\n"
+       "[HKEY_LOCAL_MACHINE\\A\\Sub]\n\"s\"=\"x\"\n\n"
+       "[HKEY_CURRENT_USER\\A]\n\"other\"=\"o\"\n\n"
+       "[hkey_local_machine\\a]\n\"ONE\"=hex:01\n\"three\"=\"4\"\n"
+       "; a comment after the last value\n\n[HKEY_LOCAL_MACHINE\\B]\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    auto loaded = Load(Reg4(kSplit, "\n"));
+    ASSERT_TRUE(loaded->storage) << loaded->error;
+    Key* a = loaded->Find("A");
+    ASSERT_NE(nullptr, a);
+    if (c.lookFirst) {
+      EXPECT_EQ(3u, loaded->registry.Values(*a).size());
+    }
+    loaded->registry.SetValue(*a, c.name, REG_BINARY, "\x01");
+    EXPECT_EQ(Reg4(c.after, "\n"), loaded->Saved());
+  }
+}
+
+TEST(LazyValues, ChangesSurviveTheLastHandleClosing) {
+  LoadedRegistry loaded(regtest::Reg(
+      "[HKEY_LOCAL_MACHINE\\K]\n\"a\"=hex:00\n\"b\"=hex:00\n\n"
+      "[HKEY_LOCAL_MACHINE\\L]\n\"c\"=hex:00\n"));
+  const BYTE one = 1;
+  // Written, closed, opened again: the change is there and saved.
+  HKEY k = loaded.Open("K");
+  ASSERT_EQ(0, ops::RegSetValueExA(k, "b", 0, REG_BINARY, &one, 1));
+  ASSERT_EQ(0, ops::RegCloseKey(k));
+  // Only read, closed and read again: the values come back from the file.
+  HKEY l = loaded.Open("L");
+  BYTE data[4];
+  DWORD size = sizeof data;
+  ASSERT_EQ(0, ops::RegQueryValueExA(l, "c", nullptr, nullptr, data, &size));
+  ASSERT_EQ(0, ops::RegCloseKey(l));
+  struct Case {
+    const char* key;
+    const char* name;
+    BYTE expected;
+  };
+  const Case cases[] = {{"K", "a", 0}, {"K", "b", 1}, {"L", "c", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.key) + "|" + c.name);
+    HKEY h = loaded.Open(c.key);
+    size = sizeof data;
+    ASSERT_EQ(0, ops::RegQueryValueExA(h, c.name, nullptr, nullptr, data, &size));
+    EXPECT_EQ(1u, size);
+    EXPECT_EQ(c.expected, data[0]);
+    ops::RegCloseKey(h);
+  }
+  EXPECT_EQ(regtest::Reg("[HKEY_LOCAL_MACHINE\\K]\n\"a\"=hex:00\n\"b\"=hex:01\n\n"
+                         "[HKEY_LOCAL_MACHINE\\L]\n\"c\"=hex:00\n"),
+            loaded.Saved());
+}
+
+TEST(EnumCursor, AnyIndexOrderGivesTheRightSubkey) {
+  std::string body = "[HKEY_LOCAL_MACHINE\\P]\n";
+  for (int i = 0; i < 40; ++i)
+    body += "[HKEY_LOCAL_MACHINE\\P\\k" + std::to_string(i) + "]\n";
+  LoadedRegistry loaded(regtest::Reg(body));
+  HKEY first = loaded.Open("P");
+  HKEY second = loaded.Open("P");
+  // Interleaved handles, backwards, skips, repeats and past the end.
+  struct Case {
+    int handle;
+    DWORD index;
+    const char* expected;  // null: ERROR_NO_MORE_ITEMS
+  };
+  const Case cases[] = {
+      {1, 0, "k0"},   {1, 1, "k1"},  {2, 5, "k5"},   {1, 2, "k2"},
+      {2, 4, "k4"},   {1, 2, "k2"},  {1, 39, "k39"}, {1, 40, nullptr},
+      {1, 41, nullptr}, {1, 38, "k38"}, {2, 0, "k0"},  {1, 17, "k17"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.handle) + ":" + std::to_string(c.index));
+    char name[64];
+    const LONG result = ops::RegEnumKeyA(c.handle == 1 ? first : second,
+                                         c.index, name, sizeof name);
+    if (c.expected == nullptr) {
+      EXPECT_EQ(ERROR_NO_MORE_ITEMS, result);
+    } else {
+      ASSERT_EQ(ERROR_SUCCESS, result);
+      EXPECT_STREQ(c.expected, name);
+    }
+  }
+  ops::RegCloseKey(first);
+  ops::RegCloseKey(second);
+}
+
+TEST(NameTable, FirstOfTwoEqualNamesWinsAcrossTableGrowth) {
+  Registry registry;
+  Key& root = registry.Root();
+  Key* first = registry.AddSubkey(root, "Twice");
+  Key* second = registry.AddSubkey(root, "TWICE");
+  // Enough keys to grow the table several times.
+  std::vector<Key*> made;
+  for (int i = 0; i < 5000; ++i)
+    made.push_back(registry.AddSubkey(*first, "n" + std::to_string(i)));
+  struct Case {
+    const Key* parent;
+    std::string name;
+    const Key* expected;
+  };
+  const Case cases[] = {
+      {&root, "twice", first},        {&root, "Twice", first},
+      {first, "N0", made[0]},         {first, "n4999", made[4999]},
+      {first, "n5000", nullptr},      {second, "n1", nullptr},
+      {&root, "n1", nullptr},         {made[7], "n7", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.expected, registry.FindSubkey(*c.parent, c.name));
+  }
+  EXPECT_EQ(5003u, registry.KeyCount());
+  EXPECT_EQ(first, registry.Parent(*made[4999]));
+  EXPECT_EQ("Twice\\n4999", registry.Path(*made[4999]));
+  EXPECT_EQ(2u, registry.Subkeys(root).size());
+  EXPECT_EQ(made[1], registry.NextSibling(*made[0]));
+  EXPECT_EQ(nullptr, registry.NextSibling(*made[4999]));
+}
+
+}  // namespace
