@@ -74,18 +74,18 @@ def canonical(kind, data, unicode_file):
     return kind, bytes(data)
 
 
-def parse_data(spec, unicode_file):
-    if spec.startswith('"'):
-        text, end = unquote(spec, 0)
-        if spec[end:].strip():
-            raise RegError("text behind a string: %r" % spec)
+def parse_data(data_text, unicode_file):
+    if data_text.startswith('"'):
+        text, end = unquote(data_text, 0)
+        if data_text[end:].strip():
+            raise RegError("text behind a string: %r" % data_text)
         return canonical(1, text, unicode_file)
-    low = spec.lower()
+    low = data_text.lower()
     if low.startswith("dword:"):
-        return 4, int(spec[6:].strip(), 16).to_bytes(4, "little")
-    m = re.match(r"hex(?:\(([0-9a-fA-F]+)\))?:(.*)$", spec, re.S)
+        return 4, int(data_text[6:].strip(), 16).to_bytes(4, "little")
+    m = re.match(r"hex(?:\(([0-9a-fA-F]+)\))?:(.*)$", data_text, re.S)
     if not m:
-        raise RegError("unknown data: %r" % spec)
+        raise RegError("unknown data: %r" % data_text)
     kind = int(m.group(1), 16) if m.group(1) is not None else 3
     digits = [d.strip() for d in m.group(2).split(",") if d.strip()]
     return canonical(kind, bytes(int(d, 16) for d in digits), unicode_file)
@@ -125,15 +125,15 @@ def parse_reg(path):
         if current is None:
             raise RegError("%s: value outside a key: %r" % (path, line))
         if stripped.startswith("@="):
-            name, spec = "", stripped[2:]
+            name, data_text = "", stripped[2:]
         elif stripped.startswith('"'):
             name, end = unquote(stripped, 0)
             if not stripped[end:].startswith("="):
                 raise RegError("%s: no '=' behind the name: %r" % (path, line))
-            spec = stripped[end + 1:]
+            data_text = stripped[end + 1:]
         else:
             raise RegError("%s: cannot read %r" % (path, line))
-        current[name.lower()] = parse_data(spec, unicode_file)
+        current[name.lower()] = parse_data(data_text, unicode_file)
     return keys
 
 
