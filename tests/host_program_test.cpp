@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "reg_support.h"
 #include "test_support.h"
 
 namespace {
@@ -213,6 +215,79 @@ TEST(HostProgram, TheInstalledBinaryGivesTheSameExitStatus) {
     EXPECT_EQ(c.status, WEXITSTATUS(raw));
   }
   EXPECT_NE(std::string::npos, ReadFile(path).find("hex:01"));
+}
+
+// Files large enough that loading lets the pages behind it go and saving
+// copies the unchanged stretches file to file: the changed key is read back
+// from pages let go long before, or lies behind megabytes that are copied.
+std::string Filler(size_t bytes) {
+  std::string text = "[HKEY_LOCAL_MACHINE\\Filler]\r\n";
+  for (size_t line = 0; text.size() < bytes; ++line) {
+    if (line % 10 == 0)
+      text += "\"v" + std::to_string(line) + "\"=hex:00,01,02\r\n";
+    else
+      text += "; " + std::string(96, 'f') + "\r\n";
+  }
+  return text;
+}
+
+const std::string kApmKey =
+    "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C05\\0000]\r\n"
+    "\"Class\"=\"System\"\r\n"
+    "\"APMMenuSuspend\"=hex:00\r\n";
+
+struct LargeCase {
+  const char* label;
+  std::string body;  // after the header
+  bool utf16;
+};
+
+TEST(HostProgram, LargeFileIsChangedExactlyWhereverTheKeyLies) {
+  const std::string filler = Filler(10 << 20);
+  const LargeCase cases[] = {
+      {"REGEDIT4, key first", kApmKey + filler, false},
+      {"REGEDIT4, key last", filler + kApmKey, false},
+      {"REGEDIT4, key between", filler + kApmKey + filler, false},
+      {"Version 5.00, key first", kApmKey + filler, true},
+      {"Version 5.00, key last", filler + kApmKey, true},
+  };
+  for (const LargeCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::string after = c.body;
+    const std::string value = "\"APMMenuSuspend\"=";
+    after.replace(after.find(value) + value.size(), 6, "hex:01");
+    const std::string before = c.utf16 ? regtest::Reg5(c.body)
+                                       : regtest::Reg4(c.body);
+    const std::string expected = c.utf16 ? regtest::Reg5(after)
+                                         : regtest::Reg4(after);
+    const ProgramRun dry = RunProgram(before, {"--dry-run", "/SSP:1"});
+    EXPECT_EQ(0, dry.status) << dry.err;
+    EXPECT_NE(std::string::npos, dry.out.find("\"APMMenuSuspend\"=hex:01"));
+    EXPECT_TRUE(dry.file == before);
+    const ProgramRun run = RunProgram(before, {"/SSP:1"});
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(run.file == expected);
+    const ProgramRun again = RunProgram(expected, {"/SSP:1"});
+    EXPECT_EQ(0, again.status) << again.err;
+    EXPECT_FALSE(again.saved);
+  }
+}
+
+// Loading reads ahead for NUL bytes a stretch at a time; one far into the
+// file is still found, on its own line.
+TEST(HostProgram, NulByteFarIntoALargeFileIsRefused) {
+  const std::string filler = Filler(10 << 20);
+  const std::string before =
+      regtest::Reg4(filler + std::string("\"v\"=\"a\0\"\r\n", 10) + filler);
+  const size_t line =
+      std::count(before.begin(), before.begin() + before.find('\0'), '\n') +
+      1;
+  const ProgramRun run = RunProgram(before, {"/SSP:1"});
+  EXPECT_EQ(2, run.status);
+  EXPECT_NE(std::string::npos,
+            run.err.find("system.reg:" + std::to_string(line) + ": a NUL byte"))
+      << run.err;
+  EXPECT_TRUE(run.file == before);
 }
 
 }  // namespace

@@ -264,6 +264,40 @@ const SaveFault kSaveFaults[] = {
        return c;
      },
      "cannot replace: Invalid cross-device link"},
+    {"copy of an unchanged stretch fails",
+     [] {
+       hostreg::FileCalls c = hostreg::gFileCalls;
+       c.copy = [](int, long long*, int, size_t) -> long {
+         errno = EIO;
+         return -1;
+       };
+       return c;
+     },
+     "cannot copy: Input/output error"},
+    {"disk full while copying",
+     [] {
+       hostreg::FileCalls c = hostreg::gFileCalls;
+       c.copy = [](int, long long*, int, size_t) -> long {
+         errno = ENOSPC;
+         return -1;
+       };
+       return c;
+     },
+     "cannot copy: No space left on device"},
+    {"no copying between these files, and writes fail",
+     [] {
+       hostreg::FileCalls c = hostreg::gFileCalls;
+       c.copy = [](int, long long*, int, size_t) -> long {
+         errno = EXDEV;
+         return -1;
+       };
+       c.write = [](int, const void*, size_t) -> long {
+         errno = EIO;
+         return -1;
+       };
+       return c;
+     },
+     "cannot write: Input/output error"},
 };
 
 TEST(RegSaveFaults, OriginalIntactAndNoTemporaryLeft) {
@@ -295,6 +329,112 @@ TEST(RegSaveFaults, OriginalIntactAndNoTemporaryLeft) {
       EXPECT_EQ(std::vector<std::string>{"system.reg"}, Entries(dir));
     }
   }
+}
+
+// Where the kernel cannot copy between the files, the unchanged stretches
+// are written from memory instead and the save comes out the same.
+int gCopies = 0;
+
+struct CopyRefusal {
+  const char* label;
+  long (*copy)(int, long long*, int, size_t);
+};
+
+const CopyRefusal kCopyRefusals[] = {
+    {"across file systems",
+     [](int, long long*, int, size_t) -> long {
+       ++gCopies;
+       errno = EXDEV;
+       return -1;
+     }},
+    {"no such call",
+     [](int, long long*, int, size_t) -> long {
+       ++gCopies;
+       errno = ENOSYS;
+       return -1;
+     }},
+    {"not for these files",
+     [](int, long long*, int, size_t) -> long {
+       ++gCopies;
+       errno = EINVAL;
+       return -1;
+     }},
+    {"not supported",
+     [](int, long long*, int, size_t) -> long {
+       ++gCopies;
+       errno = EOPNOTSUPP;
+       return -1;
+     }},
+    {"copies nothing",
+     [](int, long long*, int, size_t) -> long {
+       ++gCopies;
+       return 0;
+     }},
+    {"copies a little, then refuses",
+     [](int from, long long* offset, int to, size_t size) -> long {
+       if (gCopies++ > 0) {
+         errno = EXDEV;
+         return -1;
+       }
+       loff_t at = *offset;
+       const long n =
+           ::copy_file_range(from, &at, to, nullptr, size < 7 ? size : 7, 0);
+       *offset = at;
+       return n;
+     }},
+};
+
+TEST(RegSaveFaults, CopyRefusedFallsBackToWriting) {
+  const std::string text = ReadFile(SourcePath("samples/win95-system.reg"));
+  for (const std::string format : {"REGEDIT4", "v5"}) {
+    const std::string bytes =
+        format == "REGEDIT4"
+            ? text
+            : ReadFile(SourcePath("tests/data/wine-enum-v5.reg"));
+    const std::string dir = TempDir();
+    const std::string path = dir + "/system.reg";
+    WriteFile(path, bytes);
+    ASSERT_EQ(0, RunOn(path).status);
+    const std::string expected = ReadFile(path);
+    ASSERT_NE(bytes, expected);
+    for (const CopyRefusal& refusal : kCopyRefusals) {
+      SCOPED_TRACE(format + ": " + refusal.label);
+      WriteFile(path, bytes);
+      gCopies = 0;
+      hostreg::FileCalls calls = hostreg::gFileCalls;
+      calls.copy = refusal.copy;
+      ProgramRun run;
+      {
+        FileCallsScope scope(calls);
+        run = RunOn(path);
+      }
+      EXPECT_EQ(0, run.status) << run.err;
+      EXPECT_GT(gCopies, 0);
+      EXPECT_EQ(expected, ReadFile(path));
+      EXPECT_EQ(std::vector<std::string>{"system.reg"}, Entries(dir));
+    }
+  }
+}
+
+// A file cut short under us while saving is refused, not padded out.
+std::string gShrinking;
+
+TEST(RegSaveFaults, FileShrunkWhileCopyingIsReported) {
+  const std::string dir = TempDir();
+  gShrinking = dir + "/system.reg";
+  WriteFile(gShrinking, ReadFile(SourcePath("samples/win95-system.reg")));
+  hostreg::FileCalls calls = hostreg::gFileCalls;
+  calls.copy = [](int, long long*, int, size_t) -> long {
+    return ::truncate(gShrinking.c_str(), 1) == 0 ? 0 : -1;
+  };
+  ProgramRun run;
+  {
+    FileCallsScope scope(calls);
+    run = RunOn(gShrinking);
+  }
+  ExpectRefused(run, gShrinking, "cannot copy: Input/output error");
+  EXPECT_EQ("R", ReadFile(gShrinking));
+  EXPECT_EQ(std::vector<std::string>{"system.reg"}, Entries(dir));
 }
 
 TEST(RegSaveFaults, SaveKeepsModeAndFollowsSymbolicLinks) {

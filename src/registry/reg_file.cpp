@@ -60,6 +60,9 @@ int ByteOf1252(uint16_t unit) {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// How far loading reads ahead and lets go behind at a time.
+constexpr size_t kStretch = 8 << 20;
+
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -232,8 +235,8 @@ std::string FormatValue(const Value& value, const std::string& eol,
 // The loaded file, which keys' names and values refer into.
 class RegText : public KeySource {
  public:
-  RegText(std::string contents, bool utf16)
-      : contents_(std::move(contents)), utf16_(utf16) {}
+  RegText(std::shared_ptr<const FileBytes> bytes, bool utf16)
+      : bytes_(std::move(bytes)), contents_(bytes_->View()), utf16_(utf16) {}
 
   std::string_view Name(size_t at, size_t length,
                         std::string& scratch) const override;
@@ -241,7 +244,9 @@ class RegText : public KeySource {
                   std::vector<Value>& values, size_t& insertAt) const override;
 
   // What the parser reads: the file itself, or a UTF-16 file's narrow copy.
-  const std::string& Text() const { return utf16_ ? narrow_ : contents_; }
+  std::string_view Text() const {
+    return utf16_ ? std::string_view(narrow_) : contents_;
+  }
   bool utf16() const { return utf16_; }
   // The UTF-16 unit behind narrow offset `at`.
   uint16_t UnitAt(size_t at) const {
@@ -250,7 +255,13 @@ class RegText : public KeySource {
         static_cast<unsigned char>(contents_[3 + 2 * at]) << 8);
   }
 
-  std::string contents_;
+  // Lets the file's pages before Text() offset `at` go from memory.
+  void ReleaseBefore(size_t at) const {
+    bytes_->Release(0, utf16_ ? 2 + 2 * at : at);
+  }
+
+  std::shared_ptr<const FileBytes> bytes_;
+  std::string_view contents_;
   std::string narrow_;
   bool utf16_;
 };
@@ -283,8 +294,9 @@ class RegFile : public Storage {
     return true;
   }
   std::string DescribeChanges(const Registry& registry) const override;
+  const FileBytes* Source() const override { return text_->bytes_.get(); }
 
-  const std::string& Text() const { return text_->Text(); }
+  std::string_view Text() const { return text_->Text(); }
 
   std::shared_ptr<RegText> text_;
   std::string eol_ = "\r\n";  // the header line's ending, used for new lines
@@ -347,12 +359,17 @@ class Parser {
 
   const std::string& name_;
   const RegText& file_;
-  const std::string& text_;
+  const std::string_view text_;
   const bool utf16_;
   Registry* registry_ = nullptr;  // while loading
   std::vector<Value>* values_ = nullptr;  // while decoding
   size_t insertAt_ = kNoOrigin;
+  // Loading looks for NUL bytes a stretch ahead of the line it reads, so
+  // that the file is read once, front to back.
+  bool checkNul_ = false;
   size_t firstNul_ = std::string::npos;
+  size_t nulCheckedTo_ = 0;
+  size_t releasedTo_ = 0;
   size_t pos_ = 0;
   size_t lineNumber_ = 0;
   std::string error_;
@@ -412,7 +429,7 @@ void Parser::AppendChar(std::string& out, size_t at, bool isName) const {
 }
 
 std::string Parser::Shown(size_t begin, size_t end) const {
-  if (!utf16_) return text_.substr(begin, end - begin);
+  if (!utf16_) return std::string(text_.substr(begin, end - begin));
   std::vector<uint16_t> units;
   for (size_t i = begin; i < end; ++i) units.push_back(file_.UnitAt(i));
   return Utf8Of(units);
@@ -433,6 +450,16 @@ bool Parser::NextLine(Line& line) {
     --line.textEnd;
   line.number = ++lineNumber_;
   pos_ = line.end;
+  if (checkNul_ && firstNul_ == std::string::npos &&
+      nulCheckedTo_ < line.end) {
+    const size_t to = std::min(text_.size(), line.end + kStretch);
+    const void* nul =
+        std::memchr(text_.data() + nulCheckedTo_, '\0', to - nulCheckedTo_);
+    if (nul != nullptr)
+      firstNul_ = static_cast<size_t>(static_cast<const char*>(nul) -
+                                      text_.data());
+    nulCheckedTo_ = to;
+  }
   if (firstNul_ < line.end)
     return Fail(line.number, "a NUL byte; this is not a text registry export");
   return true;
@@ -446,12 +473,16 @@ bool Parser::Fail(size_t lineNumber, const std::string& why) {
 
 bool Parser::Parse(Registry& registry, std::string& error) {
   registry_ = &registry;
-  const void* nul = std::memchr(text_.data(), '\0', text_.size());
-  if (nul != nullptr)
-    firstNul_ = static_cast<size_t>(static_cast<const char*>(nul) - text_.data());
+  checkNul_ = true;
   Line line;
   NextLine(line);  // the header, checked by the caller
   while (error_.empty() && NextLine(line)) {
+    // What lies well behind is read again only when a key's values are
+    // decoded; until then its pages need not stay in memory.
+    if (line.begin >= releasedTo_ + kStretch) {
+      releasedTo_ = line.begin - kStretch / 2;
+      file_.ReleaseBefore(releasedTo_);
+    }
     size_t at = line.begin;
     while (at < line.textEnd && IsBlank(text_[at])) ++at;
     if (at == line.textEnd || text_[at] == ';') continue;  // blank, comment
@@ -770,7 +801,7 @@ size_t FirstOrigin(const Registry& registry, const Key& key) {
 }
 
 std::string RegFile::EndingAt(size_t end) const {
-  const std::string& text = Text();
+  const std::string_view text = Text();
   if (end >= 2 && text.compare(end - 2, 2, "\r\n") == 0) return "\r\n";
   if (end >= 1 && text[end - 1] == '\n') return "\n";
   return std::string();
@@ -861,7 +892,7 @@ std::string RegFile::DescribeChanges(const Registry& registry) const {
   return utf16 ? Utf8Of(UnitsOf(out)) : out;
 }
 
-size_t CountLines(const std::string& text) {
+size_t CountLines(std::string_view text) {
   return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
 }
 
@@ -881,6 +912,16 @@ std::unique_ptr<Storage> ParseRegFile(const std::string& path,
                                       const std::string& name,
                                       std::string contents, Registry& registry,
                                       std::string& error) {
+  return ParseRegFile(path, name,
+                      std::make_shared<const FileBytes>(std::move(contents)),
+                      registry, error);
+}
+
+std::unique_ptr<Storage> ParseRegFile(const std::string& path,
+                                      const std::string& name,
+                                      std::shared_ptr<const FileBytes> bytes,
+                                      Registry& registry, std::string& error) {
+  const std::string_view contents = bytes->View();
   auto fail = [&](size_t line, const std::string& why) {
     error = name + ":" + std::to_string(line) + ": " + why;
     return nullptr;
@@ -903,28 +944,28 @@ std::unique_ptr<Storage> ParseRegFile(const std::string& path,
     return fail(1, "UTF-16 without its byte-order mark (FF FE); an export "
                    "in UTF-16 starts with one");
 
-  auto source = std::make_shared<RegText>(std::move(contents), utf16);
+  auto source = std::make_shared<RegText>(std::move(bytes), utf16);
   auto file = std::make_unique<RegFile>(path, source);
   if (utf16) {
-    const std::string& bytes = source->contents_;
     std::string& narrow = source->narrow_;
-    narrow.resize((bytes.size() - 2) / 2);
+    narrow.resize((contents.size() - 2) / 2);
     const unsigned char* p =
-        reinterpret_cast<const unsigned char*>(bytes.data()) + 2;
+        reinterpret_cast<const unsigned char*>(contents.data()) + 2;
     for (size_t i = 0; i < narrow.size(); ++i) {
       const uint16_t unit = static_cast<uint16_t>(p[2 * i] | p[2 * i + 1] << 8);
       const int b = unit < 0x80 ? unit : ByteOf1252(unit);
       narrow[i] = b < 0 ? kForeignByte : static_cast<char>(b);
+      if ((i + 1) % kStretch == 0) source->ReleaseBefore(i);
     }
-    if (bytes.size() % 2 != 0)
+    if (contents.size() % 2 != 0)
       return fail(CountLines(narrow),
                   "the file ends in the middle of a UTF-16 character");
   }
-  const std::string& text = file->Text();
+  const std::string_view text = file->Text();
   const size_t nl = text.find('\n');
   size_t headerEnd = nl == std::string::npos ? text.size() : nl;
   if (headerEnd > 0 && text[headerEnd - 1] == '\r') --headerEnd;
-  std::string header = text.substr(0, headerEnd);
+  std::string header(text.substr(0, headerEnd));
   while (!header.empty() && IsBlank(header.back())) header.pop_back();
   const char* const wanted = utf16 ? kHeader5 : kHeader4;
   if (header != wanted) {

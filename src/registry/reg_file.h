@@ -17,6 +17,12 @@ std::unique_ptr<Storage> ParseRegFile(const std::string& path,
                                       const std::string& name,
                                       std::string contents, Registry& registry,
                                       std::string& error);
+// The same over bytes that may be a mapped file, which the storage and the
+// registry keep for as long as they live.
+std::unique_ptr<Storage> ParseRegFile(const std::string& path,
+                                      const std::string& name,
+                                      std::shared_ptr<const FileBytes> bytes,
+                                      Registry& registry, std::string& error);
 
 // One value as a REGEDIT4 line: a quoted string for a plain REG_SZ, dword:
 // for a four-byte REG_DWORD, hex: or hex(N): otherwise, wrapped as regedit
