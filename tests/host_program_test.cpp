@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "reg_support.h"
+#include "../src/registry/host_program.h"
 #include "test_support.h"
 
 namespace {
@@ -190,6 +191,42 @@ TEST(HostProgram, DryRunPrintsTheChangesAndSavesNothing) {
   run = RunProgram(kApm, {"--dry-run", "/SSP:0"});
   EXPECT_EQ(0, run.status);
   EXPECT_EQ("", run.out);
+}
+
+TEST(HostProgram, FileShortenedWhileMappedStopsWithAMessage) {
+  // A loaded export is read from a mapping of the file; if another program
+  // shortens the file, touching the lost pages must end the run with a
+  // message and exit status 2, not a crash.
+  const std::string folder = regtest::TempDir();
+  const std::string path = folder + "/system.reg";
+  std::string text = kApm;
+  text += "\r\n[HKEY_LOCAL_MACHINE\\Filler]\r\n";
+  while (text.size() < (1u << 20)) text += "\"Padding\"=\"xxxxxxxxxxxxxxxx\"\r\n";
+  text += "\r\n[HKEY_LOCAL_MACHINE\\Last]\r\n\"Value\"=hex:01\r\n";
+  regtest::WriteFile(path, text);
+  const std::string errPath = folder + "/err";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    freopen(errPath.c_str(), "w", stderr);
+    hostreg::MappedFileFaultGuard guard(path);
+    hostreg::Registry registry;
+    std::string error;
+    auto storage = hostreg::LoadRegistryFile(path, registry, error);
+    if (!storage) _exit(10);
+    if (truncate(path.c_str(), 0) != 0) _exit(11);
+    hostreg::Key* last = registry.FindSubkey(registry.Root(), "Last");
+    if (last == nullptr) _exit(12);
+    registry.Values(*last);  // reads the lost end of the file
+    _exit(13);
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+  EXPECT_EQ(2, WEXITSTATUS(status));
+  EXPECT_NE(std::string::npos,
+            ReadFile(errPath).find(path + ": the file was shortened"))
+      << ReadFile(errPath);
 }
 
 TEST(HostProgram, TheInstalledBinaryGivesTheSameExitStatus) {

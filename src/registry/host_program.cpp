@@ -1,5 +1,8 @@
 #include "host_program.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -54,7 +57,36 @@ struct RunScope {
   }
 };
 
+// Built before the handler is installed: the handler itself may only write
+// and exit.
+char gFaultMessage[1024];
+size_t gFaultLength = 0;
+
+void OnMappedFileFault(int) {
+  ssize_t ignored = ::write(2, gFaultMessage, gFaultLength);
+  (void)ignored;
+  ::_exit(kExitFile);
+}
+
 }  // namespace
+
+MappedFileFaultGuard::MappedFileFaultGuard(const std::string& path) {
+  const std::string message =
+      "regswitch: " + path +
+      ": the file was shortened by another program while it was being read; "
+      "stopped\n";
+  gFaultLength = std::min(message.size(), sizeof gFaultMessage);
+  std::memcpy(gFaultMessage, message.data(), gFaultLength);
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnMappedFileFault;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGBUS, &action, &previous_);
+}
+
+MappedFileFaultGuard::~MappedFileFaultGuard() {
+  sigaction(SIGBUS, &previous_, nullptr);
+}
 
 int RunHostProgram(int argc, const char* const* argv, std::ostream& out,
                    std::ostream& err, RunReport* report) {
@@ -106,7 +138,9 @@ int RunHostProgram(int argc, const char* const* argv, std::ostream& out,
 
   Registry registry;
   std::unique_ptr<Storage> storage;
+  std::unique_ptr<MappedFileFaultGuard> faultGuard;
   if (haveRegistry) {
+    faultGuard = std::make_unique<MappedFileFaultGuard>(registryPath);
     std::string error;
     storage = LoadRegistryFile(registryPath, registry, error);
     if (!storage) {
