@@ -192,6 +192,46 @@ TEST(RegLoad, LaterValueLineWinsAndKeysMerge) {
   EXPECT_EQ(std::string("2\0", 2), loaded->registry.Values(*key)[0].data);
 }
 
+// A Version 5.00 file is narrowed eight units at a time while they are all
+// ASCII and one by one otherwise: each kind of character, at each place in
+// and across those blocks, reads as itself.
+struct NarrowCase {
+  const char* label;
+  const char* utf8;       // one character
+  std::string keyName;    // as the model holds it in a key name
+  const char* data;       // as the "A" calls see it in REG_SZ data
+};
+
+const NarrowCase kNarrows[] = {
+    {"ASCII", "Q", "Q", "Q"},
+    {"Latin-1", "\xc3\xa9", "\xe9", "\xe9"},
+    {"1252's own byte 0x80", "\xe2\x82\xac", "\x80", "\x80"},
+    {"1252's undefined 0x81, a C1 control", "\xc2\x81", "\x81", "\x81"},
+    {"no 1252 byte", "\xd0\x96", std::string("\0" "0416", 5), "?"},
+    {"the unit that stands in for foreign ones", "\x01", "\x01", "\x01"},
+    {"surrogate pair", "\xf0\x9f\x98\x80",
+     std::string("\0" "D83D\0" "DE00", 10), "??"},
+};
+
+TEST(RegLoad, Version5CharactersReadTheSameAnywhereInTheLine) {
+  for (const NarrowCase& c : kNarrows) {
+    for (size_t pad = 0; pad < 17; ++pad) {
+      SCOPED_TRACE(std::string(c.label) + ", after " + std::to_string(pad));
+      const std::string before(pad, 'a');
+      auto loaded = Load(Reg5("[HKEY_LOCAL_MACHINE\\" + before + c.utf8 +
+                              "z]\r\n\"v\"=\"" + before + c.utf8 + "z\"\r\n"));
+      ASSERT_TRUE(loaded->storage) << loaded->error;
+      const std::vector<Key*> keys =
+          loaded->registry.Subkeys(loaded->registry.Root());
+      ASSERT_EQ(1u, keys.size());
+      EXPECT_EQ(before + c.keyName + "z", loaded->registry.Name(*keys[0]));
+      Value* value = loaded->registry.FindValue(*keys[0], "v");
+      ASSERT_NE(nullptr, value);
+      EXPECT_EQ(before + c.data + "z" + std::string(1, '\0'), value->data);
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Names with characters that code page 1252 lacks (v5 only).
 

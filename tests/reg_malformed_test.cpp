@@ -416,6 +416,60 @@ TEST(RegSaveFaults, CopyRefusedFallsBackToWriting) {
   }
 }
 
+// Short unchanged stretches between changed lines are written from memory,
+// long ones copied: the saved file is the same either way, and the same as
+// when the kernel copies nothing at all.
+struct StretchCase {
+  const char* label;
+  bool v5;
+  bool copyRefused;
+};
+
+long (*gRealCopy)(int, long long*, int, size_t) = nullptr;
+
+const StretchCase kStretchCases[] = {
+    {"REGEDIT4", false, false},
+    {"REGEDIT4, copying refused", false, true},
+    {"Version 5.00", true, false},
+    {"Version 5.00, copying refused", true, true},
+};
+
+TEST(RegSaveFaults, ShortAndLongStretchesBetweenChangesSaveAlike) {
+  // Devices one after the other (short stretches between their changed
+  // lines), one with a long value between them, and unchanged lines after.
+  std::string body, expected;
+  for (int i = 0; i < 12; ++i) {
+    std::string key = "[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\CD" +
+                      std::to_string(i) + "\\ROOT&0000]\r\n";
+    if (i == 5) key += "\"Filler\"=\"" + std::string(9000, 'f') + "\"\r\n";
+    body += key + "\"AutoInsertNotification\"=hex:00\r\n\r\n";
+    expected += key + "\"AutoInsertNotification\"=hex:01\r\n\r\n";
+  }
+  body += "[HKEY_LOCAL_MACHINE\\Software]\r\n\"x\"=\"1\"\r\n";
+  expected += "[HKEY_LOCAL_MACHINE\\Software]\r\n\"x\"=\"1\"\r\n";
+  for (const StretchCase& c : kStretchCases) {
+    SCOPED_TRACE(c.label);
+    const std::string path = TempDir() + "/system.reg";
+    WriteFile(path, c.v5 ? Reg5(body) : Reg4(body));
+    gCopies = 0;
+    hostreg::FileCalls calls = hostreg::gFileCalls;
+    gRealCopy = calls.copy;
+    calls.copy = [](int from, long long* offset, int to, size_t size) -> long {
+      ++gCopies;
+      return gRealCopy(from, offset, to, size);
+    };
+    if (c.copyRefused) calls.copy = kCopyRefusals[0].copy;
+    ProgramRun run;
+    {
+      FileCallsScope scope(calls);
+      run = RunOn(path, "/CDP:1");
+    }
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_GT(gCopies, 0);
+    EXPECT_EQ(c.v5 ? Reg5(expected) : Reg4(expected), ReadFile(path));
+  }
+}
+
 // A file cut short under us while saving is refused, not padded out.
 std::string gShrinking;
 

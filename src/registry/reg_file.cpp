@@ -58,16 +58,65 @@ int ByteOf1252(uint16_t unit) {
   return -1;
 }
 
+char NarrowUnit(const unsigned char* p) {
+  const int byte = ByteOf1252(static_cast<uint16_t>(p[0] | p[1] << 8));
+  return byte < 0 ? kForeignByte : static_cast<char>(byte);
+}
+
+// The narrow copy of `count` UTF-16LE units at `p`.
+void NarrowUnits(const unsigned char* p, size_t count, char* out) {
+  // Eight units at a time while all are ASCII, as nearly all are: their low
+  // bytes are the narrow ones. The mask is laid out byte by byte, so it
+  // means the same in either byte order.
+  static const unsigned char kNotAsciiBytes[8] = {0x80, 0xFF, 0x80, 0xFF,
+                                                  0x80, 0xFF, 0x80, 0xFF};
+  uint64_t notAscii;
+  std::memcpy(&notAscii, kNotAsciiBytes, sizeof notAscii);
+  size_t i = 0;
+  while (i + 8 <= count) {
+    uint64_t a, b;
+    std::memcpy(&a, p + 2 * i, 8);
+    std::memcpy(&b, p + 2 * i + 8, 8);
+    if (((a | b) & notAscii) == 0) {
+      for (size_t k = 0; k < 8; ++k)
+        out[i + k] = static_cast<char>(p[2 * (i + k)]);
+      i += 8;
+      continue;
+    }
+    for (const size_t stop = i + 8; i < stop; ++i)
+      out[i] = NarrowUnit(p + 2 * i);
+  }
+  for (; i < count; ++i) out[i] = NarrowUnit(p + 2 * i);
+}
+
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // How far loading reads ahead and lets go behind at a time.
 constexpr size_t kStretch = 8 << 20;
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+// Each byte's hex digit value, or -1: loading checks every byte of every
+// hex line, so this is a table rather than comparisons.
+struct HexTable {
+  signed char value[256];
+  HexTable() {
+    for (int c = 0; c < 256; ++c) value[c] = -1;
+    for (int d = 0; d < 10; ++d) value['0' + d] = static_cast<signed char>(d);
+    for (int d = 0; d < 6; ++d) {
+      value['a' + d] = static_cast<signed char>(10 + d);
+      value['A' + d] = static_cast<signed char>(10 + d);
+    }
+  }
+};
+const HexTable kHex;
+
+inline int HexDigit(char c) {
+  return kHex.value[static_cast<unsigned char>(c)];
+}
+
+// Code page 1252 folds no byte outside ASCII onto an ASCII one, so against
+// an ASCII word (dword:, a root's name) folding ASCII letters decides.
+inline char UpperAscii(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c;
 }
 
 bool IsStringType(DWORD type) {
@@ -245,7 +294,7 @@ class RegText : public KeySource {
 
   // What the parser reads: the file itself, or a UTF-16 file's narrow copy.
   std::string_view Text() const {
-    return utf16_ ? std::string_view(narrow_) : contents_;
+    return utf16_ ? narrow_ : contents_;
   }
   bool utf16() const { return utf16_; }
   // The UTF-16 unit behind narrow offset `at`.
@@ -262,7 +311,10 @@ class RegText : public KeySource {
 
   std::shared_ptr<const FileBytes> bytes_;
   std::string_view contents_;
-  std::string narrow_;
+  // A UTF-16 file's narrow copy. Every byte of it is written, so it is
+  // allocated without being cleared first.
+  std::unique_ptr<char[]> narrowBytes_;
+  std::string_view narrow_;
   bool utf16_;
 };
 
@@ -399,13 +451,12 @@ bool Parser::IsRoot(const std::pair<size_t, size_t>& part,
          StartsWithNoCase(part.first, part.second, root);
 }
 
+// `prefix` is ASCII.
 bool Parser::StartsWithNoCase(size_t at, size_t end, const char* prefix) const {
   const size_t n = std::strlen(prefix);
   if (end - at < n) return false;
   for (size_t i = 0; i < n; ++i)
-    if (FoldCase(static_cast<unsigned char>(text_[at + i])) !=
-        FoldCase(static_cast<unsigned char>(prefix[i])))
-      return false;
+    if (UpperAscii(text_[at + i]) != UpperAscii(prefix[i])) return false;
   return true;
 }
 
@@ -768,6 +819,9 @@ void Parser::Decode(const std::vector<size_t>& sections,
 std::string_view RegText::Name(size_t at, size_t length,
                                std::string& scratch) const {
   if (!utf16_) return std::string_view(contents_).substr(at, length);
+  // Names of foreign characters are rare; the rest read as they are.
+  if (std::memchr(narrow_.data() + at, kForeignByte, length) == nullptr)
+    return narrow_.substr(at, length);
   scratch.clear();
   for (size_t i = at; i < at + length; ++i) {
     const char c = narrow_[i];
@@ -947,18 +1001,19 @@ std::unique_ptr<Storage> ParseRegFile(const std::string& path,
   auto source = std::make_shared<RegText>(std::move(bytes), utf16);
   auto file = std::make_unique<RegFile>(path, source);
   if (utf16) {
-    std::string& narrow = source->narrow_;
-    narrow.resize((contents.size() - 2) / 2);
+    const size_t units = (contents.size() - 2) / 2;
+    source->narrowBytes_.reset(new char[units]);
+    char* narrow = source->narrowBytes_.get();
     const unsigned char* p =
         reinterpret_cast<const unsigned char*>(contents.data()) + 2;
-    for (size_t i = 0; i < narrow.size(); ++i) {
-      const uint16_t unit = static_cast<uint16_t>(p[2 * i] | p[2 * i + 1] << 8);
-      const int b = unit < 0x80 ? unit : ByteOf1252(unit);
-      narrow[i] = b < 0 ? kForeignByte : static_cast<char>(b);
-      if ((i + 1) % kStretch == 0) source->ReleaseBefore(i);
+    for (size_t i = 0; i < units; i += kStretch) {
+      const size_t n = std::min(kStretch, units - i);
+      NarrowUnits(p + 2 * i, n, narrow + i);
+      if (n == kStretch) source->ReleaseBefore(i + n - 1);
     }
+    source->narrow_ = std::string_view(narrow, units);
     if (contents.size() % 2 != 0)
-      return fail(CountLines(narrow),
+      return fail(CountLines(source->narrow_),
                   "the file ends in the middle of a UTF-16 character");
   }
   const std::string_view text = file->Text();

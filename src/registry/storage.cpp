@@ -261,9 +261,23 @@ bool ReplaceFileAtomically(const std::string& path,
     return 0;
   };
   constexpr size_t kGather = 1 << 20;
+  // A short unchanged stretch between two changed lines would cost a
+  // system call of its own to copy; it is gathered from the mapping
+  // instead. That reads the mapping, which must not run past the file's
+  // end. The stretches before the first change and after the last are
+  // always copied.
+  constexpr size_t kShortStretch = 4096;
+  if (!file.empty()) {
+    struct stat now;
+    if (::fstat(source->fd(), &now) != 0 ||
+        static_cast<size_t>(now.st_size) < file.size())
+      return fail("cannot copy", EIO);
+  }
   for (size_t i = 0; i <= pieces.size(); ++i) {
     const bool last = i == pieces.size();
-    const bool copied = !last && inFile(pieces[i]);
+    const bool copied =
+        !last && inFile(pieces[i]) &&
+        (pieces[i].size() >= kShortStretch || i == 0 || i + 1 == pieces.size());
     if (!last && !copied && pieces[i].size() < kGather / 16 &&
         buffer.size() + pieces[i].size() <= kGather) {
       buffer.append(pieces[i]);
