@@ -75,18 +75,6 @@ const std::string& Original() {
   return contents;
 }
 
-Key* Find(Registry& registry, const std::string& path) {
-  Key* key = &registry.Root();
-  size_t start = 0;
-  while (key != nullptr && start < path.size()) {
-    size_t end = path.find('\\', start);
-    if (end == std::string::npos) end = path.size();
-    key = registry.FindSubkey(*key, path.substr(start, end - start));
-    start = end + 1;
-  }
-  return key;
-}
-
 // The [begin, end) of the RGDB record or block that holds file offset `at`,
 // found by walking the file's own structure.
 std::pair<size_t, size_t> Enclosing(const std::string& d, size_t at,
@@ -129,7 +117,8 @@ TEST(CregLoad, RealSystemDatReadsEveryKeyAndValue) {
   EXPECT_EQ(std::make_pair(DWORD{REG_SZ}, std::string("ESDI_506.pdr")),
             loaded->values[std::string(kHdc) + "0001|PortDriver"]);
   // Values keep file order within their key.
-  Key* version = Find(loaded->registry, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
+  Key* version = loaded->registry.FindPath(
+      loaded->registry.Root(), "SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
   ASSERT_NE(nullptr, version);
   EXPECT_EQ("InstallType", loaded->registry.Values(*version)[0].name);
   EXPECT_EQ("SetupFlags", loaded->registry.Values(*version)[1].name);
@@ -142,7 +131,7 @@ TEST(CregLoad, ChoosesTheFormatBySignatureNotName) {
   std::string error;
   auto storage = hostreg::LoadRegistryFile(dir + "/registry.reg", registry, error);
   ASSERT_TRUE(storage) << error;
-  EXPECT_NE(nullptr, Find(registry, kApm));
+  EXPECT_NE(nullptr, registry.FindPath(registry.Root(), kApm));
 }
 
 // Runs the host program on a copy of SYSTEM.DAT.
@@ -228,7 +217,7 @@ TEST(CregTweaks, EachTweakOnAndOffChangesExactlyItsValues) {
     for (const auto& range : Differences(run.before, run.after)) {
       bool allowed = range.second <= treeEnd || range.first >= run.before.size();
       for (const Expected& e : c.values) {
-        Key* key = Find(before->registry, e.key);
+        Key* key = before->registry.FindPath(before->registry.Root(), e.key);
         ASSERT_NE(nullptr, key);
         const auto own = Enclosing(
             run.before, before->registry.Values(*key).front().origin, true);
@@ -269,7 +258,7 @@ TEST(CregWriter, GrowsMovesOrAppendsAndKeepsEverythingElse) {
     SCOPED_TRACE(c.name);
     auto loaded = Load(Original());
     ASSERT_TRUE(loaded->storage);
-    Key* key = Find(loaded->registry, c.key);
+    Key* key = loaded->registry.FindPath(loaded->registry.Root(), c.key);
     ASSERT_NE(nullptr, key);
     const size_t oldOrigin = loaded->registry.Values(*key).front().origin;
     Flat expected = loaded->values;
@@ -342,7 +331,7 @@ TEST(CregWriter, RefusesWhatItCannotWriteSafely) {
     c.damage(damaged);
     auto loaded = Load(damaged);
     ASSERT_TRUE(loaded->storage) << loaded->error;
-    Key* key = Find(loaded->registry, kApm);
+    Key* key = loaded->registry.FindPath(loaded->registry.Root(), kApm);
     ASSERT_NE(nullptr, key);
     loaded->registry.SetValue(*key, "Grown", REG_BINARY, std::string(c.bytes, 'x'));
     std::string out, error;

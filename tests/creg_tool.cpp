@@ -34,18 +34,6 @@ void Dump(const hostreg::Registry& registry, const hostreg::Key& key) {
   for (const hostreg::Key* sub : registry.Subkeys(key)) Dump(registry, *sub);
 }
 
-hostreg::Key* Walk(const hostreg::Registry& registry, hostreg::Key* key,
-                   const std::string& path) {
-  size_t start = 0;
-  while (key != nullptr && start < path.size()) {
-    size_t end = path.find('\\', start);
-    if (end == std::string::npos) end = path.size();
-    key = registry.FindSubkey(*key, path.substr(start, end - start));
-    start = end + 1;
-  }
-  return key;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -65,7 +53,7 @@ int main(int argc, char** argv) {
     Dump(registry, registry.Root());
     return 0;
   }
-  hostreg::Key* key = Walk(registry, &registry.Root(), argv[3]);
+  hostreg::Key* key = registry.FindPath(registry.Root(), argv[3]);
   if (key == nullptr) {
     std::fprintf(stderr, "no key %s\n", argv[3]);
     return 1;

@@ -28,22 +28,10 @@ const std::string kApm =
     "\"Class\"=\"System\"\r\n"
     "\"APMMenuSuspend\"=hex:00\r\n";
 
-std::vector<std::string> Entries(const std::string& folder) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-  }
-  return names;
-}
-
 TEST(HostProgram, EveryScenarioGivesItsExpectedFile) {
   const std::string folder = regtest::SourcePath("tests/scenarios");
   int scenarios = 0;
-  for (const std::string& name : Entries(folder)) {
+  for (const std::string& name : regtest::FolderEntries(folder)) {
     const std::string dir = folder + "/" + name;
     struct stat st;
     if (stat((dir + "/before.reg").c_str(), &st) != 0) continue;
@@ -153,7 +141,7 @@ TEST(HostProgram, SavingKeepsTheModeAndLeavesNoTemporaryFile) {
   struct stat st;
   ASSERT_EQ(0, stat(path.c_str(), &st));
   EXPECT_EQ(0640u, st.st_mode & 07777);
-  EXPECT_EQ(std::vector<std::string>{"system.reg"}, Entries(folder));
+  EXPECT_EQ(std::vector<std::string>{"system.reg"}, regtest::FolderEntries(folder));
   EXPECT_NE(std::string::npos, ReadFile(path).find("hex:01"));
 }
 

@@ -196,17 +196,6 @@ TEST(RegUnreadable, NoReadPermission) {
 // ---------------------------------------------------------------------------
 // Saves that fail: the original stays, no temporary file is left.
 
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  DIR* d = opendir(dir.c_str());
-  while (dirent* e = readdir(d)) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(d);
-  return names;
-}
-
 int gWrites = 0;
 
 struct SaveFault {
@@ -321,12 +310,12 @@ TEST(RegSaveFaults, OriginalIntactAndNoTemporaryLeft) {
       ExpectRefused(run, path, fault.reason);
       EXPECT_NE(std::string::npos, run.err.find("the file was left as it was"));
       EXPECT_EQ(bytes, ReadFile(path));
-      EXPECT_EQ(std::vector<std::string>{"system.reg"}, Entries(dir));
+      EXPECT_EQ(std::vector<std::string>{"system.reg"}, regtest::FolderEntries(dir));
       // The same run without the fault saves.
       const ProgramRun again = RunOn(path);
       EXPECT_EQ(0, again.status) << again.err;
       EXPECT_NE(bytes, ReadFile(path));
-      EXPECT_EQ(std::vector<std::string>{"system.reg"}, Entries(dir));
+      EXPECT_EQ(std::vector<std::string>{"system.reg"}, regtest::FolderEntries(dir));
     }
   }
 }
@@ -411,7 +400,7 @@ TEST(RegSaveFaults, CopyRefusedFallsBackToWriting) {
       EXPECT_EQ(0, run.status) << run.err;
       EXPECT_GT(gCopies, 0);
       EXPECT_EQ(expected, ReadFile(path));
-      EXPECT_EQ(std::vector<std::string>{"system.reg"}, Entries(dir));
+      EXPECT_EQ(std::vector<std::string>{"system.reg"}, regtest::FolderEntries(dir));
     }
   }
 }
@@ -488,7 +477,7 @@ TEST(RegSaveFaults, FileShrunkWhileCopyingIsReported) {
   }
   ExpectRefused(run, gShrinking, "cannot copy: Input/output error");
   EXPECT_EQ("R", ReadFile(gShrinking));
-  EXPECT_EQ(std::vector<std::string>{"system.reg"}, Entries(dir));
+  EXPECT_EQ(std::vector<std::string>{"system.reg"}, regtest::FolderEntries(dir));
 }
 
 TEST(RegSaveFaults, SaveKeepsModeAndFollowsSymbolicLinks) {

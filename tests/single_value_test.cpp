@@ -90,13 +90,8 @@ TEST(ResetAcDriveSpinDown, ZeroesAReadableValueKeepingItsSize) {
         regtest::LoadedRegistry expected(FileSystemKey(c.after));
         regtest::LoadedRegistry actual(saved);
         auto spinDown = [](hostreg::Registry& r) -> const hostreg::Value* {
-          hostreg::Key* key = &r.Root();
-          for (const char* name :
-               {"System", "CurrentControlSet", "control", "FileSystem"}) {
-            key = r.FindSubkey(*key, name);
-            if (key == nullptr) return nullptr;
-          }
-          return r.FindValue(*key, "ACDriveSpinDown");
+          hostreg::Key* key = r.FindPath(r.Root(), kFileSystem);
+          return key == nullptr ? nullptr : r.FindValue(*key, "ACDriveSpinDown");
         };
         const hostreg::Value* want = spinDown(expected.registry());
         const hostreg::Value* got = spinDown(actual.registry());

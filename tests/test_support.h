@@ -55,6 +55,8 @@ ProgramRun RunProgramArgs(const std::vector<std::string>& args);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& contents);
+// The names in a folder, without "." and "..".
+std::vector<std::string> FolderEntries(const std::string& folder);
 // A fresh empty folder for one test.
 std::string TempDir();
 std::string SourcePath(const std::string& relative);

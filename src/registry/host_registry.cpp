@@ -230,6 +230,19 @@ Key* Registry::FindSubkey(const Key& key, std::string_view name) const {
   return FindSubkey(key, name, NameHash(name));
 }
 
+Key* Registry::FindPath(const Key& key, std::string_view path) const {
+  Key* found = const_cast<Key*>(&key);
+  if (path.empty()) return found;
+  for (size_t start = 0;;) {
+    const size_t end = std::min(path.find('\\', start), path.size());
+    if (end == start) return nullptr;
+    found = FindSubkey(*found, path.substr(start, end - start));
+    if (found == nullptr || end == path.size()) return found;
+    start = end + 1;
+    if (start == path.size()) return nullptr;
+  }
+}
+
 Key* Registry::FindSubkey(const Key& key, std::string_view name,
                           uint32_t nameHash) const {
   if (key.lastChild_ == Key::kNone) return nullptr;
@@ -485,31 +498,14 @@ Key* ResolveKey(HKEY handle) {
   return registry == nullptr ? nullptr : registry->Resolve(handle);
 }
 
-// Walks a relative path, components separated by '\'. An empty component
-// (a leading, doubled or trailing separator) names no key.
-Key* WalkPath(const Registry& registry, Key* start, const char* path) {
-  Key* key = start;
-  const char* p = path;
-  while (*p != '\0') {
-    const char* end = p;
-    while (*end != '\0' && *end != '\\') ++end;
-    if (end == p) return nullptr;
-    key = registry.FindSubkey(*key, std::string_view(p, end - p));
-    if (key == nullptr) return nullptr;
-    p = *end == '\\' ? end + 1 : end;
-    if (*end == '\\' && *p == '\0') return nullptr;
-  }
-  return key;
-}
-
 }  // namespace
 
 LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   Key* parent = ResolveKey(key);
   if (parent == nullptr) return ERROR_INVALID_HANDLE;
-  Key* found = WalkPath(*hostreg::CurrentRegistry(), parent,
-                        subKey == nullptr ? "" : subKey);
+  Key* found = hostreg::CurrentRegistry()->FindPath(
+      *parent, subKey == nullptr ? "" : subKey);
   if (found == nullptr) return ERROR_FILE_NOT_FOUND;
   *result = hostreg::CurrentRegistry()->OpenHandle(found);
   return ERROR_SUCCESS;

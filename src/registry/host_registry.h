@@ -109,6 +109,10 @@ class Registry {
   std::string Path(const Key& key) const;
   Key* Parent(const Key& key) const;
   Key* FindSubkey(const Key& key, std::string_view name) const;
+  // The key at a relative path, components separated by '\'; the key itself
+  // for an empty path. An empty component (a leading, doubled or trailing
+  // separator) names no key.
+  Key* FindPath(const Key& key, std::string_view path) const;
   Key* AddSubkey(Key& key, const std::string& name);
   Key* FirstSubkey(const Key& key) const;
   Key* NextSibling(const Key& key) const;  // null after the last
