@@ -9,23 +9,29 @@ if(REGSWITCH_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+add_library(regswitch_host STATIC
+  src/host/registry/registry.cpp
+  src/host/formats/reg/reg_file.cpp
+  src/host/formats/storage.cpp
+  src/host/formats/creg/creg_file.cpp
+  src/host/cli/run.cpp
+)
+target_include_directories(regswitch_host PUBLIC src)
+
 add_library(regswitch_core STATIC ${REGSWITCH_CORE_SOURCES})
 # The program's own code keeps to what a C-runtime-free Win32 build allows.
 target_compile_options(regswitch_core PRIVATE -fno-exceptions -fno-rtti)
-
-add_library(regswitch_host STATIC
-  src/registry/host_registry.cpp
-  src/registry/reg_file.cpp
-  src/registry/storage.cpp
-  src/registry/creg_file.cpp
-  src/registry/host_program.cpp
-)
 target_link_libraries(regswitch_host PUBLIC regswitch_core)
-# The core calls into the host registry and back; link them as one group.
 target_link_libraries(regswitch_core PUBLIC regswitch_host)
 
-add_executable(regswitch src/registry/regswitch_main.cpp)
-target_link_libraries(regswitch PRIVATE regswitch_host)
+# Names the tests and tools link against.
+add_library(regswitch_formats INTERFACE)
+target_link_libraries(regswitch_formats INTERFACE regswitch_host)
+add_library(regswitch_cli INTERFACE)
+target_link_libraries(regswitch_cli INTERFACE regswitch_host)
+
+add_executable(regswitch src/host/cli/main.cpp)
+target_link_libraries(regswitch PRIVATE regswitch_cli)
 
 include(CTest)
 if(BUILD_TESTING)

@@ -4,8 +4,8 @@
 
 add_executable(regswitch_exe WIN32
   ${REGSWITCH_CORE_SOURCES}
-  src/front/startup_win32.cpp
-  src/registry/win32_runtime.cpp
+  src/win32/startup.cpp
+  src/win32/runtime.cpp
 )
 set_target_properties(regswitch_exe PROPERTIES OUTPUT_NAME regswitch)
 

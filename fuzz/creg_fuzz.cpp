@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "../src/registry/creg_file.h"
+#include "host/formats/creg/creg_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   hostreg::Registry registry;

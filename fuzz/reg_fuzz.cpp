@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../src/registry/reg_file.h"
+#include "host/formats/reg/reg_file.h"
 
 namespace {
 

@@ -38,9 +38,9 @@ mkdir -p build/fuzz "$work/corpus"
 rm -f build/fuzz/crash-* build/fuzz/leak-* build/fuzz/timeout-* build/fuzz/oom-*
 
 if "$cxx" -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined \
-     -fno-sanitize-recover=all -Wall -Wextra -Werror -o build/fuzz/reg_fuzz \
-     fuzz/reg_fuzz.cpp src/registry/reg_file.cpp src/registry/host_registry.cpp \
-     src/registry/storage.cpp src/registry/creg_file.cpp \
+     -fno-sanitize-recover=all -Wall -Wextra -Werror -Isrc -o build/fuzz/reg_fuzz \
+     fuzz/reg_fuzz.cpp src/host/formats/reg/reg_file.cpp src/host/registry/registry.cpp \
+     src/host/formats/storage.cpp src/host/formats/creg/creg_file.cpp \
      2>"$work/build.log"; then
   pass "built the .reg fuzz target with ASan and UBSan"
 else

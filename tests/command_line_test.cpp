@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "../src/front/front.h"
+#include "core/front/front.h"
 
 namespace {
 

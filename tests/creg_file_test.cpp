@@ -8,8 +8,8 @@
 #include <map>
 #include <sstream>
 
-#include "../src/registry/creg_file.h"
-#include "../src/registry/host_program.h"
+#include "host/formats/creg/creg_file.h"
+#include "host/cli/run.h"
 #include "test_support.h"
 
 namespace regtest {

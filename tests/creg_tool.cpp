@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "../src/registry/host_registry.h"
-#include "../src/registry/storage.h"
+#include "host/registry/registry.h"
+#include "host/formats/storage.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "reg_support.h"
-#include "../src/registry/host_program.h"
+#include "host/cli/run.h"
 #include "test_support.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // values are written, in REGEDIT4 and in UTF-16 Version 5.00 files.
 #include <gtest/gtest.h>
 
-#include "../src/registry/registry_ops.h"
+#include "core/registry_ops.h"
 #include "reg_support.h"
 #include "test_support.h"
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "../src/registry/host_registry.h"
-#include "../src/registry/reg_file.h"
+#include "host/registry/registry.h"
+#include "host/formats/reg/reg_file.h"
 
 namespace regtest {
 

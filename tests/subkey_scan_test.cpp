@@ -4,7 +4,7 @@
 #include <string>
 
 #include "test_support.h"
-#include "../src/tweaks/tweaks.h"
+#include "core/tweaks/tweaks.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "../src/registry/host_program.h"
-#include "../src/registry/reg_file.h"
+#include "host/cli/run.h"
+#include "host/formats/reg/reg_file.h"
 
 namespace regtest {
 

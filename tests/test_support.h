@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "../src/front/front.h"
-#include "../src/registry/host_registry.h"
-#include "../src/registry/storage.h"
+#include "core/front/front.h"
+#include "host/registry/registry.h"
+#include "host/formats/storage.h"
 
 namespace regtest {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host_registry.h"
+#include "host/registry/registry.h"
 
 namespace hostreg {
 

@@ -1,5 +1,5 @@
 // Reading a registry file and replacing it safely.
-#include "storage.h"
+#include "host/formats/storage.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -13,8 +13,8 @@
 #include <cstring>
 #include <functional>
 
-#include "creg_file.h"
-#include "reg_file.h"
+#include "host/formats/creg/creg_file.h"
+#include "host/formats/reg/reg_file.h"
 
 namespace hostreg {
 

@@ -18,7 +18,7 @@
 // Saving copies the file and rewrites only the records of keys whose values
 // changed, keeping the key nodes, free lists and block headers consistent;
 // every other byte stays as it was read.
-#include "creg_file.h"
+#include "host/formats/creg/creg_file.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -29,7 +29,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "reg_file.h"
+#include "host/formats/reg/reg_file.h"
 
 namespace hostreg {
 

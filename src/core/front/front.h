@@ -2,7 +2,7 @@
 #ifndef REGSWITCH_FRONT_H
 #define REGSWITCH_FRONT_H
 
-#include "../registry/registry_ops.h"
+#include "../registry_ops.h"
 
 // A worker gets the key that the front end opened for its row and the switch
 // value (true for on). It never closes that key.

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "storage.h"
+#include "host/formats/storage.h"
 
 namespace hostreg {
 

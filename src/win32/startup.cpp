@@ -1,6 +1,6 @@
 // The process entry of regswitch.exe. There is no C runtime: this takes its
 // place, finds the tail of the command line and hands it to WinMain.
-#include "front.h"
+#include "../core/front/front.h"
 
 // The linker's name for the load address of our own image, which is the
 // instance handle Windows would give WinMain.

@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "win32_types.h"
+#include "core/win32_types.h"
 
 namespace hostreg {
 

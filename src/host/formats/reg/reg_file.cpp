@@ -10,7 +10,7 @@
 // unit: the unit's code page 1252 byte, or kForeignByte where it has none (the
 // real unit is then read back from the file). Offsets in the copy map onto the
 // file as 2 + 2 * offset, so both formats share the parser and the splicing.
-#include "reg_file.h"
+#include "host/formats/reg/reg_file.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,7 +3,7 @@
 #ifndef REGSWITCH_TWEAKS_H
 #define REGSWITCH_TWEAKS_H
 
-#include "../registry/registry_ops.h"
+#include "../registry_ops.h"
 
 // Every name, key path and value read goes through one buffer of this size.
 enum { kNameBufferSize = 256 };

@@ -1,4 +1,4 @@
-#include "host_program.h"
+#include "host/cli/run.h"
 
 #include <unistd.h>
 
@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "../front/front.h"
-#include "host_registry.h"
-#include "storage.h"
+#include "core/front/front.h"
+#include "host/registry/registry.h"
+#include "host/formats/storage.h"
 
 namespace hostreg {
 

@@ -1,10 +1,10 @@
-#include "host_registry.h"
+#include "host/registry/registry.h"
 
 #include <cstdio>
 #include <cstring>
 #include <functional>
 
-#include "registry_ops.h"
+#include "core/registry_ops.h"
 
 namespace hostreg {
 
