@@ -1,5 +1,6 @@
 # The host build: the program's own code over our registry, the host program
-# and the tests.
+# and the tests. Libraries follow the folders, and link one way:
+# cli -> formats -> files, registry; core -> registry (the seam's host side).
 option(REGSWITCH_SANITIZE "Build with AddressSanitizer and UBSan" OFF)
 
 add_compile_options(-Wall -Wextra)
@@ -9,26 +10,63 @@ if(REGSWITCH_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-add_library(regswitch_host STATIC
-  src/host/registry/registry.cpp
+# The in-memory registry and the seam's host implementation.
+add_library(regswitch_registry STATIC
+  src/host/registry/about_box.cpp
+  src/host/registry/handles.cpp
+  src/host/registry/key_tree.cpp
+  src/host/registry/machine.cpp
+  src/host/registry/names.cpp
+  src/host/registry/registry_ops.cpp
+  src/host/registry/value_store.cpp
+)
+target_include_directories(regswitch_registry PUBLIC src)
+
+# The program's own code, over the seam.
+add_library(regswitch_core STATIC ${REGSWITCH_CORE_SOURCES})
+# It keeps to what a C-runtime-free Win32 build allows.
+target_compile_options(regswitch_core PRIVATE -fno-exceptions -fno-rtti)
+target_include_directories(regswitch_core PUBLIC src)
+target_link_libraries(regswitch_core PUBLIC regswitch_registry)
+
+# Reading and safely replacing files.
+add_library(regswitch_files STATIC
+  src/host/files/fault_guard.cpp
+  src/host/files/file_bytes.cpp
+  src/host/files/read_file.cpp
+  src/host/files/replace_file.cpp
+  src/host/files/system_calls.cpp
+)
+target_include_directories(regswitch_files PUBLIC src)
+
+# The registry file formats: .reg exports and Windows 9x CREG files.
+add_library(regswitch_formats STATIC
+  src/host/formats/changes.cpp
+  src/host/formats/open_file.cpp
+  src/host/formats/registry_file.cpp
+  src/host/formats/reg/codepage.cpp
+  src/host/formats/reg/decode.cpp
+  src/host/formats/reg/key_line.cpp
+  src/host/formats/reg/line_reader.cpp
   src/host/formats/reg/reg_file.cpp
-  src/host/formats/storage.cpp
+  src/host/formats/reg/reg_loader.cpp
+  src/host/formats/reg/reg_text.cpp
+  src/host/formats/reg/render.cpp
+  src/host/formats/reg/splice.cpp
+  src/host/formats/reg/text.cpp
+  src/host/formats/reg/value_line.cpp
   src/host/formats/creg/creg_file.cpp
+  src/host/formats/creg/loader.cpp
+  src/host/formats/creg/writer.cpp
+)
+target_link_libraries(regswitch_formats PUBLIC regswitch_files regswitch_registry)
+
+# The host program's command line and run.
+add_library(regswitch_cli STATIC
+  src/host/cli/options.cpp
   src/host/cli/run.cpp
 )
-target_include_directories(regswitch_host PUBLIC src)
-
-add_library(regswitch_core STATIC ${REGSWITCH_CORE_SOURCES})
-# The program's own code keeps to what a C-runtime-free Win32 build allows.
-target_compile_options(regswitch_core PRIVATE -fno-exceptions -fno-rtti)
-target_link_libraries(regswitch_host PUBLIC regswitch_core)
-target_link_libraries(regswitch_core PUBLIC regswitch_host)
-
-# Names the tests and tools link against.
-add_library(regswitch_formats INTERFACE)
-target_link_libraries(regswitch_formats INTERFACE regswitch_host)
-add_library(regswitch_cli INTERFACE)
-target_link_libraries(regswitch_cli INTERFACE regswitch_host)
+target_link_libraries(regswitch_cli PUBLIC regswitch_core regswitch_formats)
 
 add_executable(regswitch src/host/cli/main.cpp)
 target_link_libraries(regswitch PRIVATE regswitch_cli)

@@ -180,8 +180,7 @@ if command -v clang++-14 >/dev/null || command -v clang++ >/dev/null; then
   mkdir -p build/creg-fuzz
   if "$cxx" -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined \
        -fno-sanitize-recover=all -Wall -Wextra -Isrc -o build/creg-fuzz/creg_fuzz \
-       fuzz/creg_fuzz.cpp src/host/formats/creg/creg_file.cpp src/host/formats/reg/reg_file.cpp \
-       src/host/registry/registry.cpp src/host/formats/storage.cpp \
+       fuzz/creg_fuzz.cpp $(find src/host/registry src/host/files src/host/formats -name "*.cpp") \
        2>"$work/fuzzbuild"; then
     mkdir -p "$work/corpus"
     if build/creg-fuzz/creg_fuzz -max_total_time="$fuzz_seconds" -max_len=65536 \

@@ -39,8 +39,7 @@ rm -f build/fuzz/crash-* build/fuzz/leak-* build/fuzz/timeout-* build/fuzz/oom-*
 
 if "$cxx" -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined \
      -fno-sanitize-recover=all -Wall -Wextra -Werror -Isrc -o build/fuzz/reg_fuzz \
-     fuzz/reg_fuzz.cpp src/host/formats/reg/reg_file.cpp src/host/registry/registry.cpp \
-     src/host/formats/storage.cpp src/host/formats/creg/creg_file.cpp \
+     fuzz/reg_fuzz.cpp $(find src/host/registry src/host/files src/host/formats -name "*.cpp") \
      2>"$work/build.log"; then
   pass "built the .reg fuzz target with ASan and UBSan"
 else

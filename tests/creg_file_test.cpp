@@ -8,8 +8,8 @@
 #include <map>
 #include <sstream>
 
-#include "host/formats/creg/creg_file.h"
 #include "host/cli/run.h"
+#include "host/formats/open_file.h"
 #include "test_support.h"
 
 namespace regtest {
@@ -47,15 +47,15 @@ using Flat = std::map<std::string, std::pair<DWORD, std::string>>;
 void Flatten(const Registry& registry, const Key& key, Flat& out,
              size_t& keys) {
   ++keys;
-  for (const Value& v : registry.Values(key))
-    out[registry.Path(key) + "|" + v.name] = {v.type, v.data};
-  for (const Key* sub : registry.Subkeys(key))
+  for (const Value& v : registry.values().Of(key))
+    out[registry.keys().Path(key) + "|" + v.name] = {v.type, v.data};
+  for (const Key* sub : registry.keys().Subkeys(key))
     Flatten(registry, *sub, out, keys);
 }
 
 struct Loaded {
   Registry registry;
-  std::unique_ptr<hostreg::Storage> storage;
+  std::unique_ptr<hostreg::RegistryFile> storage;
   std::string error;
   Flat values;
   size_t keys = 0;
@@ -63,9 +63,9 @@ struct Loaded {
 
 std::unique_ptr<Loaded> Load(const std::string& contents) {
   auto loaded = std::make_unique<Loaded>();
-  loaded->storage = hostreg::ParseCregFile("SYSTEM.DAT", "SYSTEM.DAT", contents,
-                                           loaded->registry, loaded->error);
-  if (loaded->storage) Flatten(loaded->registry, loaded->registry.Root(), loaded->values,
+  loaded->storage = hostreg::LoadRegistryBytes("SYSTEM.DAT", contents,
+                                               loaded->registry, loaded->error);
+  if (loaded->storage) Flatten(loaded->registry, loaded->registry.keys().Root(), loaded->values,
             loaded->keys);
   return loaded;
 }
@@ -89,6 +89,31 @@ std::pair<size_t, size_t> Enclosing(const std::string& d, size_t at,
   return {0, 0};
 }
 
+// Where a key's record stands in the file: its name, right followed by all
+// its values (each a header, name and data). It must occur once.
+bool ValuesFollow(const std::string& d, size_t at,
+                  const std::vector<Value>& values) {
+  for (const Value& value : values) {
+    if (at + 12 > d.size() || Le32(d, at) != value.type ||
+        Le32(d, at + 8) != (value.name.size() | value.data.size() << 16) ||
+        d.compare(at + 12, value.name.size() + value.data.size(),
+                  value.name + value.data) != 0)
+      return false;
+    at += 12 + value.name.size() + value.data.size();
+  }
+  return true;
+}
+
+size_t RecordInFile(const std::string& d, const std::string& keyName,
+                    const std::vector<Value>& values) {
+  std::vector<size_t> found;
+  for (size_t at = d.find(keyName); at != std::string::npos;
+       at = d.find(keyName, at + 1))
+    if (ValuesFollow(d, at + keyName.size(), values)) found.push_back(at);
+  EXPECT_EQ(1u, found.size()) << keyName;
+  return found.empty() ? 0 : found.front();
+}
+
 // The offsets where `after` differs from `before`, as ranges.
 std::vector<std::pair<size_t, size_t>> Differences(const std::string& before,
                                                    const std::string& after) {
@@ -109,19 +134,19 @@ TEST(CregLoad, RealSystemDatReadsEveryKeyAndValue) {
   // The counts and samples libcreg's cregexport shows for this file.
   EXPECT_EQ(4999u, loaded->keys);
   EXPECT_EQ(15858u, loaded->values.size());
-  EXPECT_EQ("SOFTWARE", loaded->registry.Name(
-                            *loaded->registry.FirstSubkey(loaded->registry.Root())));
+  EXPECT_EQ("SOFTWARE", loaded->registry.keys().Name(
+                            *loaded->registry.keys().FirstSubkey(loaded->registry.keys().Root())));
   EXPECT_EQ(std::make_pair(DWORD{REG_SZ}, std::string("C:\\WINDOWS\\INF")),
             loaded->values["SOFTWARE\\Microsoft\\Windows\\CurrentVersion|"
                            "DevicePath"]);
   EXPECT_EQ(std::make_pair(DWORD{REG_SZ}, std::string("ESDI_506.pdr")),
             loaded->values[std::string(kHdc) + "0001|PortDriver"]);
   // Values keep file order within their key.
-  Key* version = loaded->registry.FindPath(
-      loaded->registry.Root(), "SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
+  Key* version = loaded->registry.keys().FindPath(
+      loaded->registry.keys().Root(), "SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
   ASSERT_NE(nullptr, version);
-  EXPECT_EQ("InstallType", loaded->registry.Values(*version)[0].name);
-  EXPECT_EQ("SetupFlags", loaded->registry.Values(*version)[1].name);
+  EXPECT_EQ("InstallType", loaded->registry.values().Of(*version)[0].name);
+  EXPECT_EQ("SetupFlags", loaded->registry.values().Of(*version)[1].name);
 }
 
 TEST(CregLoad, ChoosesTheFormatBySignatureNotName) {
@@ -129,9 +154,10 @@ TEST(CregLoad, ChoosesTheFormatBySignatureNotName) {
   WriteFile(dir + "/registry.reg", Original());
   Registry registry;
   std::string error;
-  auto storage = hostreg::LoadRegistryFile(dir + "/registry.reg", registry, error);
+  auto storage = hostreg::LoadRegistryFile(dir + "/registry.reg", registry,
+                                           hostreg::RealSystemCalls(), error);
   ASSERT_TRUE(storage) << error;
-  EXPECT_NE(nullptr, registry.FindPath(registry.Root(), kApm));
+  EXPECT_NE(nullptr, registry.keys().FindPath(registry.keys().Root(), kApm));
 }
 
 // Runs the host program on a copy of SYSTEM.DAT.
@@ -217,10 +243,13 @@ TEST(CregTweaks, EachTweakOnAndOffChangesExactlyItsValues) {
     for (const auto& range : Differences(run.before, run.after)) {
       bool allowed = range.second <= treeEnd || range.first >= run.before.size();
       for (const Expected& e : c.values) {
-        Key* key = before->registry.FindPath(before->registry.Root(), e.key);
+        Key* key = before->registry.keys().FindPath(before->registry.keys().Root(), e.key);
         ASSERT_NE(nullptr, key);
         const auto own = Enclosing(
-            run.before, before->registry.Values(*key).front().origin, true);
+            run.before,
+            RecordInFile(run.before, before->registry.keys().Name(*key),
+                         before->registry.values().Of(*key)),
+            true);
         allowed = allowed || (range.first >= own.first && range.second <= own.second);
       }
       EXPECT_TRUE(allowed) << "a byte changed at " << range.first;
@@ -258,20 +287,22 @@ TEST(CregWriter, GrowsMovesOrAppendsAndKeepsEverythingElse) {
     SCOPED_TRACE(c.name);
     auto loaded = Load(Original());
     ASSERT_TRUE(loaded->storage);
-    Key* key = loaded->registry.FindPath(loaded->registry.Root(), c.key);
+    Key* key = loaded->registry.keys().FindPath(loaded->registry.keys().Root(), c.key);
     ASSERT_NE(nullptr, key);
-    const size_t oldOrigin = loaded->registry.Values(*key).front().origin;
+    const size_t oldOrigin =
+        RecordInFile(Original(), loaded->registry.keys().Name(*key),
+                     loaded->registry.values().Of(*key));
     Flat expected = loaded->values;
     if (c.bytes == 0) {
-      loaded->registry.SetValue(*key, "ACDriveSpinDown", REG_BINARY, std::string(4, '\x7f'));
+      loaded->registry.values().Set(*key, "ACDriveSpinDown", REG_BINARY, std::string(4, '\x7f'));
       expected[std::string(c.key) + "|ACDriveSpinDown"] = {REG_BINARY, std::string(4, '\x7f')};
     } else {
       const std::string data(c.bytes, '\xab');
-      loaded->registry.SetValue(*key, "Grown", REG_BINARY, data);
+      loaded->registry.values().Set(*key, "Grown", REG_BINARY, data);
       expected[std::string(c.key) + "|Grown"] = {REG_BINARY, data};
     }
     std::string out, error;
-    ASSERT_TRUE(loaded->storage->Render(loaded->registry, out, error)) << error;
+    ASSERT_TRUE(loaded->storage->RenderText(loaded->registry, out, error)) << error;
     auto back = Load(out);
     ASSERT_TRUE(back->storage) << back->error;
     EXPECT_TRUE(expected == back->values);
@@ -331,11 +362,11 @@ TEST(CregWriter, RefusesWhatItCannotWriteSafely) {
     c.damage(damaged);
     auto loaded = Load(damaged);
     ASSERT_TRUE(loaded->storage) << loaded->error;
-    Key* key = loaded->registry.FindPath(loaded->registry.Root(), kApm);
+    Key* key = loaded->registry.keys().FindPath(loaded->registry.keys().Root(), kApm);
     ASSERT_NE(nullptr, key);
-    loaded->registry.SetValue(*key, "Grown", REG_BINARY, std::string(c.bytes, 'x'));
+    loaded->registry.values().Set(*key, "Grown", REG_BINARY, std::string(c.bytes, 'x'));
     std::string out, error;
-    EXPECT_FALSE(loaded->storage->Render(loaded->registry, out, error));
+    EXPECT_FALSE(loaded->storage->RenderText(loaded->registry, out, error));
     EXPECT_NE(std::string::npos, error.find(c.message)) << error;
   }
   // Through the program: exit 2, a message, the file untouched.

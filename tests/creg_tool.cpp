@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "host/formats/open_file.h"
 #include "host/registry/registry.h"
-#include "host/formats/storage.h"
 
 namespace {
 
@@ -26,12 +26,12 @@ std::string HexOf(const std::string& bytes) {
 // One line per key ("K path") and per value ("V path|name|type|hex"), keys
 // depth first in file order.
 void Dump(const hostreg::Registry& registry, const hostreg::Key& key) {
-  const std::string path = registry.Path(key);
+  const std::string path = registry.keys().Path(key);
   std::printf("K %s\n", path.c_str());
-  for (const hostreg::Value& value : registry.Values(key))
+  for (const hostreg::Value& value : registry.values().Of(key))
     std::printf("V %s|%s|%u|%s\n", path.c_str(), value.name.c_str(),
                 static_cast<unsigned>(value.type), HexOf(value.data).c_str());
-  for (const hostreg::Key* sub : registry.Subkeys(key)) Dump(registry, *sub);
+  for (const hostreg::Key* sub : registry.keys().Subkeys(key)) Dump(registry, *sub);
 }
 
 }  // namespace
@@ -44,16 +44,17 @@ int main(int argc, char** argv) {
   }
   hostreg::Registry registry;
   std::string error;
-  auto storage = hostreg::LoadRegistryFile(argv[2], registry, error);
+  const hostreg::SystemCalls& calls = hostreg::RealSystemCalls();
+  auto storage = hostreg::LoadRegistryFile(argv[2], registry, calls, error);
   if (!storage) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
   if (command == "dump") {
-    Dump(registry, registry.Root());
+    Dump(registry, registry.keys().Root());
     return 0;
   }
-  hostreg::Key* key = registry.FindPath(registry.Root(), argv[3]);
+  hostreg::Key* key = registry.keys().FindPath(registry.keys().Root(), argv[3]);
   if (key == nullptr) {
     std::fprintf(stderr, "no key %s\n", argv[3]);
     return 1;
@@ -62,9 +63,9 @@ int main(int argc, char** argv) {
   std::string data;
   for (size_t i = 0; i + 1 < hex.size(); i += 2)
     data += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
-  registry.SetValue(*key, argv[4],
+  registry.values().Set(*key, argv[4],
                     static_cast<DWORD>(std::strtoul(argv[5], nullptr, 0)), data);
-  if (!storage->Save(registry, error)) {
+  if (!hostreg::SaveRegistryFile(argv[2], *storage, registry, calls, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }

@@ -110,19 +110,17 @@ struct Outcome {
 };
 
 Outcome RunTail(const std::string& registryText, const std::string& tail) {
-  LoadedRegistry loaded(registryText);
+  LoadedRegistry loaded(registryText, CountBox);
   gBoxes = 0;
-  hostreg::SetMessageBoxHandler(CountBox);
   std::vector<char> writable(tail.begin(), tail.end());
   writable.push_back('\0');
   EXPECT_EQ(0, WinMain(nullptr, nullptr, writable.data(), 0));
-  hostreg::SetMessageBoxHandler(nullptr);
-  EXPECT_EQ(0u, loaded.registry().OpenHandleCount()) << tail;
+  EXPECT_EQ(0u, loaded.handles().Count()) << tail;
   Outcome outcome;
   outcome.boxes = gBoxes;
-  for (const hostreg::Change& change : loaded.registry().Changes()) {
+  for (const hostreg::Change& change : loaded.registry().values().Changes()) {
     const hostreg::Value& value =
-        loaded.registry().Values(*change.key)[change.valueIndex];
+        loaded.registry().values().Of(*change.key)[change.valueIndex];
     if (!outcome.changes.empty()) outcome.changes += ' ';
     outcome.changes += value.name + "=";
     for (unsigned char byte : value.data) {

@@ -12,6 +12,7 @@
 
 #include "reg_support.h"
 #include "host/cli/run.h"
+#include "host/files/fault_guard.h"
 #include "test_support.h"
 
 namespace {
@@ -197,15 +198,16 @@ TEST(HostProgram, FileShortenedWhileMappedStopsWithAMessage) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     freopen(errPath.c_str(), "w", stderr);
-    hostreg::MappedFileFaultGuard guard(path);
+    hostreg::MappedFileFaultGuard guard(path, 2);
     hostreg::Registry registry;
     std::string error;
-    auto storage = hostreg::LoadRegistryFile(path, registry, error);
+    auto storage = hostreg::LoadRegistryFile(
+        path, registry, hostreg::RealSystemCalls(), error);
     if (!storage) _exit(10);
     if (truncate(path.c_str(), 0) != 0) _exit(11);
-    hostreg::Key* last = registry.FindSubkey(registry.Root(), "Last");
+    hostreg::Key* last = registry.keys().FindSubkey(registry.keys().Root(), "Last");
     if (last == nullptr) _exit(12);
-    registry.Values(*last);  // reads the lost end of the file
+    registry.values().Of(*last);  // reads the lost end of the file
     _exit(13);
   }
   int status = 0;

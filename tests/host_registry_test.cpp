@@ -65,7 +65,7 @@ TEST(HostRegistry, NamesThatDoNotFitTheBufferFail) {
   EXPECT_EQ(fits, name);
   // Keys of 256 characters cannot come from a file; add one directly.
   hostreg::Registry& registry = loaded.registry();
-  registry.AddSubkey(*registry.FindSubkey(registry.Root(), "Top"),
+  registry.keys().AddSubkey(*registry.keys().FindSubkey(registry.keys().Root(), "Top"),
                      std::string(256, 'x'));
   EXPECT_NE(0, ops::RegEnumKeyA(top, 1, name, sizeof name));
 
@@ -124,14 +124,14 @@ TEST(HostRegistry, OpeningAMissingKeyFailsAndCreatesNothing) {
     HKEY key = reinterpret_cast<HKEY>(0x1);
     EXPECT_NE(0, ops::RegOpenKeyA(HKEY_LOCAL_MACHINE, path, &key));
   }
-  EXPECT_EQ(0u, loaded.registry().OpenHandleCount());
+  EXPECT_EQ(0u, loaded.handles().Count());
   EXPECT_EQ(kTree, loaded.Saved());
 
   // Paths of several components, relative to an open key, in any case.
   HKEY top = loaded.Open("TOP");
   HKEY deep;
   ASSERT_EQ(0, ops::RegOpenKeyA(top, "first\\DEEP", &deep));
-  EXPECT_EQ(2u, loaded.registry().OpenHandleCount());
+  EXPECT_EQ(2u, loaded.handles().Count());
   ops::RegCloseKey(deep);
   ops::RegCloseKey(top);
 }
@@ -141,9 +141,9 @@ TEST(HostRegistry, HandlesAreCheckedAndCounted) {
   HKEY top = loaded.Open("Top");
   HKEY first = loaded.Open("Top\\First");
   EXPECT_NE(top, first);
-  EXPECT_EQ(2u, loaded.registry().OpenHandleCount());
+  EXPECT_EQ(2u, loaded.handles().Count());
   EXPECT_EQ(0, ops::RegCloseKey(first));
-  EXPECT_EQ(1u, loaded.registry().OpenHandleCount());
+  EXPECT_EQ(1u, loaded.handles().Count());
 
   char name[256];
   const BYTE byte = 1;
@@ -161,9 +161,9 @@ TEST(HostRegistry, HandlesAreCheckedAndCounted) {
                                        reinterpret_cast<BYTE*>(name), &size));
     EXPECT_NE(0, ops::RegSetValueExA(bad, "New", 0, REG_BINARY, &byte, 1));
   }
-  EXPECT_FALSE(loaded.registry().Changed());
+  EXPECT_FALSE(loaded.registry().values().Changed());
   EXPECT_EQ(0, ops::RegCloseKey(top));
-  EXPECT_EQ(0u, loaded.registry().OpenHandleCount());
+  EXPECT_EQ(0u, loaded.handles().Count());
 }
 
 TEST(HostRegistry, SetValueReplacesInPlaceAppendsNewAndIgnoresNoChange) {
@@ -173,7 +173,7 @@ TEST(HostRegistry, SetValueReplacesInPlaceAppendsNewAndIgnoresNoChange) {
   const BYTE one = 1;
   // Same type and data: no change at all.
   ops::RegSetValueExA(top, "ALPHA", 0, REG_BINARY, same, 2);
-  EXPECT_FALSE(loaded.registry().Changed());
+  EXPECT_FALSE(loaded.registry().values().Changed());
   // A new type replaces the old one; the stored name keeps its case.
   ops::RegSetValueExA(top, "ZETA", 0, REG_BINARY, &one, 1);
   ops::RegSetValueExA(top, "Omega", 0, REG_SZ,

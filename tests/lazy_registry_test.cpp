@@ -22,7 +22,7 @@ namespace ops = RegistryOps;
 
 std::string Names(const Registry& registry, const Key& key) {
   std::string out;
-  for (const Value& value : registry.Values(key))
+  for (const Value& value : registry.values().Of(key))
     out += (out.empty() ? "" : " ") + value.name + "=" + value.data;
   return out;
 }
@@ -66,8 +66,8 @@ TEST(LazyValues, SectionsMergeAndOtherRootsStayOut) {
     // nothing of HKCU\A.
     EXPECT_EQ(std::string("ONE=3") + '\0' + " two=2" + '\0' + " three=4" + '\0',
               Names(loaded->registry, *a));
-    ASSERT_EQ(1u, loaded->registry.Subkeys(*a).size());
-    EXPECT_EQ(2u, loaded->registry.Subkeys(loaded->registry.Root()).size());
+    ASSERT_EQ(1u, loaded->registry.keys().Subkeys(*a).size());
+    EXPECT_EQ(2u, loaded->registry.keys().Subkeys(loaded->registry.keys().Root()).size());
   }
 }
 
@@ -113,9 +113,9 @@ TEST(LazyValues, WritesBeforeAndAfterTheFirstLookLandInTheRightSection) {
     Key* a = loaded->Find("A");
     ASSERT_NE(nullptr, a);
     if (c.lookFirst) {
-      EXPECT_EQ(3u, loaded->registry.Values(*a).size());
+      EXPECT_EQ(3u, loaded->registry.values().Of(*a).size());
     }
-    loaded->registry.SetValue(*a, c.name, REG_BINARY, "\x01");
+    loaded->registry.values().Set(*a, c.name, REG_BINARY, "\x01");
     EXPECT_EQ(Reg4(c.after, "\n"), loaded->Saved());
   }
 }
@@ -191,13 +191,13 @@ TEST(EnumCursor, AnyIndexOrderGivesTheRightSubkey) {
 
 TEST(NameTable, FirstOfTwoEqualNamesWinsAcrossTableGrowth) {
   Registry registry;
-  Key& root = registry.Root();
-  Key* first = registry.AddSubkey(root, "Twice");
-  Key* second = registry.AddSubkey(root, "TWICE");
+  Key& root = registry.keys().Root();
+  Key* first = registry.keys().AddSubkey(root, "Twice");
+  Key* second = registry.keys().AddSubkey(root, "TWICE");
   // Enough keys to grow the table several times.
   std::vector<Key*> made;
   for (int i = 0; i < 5000; ++i)
-    made.push_back(registry.AddSubkey(*first, "n" + std::to_string(i)));
+    made.push_back(registry.keys().AddSubkey(*first, "n" + std::to_string(i)));
   struct Case {
     const Key* parent;
     std::string name;
@@ -211,14 +211,14 @@ TEST(NameTable, FirstOfTwoEqualNamesWinsAcrossTableGrowth) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.expected, registry.FindSubkey(*c.parent, c.name));
+    EXPECT_EQ(c.expected, registry.keys().FindSubkey(*c.parent, c.name));
   }
-  EXPECT_EQ(5003u, registry.KeyCount());
-  EXPECT_EQ(first, registry.Parent(*made[4999]));
-  EXPECT_EQ("Twice\\n4999", registry.Path(*made[4999]));
-  EXPECT_EQ(2u, registry.Subkeys(root).size());
-  EXPECT_EQ(made[1], registry.NextSibling(*made[0]));
-  EXPECT_EQ(nullptr, registry.NextSibling(*made[4999]));
+  EXPECT_EQ(5003u, registry.keys().Count());
+  EXPECT_EQ(first, registry.keys().Parent(*made[4999]));
+  EXPECT_EQ("Twice\\n4999", registry.keys().Path(*made[4999]));
+  EXPECT_EQ(2u, registry.keys().Subkeys(root).size());
+  EXPECT_EQ(made[1], registry.keys().NextSibling(*made[0]));
+  EXPECT_EQ(nullptr, registry.keys().NextSibling(*made[4999]));
 }
 
 }  // namespace

@@ -256,8 +256,8 @@ TEST(RegDryRun, FragmentLoadsBackWithTheSameValues) {
     hostreg::Key* key = loaded->Find(
         "System\\CurrentControlSet\\Services\\Class\\hdc\\Contr\xf4leur");
     ASSERT_NE(nullptr, key);
-    ASSERT_EQ(2u, loaded->registry.Values(*key).size());
-    EXPECT_EQ("\x01", loaded->registry.Values(*key)[1].data);
+    ASSERT_EQ(2u, loaded->registry.values().Of(*key).size());
+    EXPECT_EQ("\x01", loaded->registry.values().Of(*key)[1].data);
   }
 }
 

@@ -173,7 +173,7 @@ TEST(RegLoad, EachSyntaxDecodesToTheBytesWindowsGives) {
     ASSERT_TRUE(loaded->storage) << loaded->error;
     Key* key = loaded->Find("K");
     ASSERT_NE(nullptr, key);
-    Value* value = loaded->registry.FindValue(*key, c.name);
+    Value* value = loaded->registry.values().Find(*key, c.name);
     ASSERT_NE(nullptr, value);
     EXPECT_EQ(c.type, value->type);
     EXPECT_EQ(c.data, value->data);
@@ -185,11 +185,11 @@ TEST(RegLoad, LaterValueLineWinsAndKeysMerge) {
       "[HKEY_LOCAL_MACHINE\\A\\B]\n\"v\"=\"1\"\n[HKEY_LOCAL_MACHINE\\a\\b]\n"
       "\"V\"=\"2\"\n[HKEY_CURRENT_USER\\A\\B]\n\"v\"=\"3\"\n"));
   ASSERT_TRUE(loaded->storage) << loaded->error;
-  ASSERT_EQ(1u, loaded->registry.Subkeys(loaded->registry.Root()).size());
+  ASSERT_EQ(1u, loaded->registry.keys().Subkeys(loaded->registry.keys().Root()).size());
   Key* key = loaded->Find("A\\B");
   ASSERT_NE(nullptr, key);
-  ASSERT_EQ(1u, loaded->registry.Values(*key).size());
-  EXPECT_EQ(std::string("2\0", 2), loaded->registry.Values(*key)[0].data);
+  ASSERT_EQ(1u, loaded->registry.values().Of(*key).size());
+  EXPECT_EQ(std::string("2\0", 2), loaded->registry.values().Of(*key)[0].data);
 }
 
 // A Version 5.00 file is narrowed eight units at a time while they are all
@@ -222,10 +222,10 @@ TEST(RegLoad, Version5CharactersReadTheSameAnywhereInTheLine) {
                               "z]\r\n\"v\"=\"" + before + c.utf8 + "z\"\r\n"));
       ASSERT_TRUE(loaded->storage) << loaded->error;
       const std::vector<Key*> keys =
-          loaded->registry.Subkeys(loaded->registry.Root());
+          loaded->registry.keys().Subkeys(loaded->registry.keys().Root());
       ASSERT_EQ(1u, keys.size());
-      EXPECT_EQ(before + c.keyName + "z", loaded->registry.Name(*keys[0]));
-      Value* value = loaded->registry.FindValue(*keys[0], "v");
+      EXPECT_EQ(before + c.keyName + "z", loaded->registry.keys().Name(*keys[0]));
+      Value* value = loaded->registry.values().Find(*keys[0], "v");
       ASSERT_NE(nullptr, value);
       EXPECT_EQ(before + c.data + "z" + std::string(1, '\0'), value->data);
     }
@@ -253,12 +253,12 @@ TEST(RegForeignNames, StayDistinctNeverMatchAndAreNeverRewritten) {
     Key* scsi = loaded->Find("Enum\\SCSI");
     ASSERT_NE(nullptr, scsi);
     const hostreg::Registry& registry = loaded->registry;
-    const std::vector<Key*> subkeys = registry.Subkeys(*scsi);
+    const std::vector<Key*> subkeys = registry.keys().Subkeys(*scsi);
     ASSERT_EQ(3u, subkeys.size());  // two foreign names stay two keys
-    EXPECT_FALSE(hostreg::NamesEqual(registry.Name(*subkeys[0]),
-                                     registry.Name(*subkeys[1])));
-    EXPECT_EQ("?", hostreg::AnsiName(registry.Name(*subkeys[0])));
-    EXPECT_EQ(subkeys[2], registry.FindSubkey(*scsi, "?"));
+    EXPECT_FALSE(hostreg::NamesEqual(registry.keys().Name(*subkeys[0]),
+                                     registry.keys().Name(*subkeys[1])));
+    EXPECT_EQ("?", hostreg::AnsiName(registry.keys().Name(*subkeys[0])));
+    EXPECT_EQ(subkeys[2], registry.keys().FindSubkey(*scsi, "?"));
   }
   // The "A" calls show both foreign keys as "?", which opens the real "?"
   // key; the foreign ones are never reached, their lines never touched.
@@ -278,8 +278,8 @@ TEST(RegForeignNames, EnumerationShowsQuestionMarks) {
   EXPECT_NE(0, RegistryOps::RegOpenKeyA(key, name, &sub));
   hostreg::Registry& registry = loaded.registry();
   Key* child =
-      registry.FirstSubkey(*registry.FindSubkey(registry.Root(), "K"));
-  HKEY direct = loaded.registry().OpenHandle(child);
+      registry.keys().FirstSubkey(*registry.keys().FindSubkey(registry.keys().Root(), "K"));
+  HKEY direct = loaded.handles().Open(child);
   DWORD length = sizeof name;
   ASSERT_EQ(0, RegistryOps::RegEnumValueA(direct, 0, name, &length, nullptr,
                                           nullptr, nullptr, nullptr));
@@ -361,7 +361,7 @@ TEST(RegWrite, ChangesLandInTheFilesOwnStyle) {
         ASSERT_TRUE(loaded->storage) << loaded->error;
         Key* key = loaded->Find(c.path);
         ASSERT_NE(nullptr, key);
-        loaded->registry.SetValue(*key, c.name, c.type, c.data);
+        loaded->registry.values().Set(*key, c.name, c.type, c.data);
         std::string after = WithEol(c.after, eol);
         // In a v5 file the hex form of a string is UTF-16.
         if (format == kReg5 && c.type == REG_SZ &&
@@ -397,9 +397,9 @@ TEST(RegWrite, AwkwardEndsOfFile) {
     SCOPED_TRACE(c.label);
     auto loaded = Load(c.before);
     ASSERT_TRUE(loaded->storage) << loaded->error;
-    Key* key = &loaded->registry.Root();
-    if (Key* first = loaded->registry.FirstSubkey(*key)) key = first;
-    loaded->registry.SetValue(*key, "n", REG_BINARY, "\x01");
+    Key* key = &loaded->registry.keys().Root();
+    if (Key* first = loaded->registry.keys().FirstSubkey(*key)) key = first;
+    loaded->registry.values().Set(*key, "n", REG_BINARY, "\x01");
     EXPECT_EQ(c.after, loaded->Saved());
     EXPECT_TRUE(Load(loaded->Saved())->storage);
   }
@@ -408,8 +408,8 @@ TEST(RegWrite, AwkwardEndsOfFile) {
 TEST(RegWrite, UnchangedWriteLeavesTheFileAlone) {
   auto loaded = Load(Reg5("[HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=hex:01\r\n"));
   ASSERT_TRUE(loaded->storage) << loaded->error;
-  loaded->registry.SetValue(*loaded->Find("A"), "V", REG_BINARY, "\x01");
-  EXPECT_FALSE(loaded->registry.Changed());
+  loaded->registry.values().Set(*loaded->Find("A"), "V", REG_BINARY, "\x01");
+  EXPECT_FALSE(loaded->registry.values().Changed());
 }
 
 // ---------------------------------------------------------------------------

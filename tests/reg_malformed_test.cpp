@@ -131,18 +131,10 @@ TEST(RegMalformed, DryRunRefusesTheSame) {
 // ---------------------------------------------------------------------------
 // Things that are no registry file at all, and reads that fail.
 
-// Swaps in test versions of the file calls for one test.
-struct FileCallsScope {
-  explicit FileCallsScope(const hostreg::FileCalls& calls)
-      : saved(hostreg::gFileCalls) {
-    hostreg::gFileCalls = calls;
-  }
-  ~FileCallsScope() { hostreg::gFileCalls = saved; }
-  hostreg::FileCalls saved;
-};
-
-ProgramRun RunOn(const std::string& path, const char* tweak = "/SSP:1") {
-  return RunProgramArgs({"--registry", path, tweak});
+ProgramRun RunOn(
+    const std::string& path, const char* tweak = "/SSP:1",
+    const hostreg::SystemCalls& calls = hostreg::RealSystemCalls()) {
+  return RunProgramArgs({"--registry", path, tweak}, calls);
 }
 
 void ExpectRefused(const ProgramRun& run, const std::string& path,
@@ -168,18 +160,14 @@ TEST(RegUnreadable, OpenOrReadFailureIsReportedAndTheFileKept) {
   const std::string path = dir + "/system.reg";
   const std::string text = ReadFile(SourcePath("samples/win95-system.reg"));
   WriteFile(path, text);
-  hostreg::FileCalls calls = hostreg::gFileCalls;
-  {
-    calls.open = [](const char*, int) { errno = EACCES; return -1; };
-    FileCallsScope scope(calls);
-    ExpectRefused(RunOn(path), path, "cannot open: Permission denied");
-  }
-  calls = hostreg::gFileCalls;
-  {
-    calls.read = [](int, void*, size_t) -> long { errno = EIO; return -1; };
-    FileCallsScope scope(calls);
-    ExpectRefused(RunOn(path), path, "cannot read: Input/output error");
-  }
+  hostreg::SystemCalls calls = hostreg::RealSystemCalls();
+  calls.open = [](const char*, int) { errno = EACCES; return -1; };
+  ExpectRefused(RunOn(path, "/SSP:1", calls), path,
+                "cannot open: Permission denied");
+  calls = hostreg::RealSystemCalls();
+  calls.read = [](int, void*, size_t) -> long { errno = EIO; return -1; };
+  ExpectRefused(RunOn(path, "/SSP:1", calls), path,
+                "cannot read: Input/output error");
   EXPECT_EQ(text, ReadFile(path));
 }
 
@@ -200,14 +188,14 @@ int gWrites = 0;
 
 struct SaveFault {
   const char* label;
-  hostreg::FileCalls (*make)();
+  hostreg::SystemCalls (*make)();
   const char* reason;
 };
 
 const SaveFault kSaveFaults[] = {
     {"write fails",
      [] {
-       hostreg::FileCalls c = hostreg::gFileCalls;
+       hostreg::SystemCalls c = hostreg::RealSystemCalls();
        c.write = [](int, const void*, size_t) -> long {
          errno = EIO;
          return -1;
@@ -217,7 +205,7 @@ const SaveFault kSaveFaults[] = {
      "cannot write: Input/output error"},
     {"disk full after a partial write",
      [] {
-       hostreg::FileCalls c = hostreg::gFileCalls;
+       hostreg::SystemCalls c = hostreg::RealSystemCalls();
        c.write = [](int fd, const void* data, size_t size) -> long {
          if (gWrites++ == 0) return ::write(fd, data, size / 2);
          errno = ENOSPC;
@@ -228,14 +216,14 @@ const SaveFault kSaveFaults[] = {
      "cannot write: No space left on device"},
     {"write makes no progress",
      [] {
-       hostreg::FileCalls c = hostreg::gFileCalls;
+       hostreg::SystemCalls c = hostreg::RealSystemCalls();
        c.write = [](int, const void*, size_t) -> long { return 0; };
        return c;
      },
      "cannot write: No space left on device"},
     {"flush fails",
      [] {
-       hostreg::FileCalls c = hostreg::gFileCalls;
+       hostreg::SystemCalls c = hostreg::RealSystemCalls();
        c.fsync = [](int) {
          errno = EIO;
          return -1;
@@ -245,7 +233,7 @@ const SaveFault kSaveFaults[] = {
      "cannot flush: Input/output error"},
     {"rename fails",
      [] {
-       hostreg::FileCalls c = hostreg::gFileCalls;
+       hostreg::SystemCalls c = hostreg::RealSystemCalls();
        c.rename = [](const char*, const char*) {
          errno = EXDEV;
          return -1;
@@ -255,7 +243,7 @@ const SaveFault kSaveFaults[] = {
      "cannot replace: Invalid cross-device link"},
     {"copy of an unchanged stretch fails",
      [] {
-       hostreg::FileCalls c = hostreg::gFileCalls;
+       hostreg::SystemCalls c = hostreg::RealSystemCalls();
        c.copy = [](int, long long*, int, size_t) -> long {
          errno = EIO;
          return -1;
@@ -265,7 +253,7 @@ const SaveFault kSaveFaults[] = {
      "cannot copy: Input/output error"},
     {"disk full while copying",
      [] {
-       hostreg::FileCalls c = hostreg::gFileCalls;
+       hostreg::SystemCalls c = hostreg::RealSystemCalls();
        c.copy = [](int, long long*, int, size_t) -> long {
          errno = ENOSPC;
          return -1;
@@ -275,7 +263,7 @@ const SaveFault kSaveFaults[] = {
      "cannot copy: No space left on device"},
     {"no copying between these files, and writes fail",
      [] {
-       hostreg::FileCalls c = hostreg::gFileCalls;
+       hostreg::SystemCalls c = hostreg::RealSystemCalls();
        c.copy = [](int, long long*, int, size_t) -> long {
          errno = EXDEV;
          return -1;
@@ -302,11 +290,7 @@ TEST(RegSaveFaults, OriginalIntactAndNoTemporaryLeft) {
       const std::string path = dir + "/system.reg";
       WriteFile(path, bytes);
       gWrites = 0;
-      ProgramRun run;
-      {
-        FileCallsScope scope(fault.make());
-        run = RunOn(path);
-      }
+      const ProgramRun run = RunOn(path, "/SSP:1", fault.make());
       ExpectRefused(run, path, fault.reason);
       EXPECT_NE(std::string::npos, run.err.find("the file was left as it was"));
       EXPECT_EQ(bytes, ReadFile(path));
@@ -390,13 +374,9 @@ TEST(RegSaveFaults, CopyRefusedFallsBackToWriting) {
       SCOPED_TRACE(format + ": " + refusal.label);
       WriteFile(path, bytes);
       gCopies = 0;
-      hostreg::FileCalls calls = hostreg::gFileCalls;
+      hostreg::SystemCalls calls = hostreg::RealSystemCalls();
       calls.copy = refusal.copy;
-      ProgramRun run;
-      {
-        FileCallsScope scope(calls);
-        run = RunOn(path);
-      }
+      const ProgramRun run = RunOn(path, "/SSP:1", calls);
       EXPECT_EQ(0, run.status) << run.err;
       EXPECT_GT(gCopies, 0);
       EXPECT_EQ(expected, ReadFile(path));
@@ -441,18 +421,14 @@ TEST(RegSaveFaults, ShortAndLongStretchesBetweenChangesSaveAlike) {
     const std::string path = TempDir() + "/system.reg";
     WriteFile(path, c.v5 ? Reg5(body) : Reg4(body));
     gCopies = 0;
-    hostreg::FileCalls calls = hostreg::gFileCalls;
+    hostreg::SystemCalls calls = hostreg::RealSystemCalls();
     gRealCopy = calls.copy;
     calls.copy = [](int from, long long* offset, int to, size_t size) -> long {
       ++gCopies;
       return gRealCopy(from, offset, to, size);
     };
     if (c.copyRefused) calls.copy = kCopyRefusals[0].copy;
-    ProgramRun run;
-    {
-      FileCallsScope scope(calls);
-      run = RunOn(path, "/CDP:1");
-    }
+    const ProgramRun run = RunOn(path, "/CDP:1", calls);
     EXPECT_EQ(0, run.status) << run.err;
     EXPECT_GT(gCopies, 0);
     EXPECT_EQ(c.v5 ? Reg5(expected) : Reg4(expected), ReadFile(path));
@@ -466,15 +442,11 @@ TEST(RegSaveFaults, FileShrunkWhileCopyingIsReported) {
   const std::string dir = TempDir();
   gShrinking = dir + "/system.reg";
   WriteFile(gShrinking, ReadFile(SourcePath("samples/win95-system.reg")));
-  hostreg::FileCalls calls = hostreg::gFileCalls;
+  hostreg::SystemCalls calls = hostreg::RealSystemCalls();
   calls.copy = [](int, long long*, int, size_t) -> long {
     return ::truncate(gShrinking.c_str(), 1) == 0 ? 0 : -1;
   };
-  ProgramRun run;
-  {
-    FileCallsScope scope(calls);
-    run = RunOn(gShrinking);
-  }
+  const ProgramRun run = RunOn(gShrinking, "/SSP:1", calls);
   ExpectRefused(run, gShrinking, "cannot copy: Input/output error");
   EXPECT_EQ("R", ReadFile(gShrinking));
   EXPECT_EQ(std::vector<std::string>{"system.reg"}, regtest::FolderEntries(dir));

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "host/formats/open_file.h"
 #include "host/registry/registry.h"
-#include "host/formats/reg/reg_file.h"
 
 namespace regtest {
 
@@ -51,32 +51,24 @@ inline std::string Reg5(const std::string& body, const char* eol = "\r\n") {
 
 struct Loaded {
   hostreg::Registry registry;
-  std::unique_ptr<hostreg::Storage> storage;
+  std::unique_ptr<hostreg::RegistryFile> storage;
   std::string error;
 
   std::string Saved() const {
     std::string out, error;
-    if (storage) storage->Render(registry, out, error);
+    if (storage) storage->RenderText(registry, out, error);
     return out;
   }
   // The key at `path` under HKEY_LOCAL_MACHINE, or null.
   hostreg::Key* Find(const std::string& path) {
-    hostreg::Key* key = &registry.Root();
-    size_t start = 0;
-    while (key != nullptr && start <= path.size()) {
-      const size_t slash = path.find('\\', start);
-      const size_t stop = slash == std::string::npos ? path.size() : slash;
-      key = registry.FindSubkey(*key, path.substr(start, stop - start));
-      start = stop + 1;
-    }
-    return key;
+    return registry.keys().FindPath(registry.keys().Root(), path);
   }
 };
 
 inline std::unique_ptr<Loaded> Load(const std::string& bytes) {
   auto loaded = std::make_unique<Loaded>();
-  loaded->storage = hostreg::ParseRegFile("test.reg", "test.reg", bytes,
-                                          loaded->registry, loaded->error);
+  loaded->storage = hostreg::LoadRegistryBytes("test.reg", bytes,
+                                               loaded->registry, loaded->error);
   return loaded;
 }
 

@@ -90,8 +90,8 @@ TEST(ResetAcDriveSpinDown, ZeroesAReadableValueKeepingItsSize) {
         regtest::LoadedRegistry expected(FileSystemKey(c.after));
         regtest::LoadedRegistry actual(saved);
         auto spinDown = [](hostreg::Registry& r) -> const hostreg::Value* {
-          hostreg::Key* key = r.FindPath(r.Root(), kFileSystem);
-          return key == nullptr ? nullptr : r.FindValue(*key, "ACDriveSpinDown");
+          hostreg::Key* key = r.keys().FindPath(r.keys().Root(), kFileSystem);
+          return key == nullptr ? nullptr : r.values().Find(*key, "ACDriveSpinDown");
         };
         const hostreg::Value* want = spinDown(expected.registry());
         const hostreg::Value* got = spinDown(actual.registry());

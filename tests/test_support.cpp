@@ -9,26 +9,34 @@
 #include <sstream>
 
 #include "host/cli/run.h"
-#include "host/formats/reg/reg_file.h"
+#include "host/formats/open_file.h"
 
 namespace regtest {
 
 std::string Reg(const std::string& body) { return "REGEDIT4\n\n" + body; }
 
-LoadedRegistry::LoadedRegistry(const std::string& text) {
+namespace {
+
+std::unique_ptr<hostreg::RegistryFile> Load(const std::string& text,
+                                            hostreg::Registry& registry) {
   std::string error;
-  storage_ = hostreg::ParseRegFile("test.reg", "test.reg", text, registry_,
-                                   error);
-  EXPECT_TRUE(storage_) << error;
-  hostreg::SetCurrentRegistry(&registry_);
+  auto file = hostreg::LoadRegistryBytes("test.reg", text, registry, error);
+  EXPECT_TRUE(file) << error;
+  return file;
 }
 
-LoadedRegistry::~LoadedRegistry() { hostreg::SetCurrentRegistry(nullptr); }
+}  // namespace
+
+LoadedRegistry::LoadedRegistry(const std::string& text,
+                               hostreg::Machine::AboutBox aboutBox)
+    : file_(Load(text, registry_)),
+      machine_(&registry_, std::move(aboutBox)),
+      scope_(machine_) {}
 
 std::string LoadedRegistry::Saved() const {
   std::string contents;
   std::string error;
-  if (!storage_ || !storage_->Render(registry_, contents, error))
+  if (!file_ || !file_->RenderText(registry_, contents, error))
     ADD_FAILURE() << "cannot render: " << error;
   return contents;
 }
@@ -47,7 +55,7 @@ std::string RunWorker(const std::string& text, TweakWorker worker,
   if (key == nullptr) return std::string();
   worker(key, on);
   EXPECT_EQ(0, RegistryOps::RegCloseKey(key));
-  EXPECT_EQ(0u, loaded.registry().OpenHandleCount());
+  EXPECT_EQ(0u, loaded.handles().Count());
   return loaded.Saved();
 }
 
@@ -56,11 +64,12 @@ std::string RunTail(const std::string& text, const std::string& tail) {
   std::vector<char> writable(tail.begin(), tail.end());
   writable.push_back('\0');
   EXPECT_EQ(0, WinMain(nullptr, nullptr, writable.data(), 1));
-  EXPECT_EQ(0u, loaded.registry().OpenHandleCount());
+  EXPECT_EQ(0u, loaded.handles().Count());
   return loaded.Saved();
 }
 
-ProgramRun RunProgramArgs(const std::vector<std::string>& args) {
+ProgramRun RunProgramArgs(const std::vector<std::string>& args,
+                          const hostreg::SystemCalls& calls) {
   std::vector<const char*> argv{"regswitch"};
   for (const std::string& arg : args) argv.push_back(arg.c_str());
   std::ostringstream out;
@@ -68,7 +77,7 @@ ProgramRun RunProgramArgs(const std::vector<std::string>& args) {
   hostreg::RunReport report;
   ProgramRun run;
   run.status = hostreg::RunHostProgram(static_cast<int>(argv.size()),
-                                       argv.data(), out, err, &report);
+                                       argv.data(), out, err, calls, &report);
   run.out = out.str();
   run.err = err.str();
   run.openHandles = report.openHandlesAtEnd;

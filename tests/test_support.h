@@ -7,28 +7,32 @@
 #include <vector>
 
 #include "core/front/front.h"
-#include "host/registry/registry.h"
-#include "host/formats/storage.h"
+#include "host/files/system_calls.h"
+#include "host/formats/registry_file.h"
+#include "host/registry/machine.h"
 
 namespace regtest {
 
 // "REGEDIT4" and a blank line, then `body`.
 std::string Reg(const std::string& body);
 
-// A registry parsed from .reg text, made current for the RegistryOps calls
-// while it lives.
+// A registry loaded from registry file text (a .reg export or a CREG
+// file's bytes), bound for the RegistryOps calls while it lives.
 class LoadedRegistry {
  public:
-  explicit LoadedRegistry(const std::string& text);
-  ~LoadedRegistry();
+  explicit LoadedRegistry(const std::string& text,
+                          hostreg::Machine::AboutBox aboutBox = nullptr);
   hostreg::Registry& registry() { return registry_; }
+  hostreg::HandleTable& handles() { return *machine_.handles(); }
   // The file as saving would write it now.
   std::string Saved() const;
   HKEY Open(const std::string& path);  // under HKEY_LOCAL_MACHINE; must exist
 
  private:
   hostreg::Registry registry_;
-  std::unique_ptr<hostreg::Storage> storage_;
+  std::unique_ptr<hostreg::RegistryFile> file_;
+  hostreg::Machine machine_;
+  hostreg::MachineScope scope_;
 };
 
 // Runs one worker on the key at `path` and returns the file as saved.
@@ -49,9 +53,13 @@ struct ProgramRun {
 
 // Writes `text` to a fresh file, runs the host program in-process with
 // --registry FILE and `args`, and reads the file back.
-ProgramRun RunProgram(const std::string& text, const std::vector<std::string>& args);
-// Runs the host program with exactly `args` (no file of its own).
-ProgramRun RunProgramArgs(const std::vector<std::string>& args);
+ProgramRun RunProgram(const std::string& text,
+                      const std::vector<std::string>& args);
+// Runs the host program with exactly `args` (no file of its own), making
+// the given system calls.
+ProgramRun RunProgramArgs(
+    const std::vector<std::string>& args,
+    const hostreg::SystemCalls& calls = hostreg::RealSystemCalls());
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& contents);

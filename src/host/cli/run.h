@@ -1,39 +1,27 @@
-// The host program: command-line options, loading and saving the registry
-// file, and the front end's WinMain in between.
-#ifndef REGSWITCH_HOST_PROGRAM_H
-#define REGSWITCH_HOST_PROGRAM_H
-
-#include <signal.h>
+// The host program: options, loading the registry file, the front end's
+// WinMain over it, and saving or describing what changed.
+#ifndef REGSWITCH_HOST_CLI_RUN_H
+#define REGSWITCH_HOST_CLI_RUN_H
 
 #include <cstddef>
 #include <ostream>
-#include <string>
+
+#include "host/files/system_calls.h"
 
 namespace hostreg {
 
+// What a run left behind, for the tests.
 struct RunReport {
   size_t openHandlesAtEnd = 0;
   bool saved = false;
 };
 
-// While one lives, the fault that reading a mapped registry file raises when
-// another program has shortened it (SIGBUS) ends the process with a message
-// that names the file and exit status 2, instead of a crash.
-class MappedFileFaultGuard {
- public:
-  explicit MappedFileFaultGuard(const std::string& path);
-  ~MappedFileFaultGuard();
-  MappedFileFaultGuard(const MappedFileFaultGuard&) = delete;
-  MappedFileFaultGuard& operator=(const MappedFileFaultGuard&) = delete;
-
- private:
-  struct sigaction previous_;
-};
-
 // Exit status 0 for every run the front end completes; 2 for usage errors
 // and for files that cannot be read, parsed or saved.
 int RunHostProgram(int argc, const char* const* argv, std::ostream& out,
-                   std::ostream& err, RunReport* report = nullptr);
+                   std::ostream& err,
+                   const SystemCalls& calls = RealSystemCalls(),
+                   RunReport* report = nullptr);
 
 }  // namespace hostreg
 

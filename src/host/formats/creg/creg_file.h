@@ -1,26 +1,27 @@
 // Windows 9x/Me registry files (SYSTEM.DAT, USER.DAT: the "CREG" format) as
 // the host registry's storage, so the tweaks can be applied offline to a
 // machine's own registry.
-#ifndef REGSWITCH_CREG_FILE_H
-#define REGSWITCH_CREG_FILE_H
+#ifndef REGSWITCH_HOST_FORMATS_CREG_CREG_FILE_H
+#define REGSWITCH_HOST_FORMATS_CREG_CREG_FILE_H
 
 #include <memory>
 #include <string>
+#include <string_view>
 
-#include "host/formats/storage.h"
+#include "host/formats/registry_file.h"
 
 namespace hostreg {
 
-// Whether `contents` starts with the CREG signature.
-bool IsCregFile(const std::string& contents);
+// Whether the bytes start with the CREG signature.
+bool IsCregFile(std::string_view head);
 
-// Reads a CREG file into `registry` (its root is the file's root key). `name`
-// is used in messages only. A file whose structure is broken is refused: null
-// and `error` reads "NAME: why (at offset 0x...)".
-std::unique_ptr<Storage> ParseCregFile(const std::string& path,
-                                       const std::string& name,
-                                       std::string contents, Registry& registry,
-                                       std::string& error);
+// Reads a CREG file into `registry`. `name` is used in messages only. A
+// file whose structure is broken is refused: null, and `error` reads
+// "NAME: not a usable Windows 9x registry file: why (at offset 0x...)".
+std::unique_ptr<RegistryFile> LoadCregFile(const std::string& name,
+                                           std::string contents,
+                                           Registry& registry,
+                                           std::string& error);
 
 }  // namespace hostreg
 

@@ -1,0 +1,226 @@
+#include "host/files/replace_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <functional>
+
+namespace hostreg {
+
+namespace {
+
+bool Fail(std::string& error, const std::string& what, int code) {
+  error = what + ": " + Reason(code);
+  return false;
+}
+
+// The new file, beside the real one so that the rename never crosses file
+// systems. It is removed again unless it replaced the real one.
+class TempFile {
+ public:
+  explicit TempFile(const SystemCalls& calls) : calls_(calls) {}
+  ~TempFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  int fd() const { return fd_; }
+
+  bool Create(const std::string& folder, const std::string& name,
+              const struct stat& like, std::string& error) {
+    std::string pattern = folder + "/." + name + ".XXXXXX";
+    fd_ = ::mkstemp(&pattern[0]);
+    if (fd_ < 0)
+      return Fail(error, "cannot create a temporary file in " + folder, errno);
+    path_ = pattern;
+    if (::fchmod(fd_, like.st_mode & 07777) != 0)
+      return Fail(error, "cannot set mode", errno);
+    // Keeping the owner only works for root; anyone else already owns it.
+    if (::fchown(fd_, like.st_uid, like.st_gid) != 0 && errno != EPERM)
+      return Fail(error, "cannot set owner", errno);
+    return true;
+  }
+
+  // Flushes, closes and renames the file over `target`.
+  bool Replace(const std::string& target, std::string& error) {
+    if (calls_.fsync(fd_) != 0) return Fail(error, "cannot flush", errno);
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) return Fail(error, "cannot close", errno);
+    if (calls_.rename(path_.c_str(), target.c_str()) != 0)
+      return Fail(error, "cannot replace", errno);
+    path_.clear();
+    return true;
+  }
+
+ private:
+  const SystemCalls& calls_;
+  std::string path_;
+  int fd_ = -1;
+};
+
+// Writes the pieces into the new file. Small pieces (changed lines) are
+// gathered so that each write is large. Stretches of the loaded file go
+// file to file, so that saving does not bring the whole file back into
+// memory; where the kernel cannot copy between these files they are written
+// from the mapping, a slice at a time, each let go again once written.
+class PieceWriter {
+ public:
+  PieceWriter(const SystemCalls& calls, int fd, const FileBytes* source)
+      : calls_(calls),
+        fd_(fd),
+        source_(source),
+        file_(source != nullptr && source->fd() >= 0 ? source->View()
+                                                     : std::string_view()) {}
+
+  bool Write(const std::vector<std::string_view>& pieces, std::string& error);
+
+ private:
+  static constexpr size_t kGather = 1 << 20;
+  static constexpr size_t kSmall = kGather / 16;
+  // A short unchanged stretch between two changed lines would cost a
+  // system call of its own to copy; it is gathered from the mapping
+  // instead, which reads the mapping. The stretches before the first change
+  // and after the last are always copied.
+  static constexpr size_t kShortStretch = 4096;
+  static constexpr size_t kSlice = 8 << 20;
+
+  bool InFile(std::string_view piece) const;
+  bool SourceStillWhole(long long end) const;
+  int Flush();
+  int CopyByKernel(long long& at, long long end);
+  int WriteFromMapping(long long at, long long end);
+
+  const SystemCalls& calls_;
+  const int fd_;
+  const FileBytes* const source_;
+  const std::string_view file_;
+  std::string buffer_;
+  bool kernelCopies_ = true;
+};
+
+bool PieceWriter::InFile(std::string_view piece) const {
+  const std::less<const char*> before;
+  return !file_.empty() && !before(piece.data(), file_.data()) &&
+         !before(file_.data() + file_.size(), piece.data() + piece.size());
+}
+
+// Whether the loaded file still reaches `end`: reading a mapping past a
+// file's new end would fault.
+bool PieceWriter::SourceStillWhole(long long end) const {
+  struct stat now;
+  return ::fstat(source_->fd(), &now) == 0 && now.st_size >= end;
+}
+
+int PieceWriter::Flush() {
+  const int code = WriteFully(calls_, fd_, buffer_);
+  buffer_.clear();
+  return code;
+}
+
+// Copies [at, end) of the loaded file until done or the kernel cannot;
+// an error that is not the kernel's refusal is returned.
+int PieceWriter::CopyByKernel(long long& at, long long end) {
+  while (kernelCopies_ && at < end) {
+    const long n = calls_.copy(source_->fd(), &at, fd_,
+                               static_cast<size_t>(end - at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                  errno == EOPNOTSUPP)) {
+      kernelCopies_ = false;
+    } else if (n < 0) {
+      return errno;
+    } else if (n == 0) {
+      // Nothing copied: the file shrank under us, or the kernel copies
+      // nothing for this file system.
+      if (!SourceStillWhole(end)) return EIO;
+      kernelCopies_ = false;
+    }
+  }
+  return 0;
+}
+
+int PieceWriter::WriteFromMapping(long long at, long long end) {
+  while (at < end) {
+    const size_t n = std::min(kSlice, static_cast<size_t>(end - at));
+    const size_t from = static_cast<size_t>(at);
+    if (const int code = WriteFully(calls_, fd_, file_.substr(from, n)))
+      return code;
+    source_->Release(from, from + n);
+    at += static_cast<long long>(n);
+  }
+  return 0;
+}
+
+bool PieceWriter::Write(const std::vector<std::string_view>& pieces,
+                        std::string& error) {
+  if (!file_.empty() && !SourceStillWhole(static_cast<long long>(file_.size())))
+    return Fail(error, "cannot copy", EIO);
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    const std::string_view piece = pieces[i];
+    const bool copied =
+        InFile(piece) && (piece.size() >= kShortStretch || i == 0 ||
+                          i + 1 == pieces.size());
+    if (!copied && piece.size() < kSmall &&
+        buffer_.size() + piece.size() <= kGather) {
+      buffer_.append(piece);
+      continue;
+    }
+    if (const int code = Flush()) return Fail(error, "cannot write", code);
+    if (copied) {
+      long long at = piece.data() - file_.data();
+      const long long end = at + static_cast<long long>(piece.size());
+      if (const int code = CopyByKernel(at, end))
+        return Fail(error, "cannot copy", code);
+      if (const int code = WriteFromMapping(at, end))
+        return Fail(error, "cannot write", code);
+    } else if (piece.size() < kSmall) {
+      buffer_.append(piece);
+    } else if (const int code = WriteFully(calls_, fd_, piece)) {
+      return Fail(error, "cannot write", code);
+    }
+  }
+  if (const int code = Flush()) return Fail(error, "cannot write", code);
+  return true;
+}
+
+// Makes the rename itself last.
+void SyncFolder(const std::string& folder) {
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return;
+  ::fsync(dir);
+  ::close(dir);
+}
+
+}  // namespace
+
+bool ReplaceFile(const std::string& path,
+                 const std::vector<std::string_view>& pieces,
+                 const FileBytes* source, const SystemCalls& calls,
+                 std::string& error) {
+  char resolved[PATH_MAX];
+  if (::realpath(path.c_str(), resolved) == nullptr)
+    return Fail(error, "cannot resolve", errno);
+  const std::string target = resolved;
+  struct stat st;
+  if (::stat(target.c_str(), &st) != 0)
+    return Fail(error, "cannot stat", errno);
+  const size_t slash = target.rfind('/');
+  const std::string folder = target.substr(0, slash);
+  TempFile temp(calls);
+  if (!temp.Create(folder, target.substr(slash + 1), st, error)) return false;
+  PieceWriter writer(calls, temp.fd(), source);
+  if (!writer.Write(pieces, error) || !temp.Replace(target, error))
+    return false;
+  SyncFolder(folder);
+  return true;
+}
+
+}  // namespace hostreg

@@ -1,0 +1,27 @@
+// Replacing a file safely: a temporary file beside it, flushed, given the
+// original's mode and owner, and renamed over it.
+#ifndef REGSWITCH_HOST_FILES_REPLACE_FILE_H
+#define REGSWITCH_HOST_FILES_REPLACE_FILE_H
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/files/file_bytes.h"
+#include "host/files/system_calls.h"
+
+namespace hostreg {
+
+// Replaces `path` (through a symbolic link: the link stays a link) with the
+// pieces written one after the other. Pieces that lie within `source`'s
+// mapped bytes are copied from its file rather than written from memory.
+// On failure the file is as it was, no temporary file is left, and `error`
+// says why ("cannot write: No space left on device").
+bool ReplaceFile(const std::string& path,
+                 const std::vector<std::string_view>& pieces,
+                 const FileBytes* source, const SystemCalls& calls,
+                 std::string& error);
+
+}  // namespace hostreg
+
+#endif

@@ -1,0 +1,116 @@
+// The Windows 9x/Me registry file ("CREG": SYSTEM.DAT, USER.DAT), field by
+// field. All numbers are little-endian.
+#ifndef REGSWITCH_HOST_FORMATS_CREG_LAYOUT_H
+#define REGSWITCH_HOST_FORMATS_CREG_LAYOUT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace hostreg {
+namespace creg {
+
+// The file header, 32 bytes at offset 0.
+constexpr size_t kFileHeaderSize = 0x20;
+//   +0   "CREG"
+constexpr uint32_t kVersion = 0x00010000;  // +4, the format's version
+constexpr size_t kHeaderFirstBlock = 8;    // +8, offset of the first RGDB
+constexpr size_t kHeaderChecksum = 12;     // +12, zero in Windows 98 files
+constexpr size_t kHeaderBlockCount = 16;   // +16, 16-bit count of RGDBs
+
+// The key tree ("RGKN"), right after the header: a 32-byte header and
+// 28-byte key nodes. Links are offsets from the RGKN start; 0xFFFFFFFF is
+// none.
+constexpr size_t kRgknOffset = 0x20;
+constexpr size_t kRgknHeaderSize = 0x20;
+//   +0   "RGKN"
+constexpr size_t kRgknSize = 4;       // +4, size of the whole key tree
+constexpr size_t kRgknRoot = 8;       // +8, the root key's node
+constexpr size_t kRgknChecksum = 20;  // +20, zero in Windows 98 files
+
+constexpr size_t kNodeSize = 28;
+//   +0..+11  fields this program never changes
+constexpr size_t kNodeParent = 12;  // +12, the parent's node
+constexpr size_t kNodeChild = 16;   // +16, the first child's node
+constexpr size_t kNodeNext = 20;    // +20, the next sibling's node
+constexpr size_t kNodeId = 24;      // +24, 16-bit id of the key's record
+constexpr size_t kNodeBlock = 26;   // +26, 16-bit number of its RGDB block
+
+// Data blocks ("RGDB") follow up to the end of the file: a 32-byte header
+// and records that tile the rest of the block.
+constexpr size_t kBlockHeaderSize = 32;
+//   +0   "RGDB"
+constexpr size_t kBlockSize = 4;           // +4, size of the whole block
+constexpr size_t kBlockUnused = 8;         // +8, bytes in free records
+constexpr size_t kBlockUnknown = 12;       // +12, the same in every block
+constexpr size_t kBlockIndex = 14;         // +14, 16-bit block number
+constexpr size_t kBlockFirstFree = 16;     // +16, first free record, or none
+constexpr size_t kBlockHighestId = 20;     // +20, 16-bit highest record id
+constexpr size_t kBlockLowestFreeId = 22;  // +22, 16-bit lowest unused id
+//   +24..+31 checksum-like fields, zero in Windows 98 files
+
+// A key record: a 20-byte header, the key's name, then its values.
+constexpr size_t kRecordHeaderSize = 20;
+constexpr size_t kRecordSize = 0;         // +0, bytes it occupies
+constexpr size_t kRecordId = 4;           // +4, 16-bit id; 0xFFFF: free
+constexpr size_t kRecordBlock = 6;        // +6, 16-bit number of its block
+constexpr size_t kRecordUsed = 8;         // +8, bytes its contents use
+constexpr size_t kRecordNameLength = 12;  // +12, 16-bit
+constexpr size_t kRecordValueCount = 14;  // +14, 16-bit
+//   +16  unused
+// A free record has the same size, id (0xFFFF) and block fields, then:
+constexpr size_t kFreeNext = 8;        // +8, the next free record, or none
+constexpr size_t kFreeRecordMin = 12;  // size, id and block, next
+
+// A value inside a key record: a 12-byte header, the name, the data.
+constexpr size_t kValueHeaderSize = 12;
+constexpr size_t kValueType = 0;        // +0, the registry type
+constexpr size_t kValueReserved = 4;    // +4, kept as it was read
+constexpr size_t kValueNameLength = 8;  // +8, 16-bit
+constexpr size_t kValueDataLength = 10;  // +10, 16-bit
+
+constexpr uint32_t kNone = 0xFFFFFFFF;
+constexpr uint16_t kNoId = 0xFFFF;
+// What Windows itself writes into a new value's reserved field.
+constexpr uint32_t kNewValueReserved = 0xFFFFFFFF;
+// Windows numbers records in a block from 0 up to 0xFE.
+constexpr size_t kMaxRecordsPerBlock = 0xFF;
+constexpr size_t kMaxBlocks = 0xFFFF;
+// New blocks come in whole pages.
+constexpr size_t kBlockGranularity = 0x1000;
+// A leftover smaller than this stays with the record that took the space
+// rather than becoming a free record of its own; readers parse every
+// record, free ones too, with a key record's header.
+constexpr size_t kSplitMin = 20;
+
+inline uint32_t Get32(const std::string& s, size_t at) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data() + at);
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+inline uint16_t Get16(const std::string& s, size_t at) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data() + at);
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+inline void Put32(std::string& s, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i)
+    s[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+inline void Put16(std::string& s, size_t at, uint16_t v) {
+  s[at] = static_cast<char>(v & 0xFF);
+  s[at + 1] = static_cast<char>(v >> 8);
+}
+
+// The bytes a value occupies in its record, header included.
+inline size_t ValueLength(const std::string& s, size_t at) {
+  return kValueHeaderSize + Get16(s, at + kValueNameLength) +
+         size_t{Get16(s, at + kValueDataLength)};
+}
+
+}  // namespace creg
+}  // namespace hostreg
+
+#endif

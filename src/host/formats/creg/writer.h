@@ -1,0 +1,24 @@
+// Writing a run's changes into a copy of a CREG file.
+#ifndef REGSWITCH_HOST_FORMATS_CREG_WRITER_H
+#define REGSWITCH_HOST_FORMATS_CREG_WRITER_H
+
+#include <string>
+
+#include "host/formats/creg/image.h"
+
+namespace hostreg {
+namespace creg {
+
+// The file with the changed keys' records rewritten: in place when the new
+// contents fit, otherwise grown into free space right behind, moved to free
+// space elsewhere in the block, or moved to a new block at the end, with
+// the key nodes, free lists and block headers kept consistent. Every other
+// byte stays as it was. False and the reason when a change cannot be
+// written safely.
+bool Write(const Image& image, const Registry& registry, std::string& out,
+           std::string& error);
+
+}  // namespace creg
+}  // namespace hostreg
+
+#endif

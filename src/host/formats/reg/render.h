@@ -1,0 +1,32 @@
+// Writing .reg text: key lines, value lines in regedit's own style, and a
+// run's changes as a fragment.
+#ifndef REGSWITCH_HOST_FORMATS_REG_RENDER_H
+#define REGSWITCH_HOST_FORMATS_REG_RENDER_H
+
+#include <string>
+
+#include "host/registry/registry.h"
+
+namespace hostreg {
+
+extern const char kRegedit4Header[];
+extern const char kVersion5Header[];
+
+// One value as a line in the registry's bytes: a quoted string for a plain
+// REG_SZ, dword: for a four-byte REG_DWORD, hex: or hex(N): otherwise,
+// wrapped as regedit wraps with `eol` between lines. With `utf16`, the hex
+// form of a string type carries UTF-16 data, as in a Version 5.00 file.
+std::string FormatValueLine(const Value& value, const std::string& eol,
+                            bool utf16);
+
+// "[HKEY_LOCAL_MACHINE\path]" for a key.
+std::string FormatKeyLine(const KeyTree& keys, const Key& key);
+
+// The changes as a fragment under `header`: each changed key's line and
+// its changed values, in the order of the first change.
+std::string FormatChanges(const Registry& registry, const std::string& header,
+                          const std::string& eol, bool utf16);
+
+}  // namespace hostreg
+
+#endif

@@ -1,0 +1,140 @@
+#include "host/formats/reg/splice.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "host/formats/changes.h"
+#include "host/formats/reg/codepage.h"
+#include "host/formats/reg/decode.h"
+#include "host/formats/reg/render.h"
+
+namespace hostreg {
+
+namespace {
+
+// Text put in place of [begin, end) of Text(), in the registry's bytes.
+// Where edits meet, those that extend a section go before new sections, so
+// that new values never land in a section inserted ahead of them.
+struct Edit {
+  size_t begin;
+  size_t end;
+  std::string text;
+  bool newSection = false;
+};
+
+class Splicer {
+ public:
+  Splicer(const RegText& text, const Registry& registry,
+          const std::string& eol)
+      : text_(text), registry_(registry), eol_(eol) {}
+
+  void Run(Rendering& out);
+
+ private:
+  void EditKey(const KeyChanges& changed);
+  size_t FirstSection(const Key& key) const;
+  std::string EndingAt(size_t end) const;
+  std::string BreakBefore(size_t at) const;
+  std::string Line(const Value& value) const {
+    return FormatValueLine(value, eol_, text_.utf16());
+  }
+
+  const RegText& text_;
+  const Registry& registry_;
+  const std::string& eol_;
+  std::vector<Edit> edits_;
+};
+
+void Splicer::Run(Rendering& out) {
+  for (const KeyChanges& changed : ChangesByKey(registry_)) EditKey(changed);
+  std::stable_sort(edits_.begin(), edits_.end(),
+                   [](const Edit& a, const Edit& b) {
+                     if (a.begin != b.begin) return a.begin < b.begin;
+                     return !a.newSection && b.newSection;
+                   });
+  const std::string_view file = text_.Contents();
+  size_t copied = 0;
+  for (const Edit& edit : edits_) {
+    const size_t begin = text_.FileOffset(edit.begin);
+    if (begin > copied) out.pieces.push_back(file.substr(copied, begin - copied));
+    out.Add(text_.utf16() ? Utf16Bytes(edit.text) : edit.text);
+    copied = text_.FileOffset(edit.end);
+  }
+  if (copied < file.size()) out.pieces.push_back(file.substr(copied));
+}
+
+// A changed value replaces the lines that gave it; new values go together
+// after the key's last line.
+void Splicer::EditKey(const KeyChanges& changed) {
+  const Key& key = *changed.key;
+  const uint32_t id = registry_.keys().IdOf(key);
+  std::vector<SpannedValue> loaded;
+  size_t insertAt = kNoSection;
+  if (text_.sections().First(id) != kNoSection)
+    DecodeSections(text_, text_.sections().All(id), loaded, insertAt);
+  const std::vector<Value>& values = registry_.values().Of(key);
+  std::string added;
+  for (size_t index : changed.values) {
+    const Value& value = values[index];
+    if (value.added) {
+      added += Line(value) + eol_;
+      continue;
+    }
+    for (const SpannedValue& was : loaded) {
+      if (!NamesEqual(was.value.name, value.name)) continue;
+      edits_.push_back({was.begin, was.end, Line(value) + EndingAt(was.end)});
+      break;
+    }
+  }
+  if (added.empty()) return;
+  const std::string keyLine = FormatKeyLine(registry_.keys(), key);
+  if (insertAt != kNoSection) {
+    // A file that ends without a line break gets one first.
+    edits_.push_back({insertAt, insertAt, BreakBefore(insertAt) + added});
+  } else if (const size_t below = FirstSection(key); below != kNoSection) {
+    // A key that had no section of its own gets one, just before the
+    // first section below it.
+    edits_.push_back({below, below, keyLine + eol_ + added + eol_, true});
+  } else {
+    // Nor any below it (HKEY_LOCAL_MACHINE in an export without its
+    // keys): a section at the end of the file.
+    const size_t end = text_.Text().size();
+    edits_.push_back(
+        {end, end, BreakBefore(end) + eol_ + keyLine + eol_ + added, true});
+  }
+}
+
+// The earliest place in the file that belongs to the key or a key below it.
+size_t Splicer::FirstSection(const Key& key) const {
+  const KeyTree& keys = registry_.keys();
+  size_t first = text_.sections().First(keys.IdOf(key));
+  for (const Key* sub = keys.FirstSubkey(key); sub != nullptr;
+       sub = keys.NextSibling(*sub))
+    first = std::min(first, FirstSection(*sub));
+  return first;
+}
+
+std::string Splicer::EndingAt(size_t end) const {
+  const std::string_view text = text_.Text();
+  if (end >= 2 && text.compare(end - 2, 2, "\r\n") == 0) return "\r\n";
+  if (end >= 1 && text[end - 1] == '\n') return "\n";
+  return std::string();
+}
+
+// What must come before a line inserted at `at`: nothing after a line
+// ending; after a last line without one, a line break (only the "\n" when
+// the file ends in a lone "\r", which would otherwise join the next line).
+std::string Splicer::BreakBefore(size_t at) const {
+  if (!EndingAt(at).empty()) return std::string();
+  if (at > 0 && text_.Text()[at - 1] == '\r') return "\n";
+  return eol_;
+}
+
+}  // namespace
+
+void SpliceChanges(const RegText& text, const Registry& registry,
+                   const std::string& eol, Rendering& out) {
+  Splicer(text, registry, eol).Run(out);
+}
+
+}  // namespace hostreg

@@ -1,0 +1,22 @@
+#include "host/formats/registry_file.h"
+
+namespace hostreg {
+
+std::string Rendering::Joined() const {
+  size_t size = 0;
+  for (const std::string_view& piece : pieces) size += piece.size();
+  std::string contents;
+  contents.reserve(size);
+  for (const std::string_view& piece : pieces) contents.append(piece);
+  return contents;
+}
+
+bool RegistryFile::RenderText(const Registry& registry, std::string& contents,
+                              std::string& error) const {
+  Rendering rendering;
+  if (!Render(registry, rendering, error)) return false;
+  contents = rendering.Joined();
+  return true;
+}
+
+}  // namespace hostreg

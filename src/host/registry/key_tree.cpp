@@ -1,0 +1,228 @@
+#include "host/registry/key_tree.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+#include "host/registry/names.h"
+
+namespace hostreg {
+
+namespace {
+
+uint32_t Mix(uint32_t h) {
+  h ^= h >> 16;
+  h *= 0x7FEB352Du;
+  h ^= h >> 15;
+  h *= 0x846CA68Bu;
+  h ^= h >> 16;
+  return h;
+}
+
+uint32_t Combine(uint32_t parent, uint32_t nameHash) {
+  return Mix(nameHash ^ (parent * 0x9E3779B9u));
+}
+
+}  // namespace
+
+KeyTree::KeyTree() {
+  table_.assign(1024, 0);
+  Key& root = Node(NewNode(Key::kNone, 0));
+  root.flags_ = kPooledName;
+  root.nameLow_ = PoolName("HKEY_LOCAL_MACHINE");
+}
+
+KeyTree::~KeyTree() = default;
+
+uint32_t KeyTree::PoolName(std::string_view name) {
+  const uint32_t at = static_cast<uint32_t>(pool_.size());
+  const uint32_t length = static_cast<uint32_t>(name.size());
+  pool_.append(reinterpret_cast<const char*>(&length), sizeof length);
+  pool_ += name;
+  return at;
+}
+
+uint32_t KeyTree::NewNode(uint32_t parent, uint32_t hash) {
+  const uint32_t id = count_;
+  if ((id >> kChunkBits) == chunks_.size()) {
+    chunks_.push_back(std::make_unique<Key[]>(size_t{1} << kChunkBits));
+    chunkOf_.emplace(chunks_.back().get(),
+                     static_cast<uint32_t>(chunks_.size() - 1));
+  }
+  ++count_;
+  Key& key = Node(id);
+  key.parent_ = parent;
+  key.hash_ = hash;
+  if (parent != Key::kNone) {
+    Link(parent, id);
+    Index(id);
+  }
+  return id;
+}
+
+// Makes `id` the last child of `parent`.
+void KeyTree::Link(uint32_t parent, uint32_t id) {
+  Key& key = Node(id);
+  Key& above = Node(parent);
+  if (above.lastChild_ == Key::kNone) {
+    key.next_ = id;
+  } else {
+    Key& last = Node(above.lastChild_);
+    key.next_ = last.next_;
+    last.next_ = id;
+  }
+  above.lastChild_ = id;
+}
+
+uint32_t KeyTree::IdOf(const Key& key) const {
+  // Loading mostly asks about keys it has just made, in the newest chunk;
+  // that needs no search of the map.
+  const Key* newest = chunks_.back().get();
+  const std::less<const Key*> before;
+  if (!before(&key, newest) && before(&key, newest + (size_t{1} << kChunkBits)))
+    return (static_cast<uint32_t>(chunks_.size() - 1) << kChunkBits) |
+           static_cast<uint32_t>(&key - newest);
+  auto found = chunkOf_.upper_bound(&key);
+  --found;  // the chunk that starts at or before the key
+  return (found->second << kChunkBits) |
+         static_cast<uint32_t>(&key - found->first);
+}
+
+void KeyTree::Index(uint32_t id) {
+  if (static_cast<size_t>(count_) * 4 > table_.size() * 3) {
+    Grow();  // which indexes every key made so far, this one too
+    return;
+  }
+  Insert(id);
+}
+
+// A slot holds the key's number + 1 in the bits that index the table and
+// the rest of its hash above them, so most probes never read a key.
+void KeyTree::Insert(uint32_t id) {
+  const uint32_t mask = static_cast<uint32_t>(table_.size() - 1);
+  const uint32_t hash = Node(id).hash_;
+  for (uint32_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    if (table_[slot] == 0) {
+      table_[slot] = (id + 1) | (hash & ~mask);
+      return;
+    }
+  }
+}
+
+void KeyTree::Grow() {
+  const size_t size = table_.size() * 2;
+  table_.clear();
+  table_.shrink_to_fit();  // never both tables at once
+  table_.assign(size, 0);
+  // Re-inserted in the order they were made, so a name given twice still
+  // finds the first key of that name.
+  for (uint32_t id = 1; id < count_; ++id) Insert(id);
+}
+
+std::string_view KeyTree::NameView(const Key& key,
+                                   std::string& scratch) const {
+  if (key.flags_ & kPooledName) {
+    uint32_t length;
+    std::memcpy(&length, pool_.data() + key.nameLow_, sizeof length);
+    return std::string_view(pool_.data() + key.nameLow_ + sizeof length,
+                            length);
+  }
+  const uint64_t at = static_cast<uint64_t>(key.nameHigh_) << 32 | key.nameLow_;
+  return names_->Name(at, key.nameLength_, scratch);
+}
+
+std::string KeyTree::Name(const Key& key) const {
+  std::string scratch;
+  return std::string(NameView(key, scratch));
+}
+
+std::string KeyTree::Path(const Key& key) const {
+  std::vector<const Key*> chain;
+  for (const Key* k = &key; k->parent_ != Key::kNone; k = &Node(k->parent_))
+    chain.push_back(k);
+  std::string path, scratch;
+  for (size_t i = chain.size(); i-- > 0;) {
+    if (!path.empty()) path += '\\';
+    path += NameView(*chain[i], scratch);
+  }
+  return path;
+}
+
+Key* KeyTree::Parent(const Key& key) const {
+  return key.parent_ == Key::kNone ? nullptr : &Node(key.parent_);
+}
+
+Key* KeyTree::FirstSubkey(const Key& key) const {
+  return key.lastChild_ == Key::kNone ? nullptr
+                                      : &Node(Node(key.lastChild_).next_);
+}
+
+Key* KeyTree::NextSibling(const Key& key) const {
+  if (key.parent_ == Key::kNone) return nullptr;
+  if (Node(key.parent_).lastChild_ == IdOf(key)) return nullptr;
+  return &Node(key.next_);
+}
+
+std::vector<Key*> KeyTree::Subkeys(const Key& key) const {
+  std::vector<Key*> out;
+  for (Key* k = FirstSubkey(key); k != nullptr; k = NextSibling(*k))
+    out.push_back(k);
+  return out;
+}
+
+Key* KeyTree::FindSubkey(const Key& key, std::string_view name) const {
+  return FindSubkey(key, name, NameHash(name));
+}
+
+Key* KeyTree::FindSubkey(const Key& key, std::string_view name,
+                         uint32_t nameHash) const {
+  if (key.lastChild_ == Key::kNone) return nullptr;
+  const uint32_t parent = IdOf(key);
+  const uint32_t hash = Combine(parent, nameHash);
+  const uint32_t mask = static_cast<uint32_t>(table_.size() - 1);
+  std::string scratch;
+  for (uint32_t slot = hash & mask; table_[slot] != 0;
+       slot = (slot + 1) & mask) {
+    const uint32_t entry = table_[slot];
+    if ((entry & ~mask) != (hash & ~mask)) continue;
+    Key& candidate = Node((entry & mask) - 1);
+    if (candidate.hash_ == hash && candidate.parent_ == parent &&
+        NamesEqual(NameView(candidate, scratch), name))
+      return &candidate;
+  }
+  return nullptr;
+}
+
+Key* KeyTree::FindPath(const Key& key, std::string_view path) const {
+  Key* found = const_cast<Key*>(&key);
+  if (path.empty()) return found;
+  for (size_t start = 0;;) {
+    const size_t end = std::min(path.find('\\', start), path.size());
+    if (end == start) return nullptr;
+    found = FindSubkey(*found, path.substr(start, end - start));
+    if (found == nullptr || end == path.size()) return found;
+    start = end + 1;
+    if (start == path.size()) return nullptr;
+  }
+}
+
+Key* KeyTree::AddSubkey(Key& key, const std::string& name) {
+  const uint32_t parent = IdOf(key);
+  const uint32_t at = PoolName(name);
+  Key& fresh = Node(NewNode(parent, Combine(parent, NameHash(name))));
+  fresh.flags_ = kPooledName;
+  fresh.nameLow_ = at;
+  return &fresh;
+}
+
+Key* KeyTree::AddSourceSubkey(Key& key, uint32_t nameHash, uint64_t at,
+                              size_t length) {
+  const uint32_t parent = IdOf(key);
+  Key& fresh = Node(NewNode(parent, Combine(parent, nameHash)));
+  fresh.nameLow_ = static_cast<uint32_t>(at);
+  fresh.nameHigh_ = static_cast<uint16_t>(at >> 32);
+  fresh.nameLength_ = static_cast<uint16_t>(length);
+  return &fresh;
+}
+
+}  // namespace hostreg

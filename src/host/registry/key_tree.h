@@ -1,0 +1,100 @@
+// The key tree of the host registry: names, parents, subkeys in file order,
+// and a hash table that finds a subkey by name.
+#ifndef REGSWITCH_HOST_REGISTRY_KEY_TREE_H
+#define REGSWITCH_HOST_REGISTRY_KEY_TREE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/registry/key_source.h"
+
+namespace hostreg {
+
+// One key. Only the KeyTree reads and writes it; it is kept small because a
+// large export has a million of them.
+class Key {
+ private:
+  friend class KeyTree;
+  static constexpr uint32_t kNone = 0xFFFFFFFFu;
+  uint32_t nameLow_ = 0;        // the name's place in the pool or the source
+  uint32_t parent_ = kNone;
+  uint32_t lastChild_ = kNone;  // its next_ is the first child
+  uint32_t next_ = kNone;       // circular among siblings
+  uint32_t hash_ = 0;           // of the parent and the folded name
+  uint16_t nameHigh_ = 0;
+  uint16_t nameLength_ = 0;
+  uint16_t flags_ = 0;
+};
+
+class KeyTree {
+ public:
+  // The root is HKEY_LOCAL_MACHINE, key number 0.
+  KeyTree();
+  ~KeyTree();
+  KeyTree(const KeyTree&) = delete;
+  KeyTree& operator=(const KeyTree&) = delete;
+
+  Key& Root() { return Node(0); }
+  const Key& Root() const { return Node(0); }
+  // Keys are numbered 0, 1, 2... in the order they were made.
+  uint32_t IdOf(const Key& key) const;
+  size_t Count() const { return count_; }
+
+  // Names keep their case and compare without regard to it.
+  std::string Name(const Key& key) const;
+  // The path below the root, components joined with '\'.
+  std::string Path(const Key& key) const;
+  Key* Parent(const Key& key) const;
+  // Subkeys in the order they were added.
+  Key* FirstSubkey(const Key& key) const;
+  Key* NextSibling(const Key& key) const;  // null after the last
+  std::vector<Key*> Subkeys(const Key& key) const;
+
+  Key* FindSubkey(const Key& key, std::string_view name) const;
+  // With the name's NameHash, which a loader has at hand.
+  Key* FindSubkey(const Key& key, std::string_view name,
+                  uint32_t nameHash) const;
+  // The key at a relative path, components separated by '\'; the key itself
+  // for an empty path. An empty component (a leading, doubled or trailing
+  // separator) names no key.
+  Key* FindPath(const Key& key, std::string_view path) const;
+
+  Key* AddSubkey(Key& key, const std::string& name);
+  // Loading: a key whose name stays in the source, `length` units at `at`.
+  void SetNameSource(const KeySource* source) { names_ = source; }
+  Key* AddSourceSubkey(Key& key, uint32_t nameHash, uint64_t at,
+                       size_t length);
+
+ private:
+  static constexpr uint32_t kChunkBits = 14;
+  static constexpr uint16_t kPooledName = 1;  // the name is in pool_
+
+  Key& Node(uint32_t id) const {
+    return chunks_[id >> kChunkBits][id & ((1u << kChunkBits) - 1)];
+  }
+  uint32_t NewNode(uint32_t parent, uint32_t hash);
+  void Link(uint32_t parent, uint32_t id);
+  std::string_view NameView(const Key& key, std::string& scratch) const;
+  uint32_t PoolName(std::string_view name);
+  void Index(uint32_t id);
+  void Insert(uint32_t id);
+  void Grow();
+
+  std::vector<std::unique_ptr<Key[]>> chunks_;
+  // Chunk start address -> chunk number, to find a key's number.
+  std::map<const Key*, uint32_t> chunkOf_;
+  uint32_t count_ = 0;
+  // Open addressing over (parent, folded name): key number + 1, 0 empty.
+  std::vector<uint32_t> table_;
+  std::string pool_;  // names given as strings, each after its 4-byte length
+  const KeySource* names_ = nullptr;
+};
+
+}  // namespace hostreg
+
+#endif

@@ -1,0 +1,22 @@
+// One registry value, as the Win32 "A" calls see it.
+#ifndef REGSWITCH_HOST_REGISTRY_VALUE_H
+#define REGSWITCH_HOST_REGISTRY_VALUE_H
+
+#include <string>
+
+#include "core/win32_types.h"
+
+namespace hostreg {
+
+// Names and data are the ANSI bytes that the Win32 "A" calls see.
+struct Value {
+  std::string name;  // empty for the default value
+  DWORD type = REG_NONE;
+  std::string data;
+  bool changed = false;  // type or data differ from what was loaded
+  bool added = false;    // created by this run
+};
+
+}  // namespace hostreg
+
+#endif

@@ -1,0 +1,59 @@
+// The values of the host registry's keys and the log of what a run changed.
+//
+// A key's values are read from the registry's source when something first
+// looks at them, and let go again when nothing holds the key open and no
+// value of it changed: a walk over a large tree need not keep every key's
+// values it passed.
+#ifndef REGSWITCH_HOST_REGISTRY_VALUE_STORE_H
+#define REGSWITCH_HOST_REGISTRY_VALUE_STORE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "host/registry/key_tree.h"
+#include "host/registry/value.h"
+
+namespace hostreg {
+
+// A value whose type or data a write altered: its key and its index there.
+struct Change {
+  Key* key;
+  size_t valueIndex;
+};
+
+class ValueStore {
+ public:
+  explicit ValueStore(const KeyTree& keys) : keys_(keys) {}
+  void SetSource(const KeySource* source) { source_ = source; }
+
+  // The key's values, in the source's order with new ones last.
+  std::vector<Value>& Of(const Key& key) const;
+  Value* Find(const Key& key, std::string_view name) const;
+
+  // Sets a value as RegSetValueExA does; records a change only when the
+  // type or data really differ.
+  void Set(Key& key, const std::string& name, DWORD type,
+           const std::string& data);
+
+  // Every changed value, in the order of the first write to it.
+  const std::vector<Change>& Changes() const { return changes_; }
+  bool Changed() const { return !changes_.empty(); }
+
+  // Lets the key's values go, unless a write changed one of them; the
+  // source still holds them.
+  void Release(const Key& key);
+
+ private:
+  const KeyTree& keys_;
+  const KeySource* source_ = nullptr;
+  mutable std::unordered_map<uint32_t, std::vector<Value>> loaded_;
+  std::vector<Change> changes_;
+};
+
+}  // namespace hostreg
+
+#endif
