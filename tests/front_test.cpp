@@ -165,6 +165,11 @@ TEST(WinMain, TailsDecideWhichRowsRunAndHow) {
       {"/din:0 /cdp=1 /ddc:0 /ssp:1",
        std::string(kSspOn) + " DDC=3000 AutoInsertNotification=01 Installed=3000",
        0},
+      {"/acs /din:1 /dma:1 /cdp:1 /ddc:1 /ssp:1",
+       std::string(kSspOn) +
+           " DDC=3100 AutoInsertNotification=01 IDEDMADRIVE0=01"
+           " IDEDMADRIVE1=01 Installed=3100 ACDriveSpinDown=00",
+       0},
       // Help wins over everything else in the tail.
       {"/DMA:1 /h", "", 1},
       {"-HELP", "", 1},

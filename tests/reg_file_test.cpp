@@ -405,6 +405,25 @@ TEST(RegWrite, AwkwardEndsOfFile) {
   }
 }
 
+// New values of a key whose last line is followed at once by the section
+// that a key without its own section is inserted before: they stay in
+// their key's section, whatever key changed first.
+TEST(RegWrite, NewValuesNeverLandInANewSectionBeforeThem) {
+  const std::string classes =
+      "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\";
+  const std::string before = Reg4(
+      classes + "hdc\\0001]\n\"PortDriver\"=\"ESDI_506.PDR\"\n"
+      "\"InfPath\"=\"MSHDC.INF\"\n\"InfSection\"=\"GOOD_IDE\"\n" +
+      classes + "Display\\0000\\DEFAULT\\Sub]\n", "\n");
+  const std::string after = Reg4(
+      classes + "hdc\\0001]\n\"PortDriver\"=\"ESDI_506.PDR\"\n"
+      "\"InfPath\"=\"MSHDC.INF\"\n\"InfSection\"=\"GOOD_IDE\"\n"
+      "\"IDEDMADRIVE0\"=hex:01\n\"IDEDMADRIVE1\"=hex:01\n" +
+      classes + "Display\\0000\\DEFAULT]\n\"DDC\"=\"1\"\n\n" +
+      classes + "Display\\0000\\DEFAULT\\Sub]\n", "\n");
+  EXPECT_EQ(after, regtest::RunTail(before, "/DDC:1 /DMA:1"));
+}
+
 TEST(RegWrite, UnchangedWriteLeavesTheFileAlone) {
   auto loaded = Load(Reg5("[HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=hex:01\r\n"));
   ASSERT_TRUE(loaded->storage) << loaded->error;

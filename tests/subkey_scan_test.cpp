@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "reg_support.h"
 #include "test_support.h"
 #include "core/tweaks/tweaks.h"
 
@@ -69,6 +70,20 @@ std::string Controller(const std::string& name, const std::string& values) {
 const char kDrivesOn[] = "\"IDEDMADRIVE0\"=hex:01\n\"IDEDMADRIVE1\"=hex:01\n";
 const char kDrivesOff[] = "\"IDEDMADRIVE0\"=hex:00\n\"IDEDMADRIVE1\"=hex:00\n";
 
+// `text`, its terminating zero and filler, as hex data of `size` bytes.
+std::string Padded(const std::string& text, size_t size) {
+  std::string bytes = text + '\0';
+  bytes.resize(size, 'A');
+  std::string hex = "hex:";
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    static const char kDigits[] = "0123456789abcdef";
+    if (i > 0) hex += ',';
+    hex += kDigits[static_cast<unsigned char>(bytes[i]) >> 4];
+    hex += kDigits[bytes[i] & 15];
+  }
+  return hex;
+}
+
 TEST(SetIdeDma, WritesBothDrivesOfMatchingControllersOnly) {
   const std::string match =
       "\"PortDriver\"=\"ESDI_506.PDR\"\n\"InfPath\"=\"MSHDC.INF\"\n"
@@ -106,6 +121,12 @@ TEST(SetIdeDma, WritesBothDrivesOfMatchingControllersOnly) {
        "\"PortDriver\"=hex:45,53,44,49,5f,35,30,36,2e,50,44,52\n"
        "\"InfPath\"=hex:4d,53,48,44,43,2e,49,4e,46,00,ff\n"
        "\"InfSection\"=\"GOOD_IDE\"\n",
+       true},
+      // Every read has the whole buffer's room.
+      {"each value 256 bytes long",
+       "\"PortDriver\"=" + Padded("ESDI_506.PDR", 256) + "\n\"InfPath\"=" +
+           Padded("MSHDC.INF", 256) + "\n\"InfSection\"=" +
+           Padded("GOOD_IDE", 256) + "\n",
        true},
       {"256 bytes without zero",
        "\"PortDriver\"=" + noZero256 + "\n\"InfPath\"=\"MSHDC.INF\"\n"
@@ -146,6 +167,10 @@ TEST(SetDeskMgmtInstalled, WritesOnlyWhenInstalledCannotBeRead) {
       {"holds 0", "DeskMgmt", "\"Installed\"=\"0\"\n", false},
       {"holds 1", "DeskMgmt", "\"Installed\"=\"1\"\n", false},
       {"holds junk", "DeskMgmt", "\"Installed\"=hex:ff,ff\n", false},
+      {"holds 5 bytes", "DeskMgmt", "\"Installed\"=" + Padded("1", 5) + "\n",
+       false},
+      {"holds 256 bytes", "DeskMgmt",
+       "\"Installed\"=" + Padded("1", 256) + "\n", false},
       {"too long to read", "DeskMgmt", "\"Installed\"=" + long257 + "\n", true},
       {"no DeskMgmt", "DeskMgmtX", "", false},
   };
@@ -179,6 +204,43 @@ TEST(SetDeskMgmtInstalled, WritesOnlyWhenInstalledCannotBeRead) {
         RegistryOps::RegCloseKey(key);
       }
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A name with a character that code page 1252 has no byte for enumerates
+// as "?", which opens nothing: the walk skips that subkey and goes on.
+TEST(SubkeyWalks, ASubkeyThatCannotBeOpenedIsSkipped) {
+  const std::string dma =
+      "\"PortDriver\"=\"ESDI_506.PDR\"\r\n\"InfPath\"=\"MSHDC.INF\"\r\n"
+      "\"InfSection\"=\"GOOD_IDE\"\r\n";
+  const std::string scsi = "[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\";
+  const std::string hdc = kHdcKey + "\\";
+  struct Case {
+    const char* label;
+    TweakWorker worker;
+    const char* path;
+    std::string before;
+    std::string after;
+  };
+  const Case cases[] = {
+      {"CDP", SetScsiAutoInsert, "Enum\\SCSI",
+       scsi + "\xd0\x96]\r\n\"AutoInsertNotification\"=hex:00\r\n\r\n" + scsi +
+           "CD]\r\n\"AutoInsertNotification\"=hex:00\r\n",
+       scsi + "\xd0\x96]\r\n\"AutoInsertNotification\"=hex:00\r\n\r\n" + scsi +
+           "CD]\r\n\"AutoInsertNotification\"=hex:01\r\n"},
+      {"DMA", SetIdeDma, kHdc,
+       hdc + "\xd0\x96]\r\n" + dma + "\r\n" + hdc + "0001]\r\n" + dma,
+       hdc + "\xd0\x96]\r\n" + dma + "\r\n" + hdc + "0001]\r\n" + dma +
+           "\"IDEDMADRIVE0\"=hex:01\r\n\"IDEDMADRIVE1\"=hex:01\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(regtest::Reg5(c.after),
+              RunWorker(regtest::Reg5(c.before), c.worker, c.path, true));
   }
 }
 

@@ -45,6 +45,23 @@ TEST(SetScsiAutoInsert, RewritesExistingValuesAtEveryDepthCreatesNone) {
   RegistryOps::RegCloseKey(key);
 }
 
+// Depth first: a key's values before its subkeys, each subkey's whole tree
+// before the next.
+TEST(SetScsiAutoInsert, WalksValuesFirstThenEachSubtreeInTurn) {
+  regtest::LoadedRegistry loaded(Reg(
+      kScsi + "]\n\"AutoInsertNotification\"=hex:00\n\n" +
+      kScsi + "\\A]\n\"AutoInsertNotification\"=hex:00\n\n" +
+      kScsi + "\\A\\Deep]\n\"AutoInsertNotification\"=hex:00\n\n" +
+      kScsi + "\\B]\n\"AutoInsertNotification\"=hex:00\n"));
+  HKEY key = loaded.Open("Enum\\SCSI");
+  SetScsiAutoInsert(key, true);
+  RegistryOps::RegCloseKey(key);
+  std::string order;
+  for (const hostreg::Change& change : loaded.registry().values().Changes())
+    order += loaded.registry().keys().Path(*change.key) + ";";
+  EXPECT_EQ("Enum\\SCSI;Enum\\SCSI\\A;Enum\\SCSI\\A\\Deep;Enum\\SCSI\\B;", order);
+}
+
 TEST(SetScsiAutoInsert, EmptyOrValuelessTreeIsLeftAlone) {
   const std::string cases[] = {
       Reg(kScsi + "]\n"),
