@@ -55,6 +55,8 @@ class Wine:
     def start(self, *args, output, env=None):
         """Starts `wine ARGS...` in the background, its output to OUTPUT."""
         with open(output, "ab") as out:
+            out.write(("$ wine %s &\n" % " ".join(args)).encode())
+            out.flush()
             return subprocess.Popen(["wine"] + list(args), stdin=subprocess.DEVNULL,
                                     stdout=out, stderr=subprocess.STDOUT,
                                     env=dict(self.env, **(env or {})))
