@@ -16,6 +16,8 @@ packages=(
   libcreg-utils python3-libcreg
   # libFuzzer
   clang libclang-rt-14-dev
+  # scripts/bench.sh
+  time
 )
 
 missing=()
