@@ -17,7 +17,7 @@ import subprocess
 import sys
 import time
 
-from wine import BUILD, DISPLAY, PREFIX, Wine, harness, winpath
+from wine import BUILD, DISPLAY, PREFIX, Wine, harness
 import regcompare
 
 
