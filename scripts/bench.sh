@@ -10,9 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# shellcheck source=scripts/lib.sh
-. scripts/lib.sh
-need_packages cmake g++ time python3
+bash scripts/setup.sh
 
 mb=${BENCH_MB:-100}
 work=$(mktemp -d)

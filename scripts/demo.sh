@@ -3,8 +3,7 @@
 # sample registry, then shows what changed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/lib.sh
-need_packages cmake g++ libgtest-dev diffutils
+bash scripts/setup.sh
 
 cmake --preset host >/dev/null
 cmake --build --preset host -j "$(nproc)" --target regswitch >/dev/null

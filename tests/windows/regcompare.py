@@ -214,38 +214,52 @@ def compare(expected, actual, pristine):
     return problems
 
 
+def with_parents(actual):
+    """Each export is one tree; the keys above its root exist too."""
+    for key in list(actual):
+        up = parent(key)
+        while up is not None and up not in actual:
+            actual[up] = (up, None)
+            up = parent(up)
+    return actual
+
+
+def compare_files(pristine_path, expected_path, export_paths):
+    """The differences between a scenario's registry and Wine's exports."""
+    pristine = wine_keys(pristine_path)
+    expected = parse_reg(expected_path)
+    actual = {}
+    for path in export_paths:
+        actual.update(parse_reg(path))
+    return compare(expected, with_parents(actual), pristine)
+
+
+def plan(pristine_path, out_path, scenario_paths):
+    """Writes a .reg file that deletes every key tree the scenarios add."""
+    pristine = wine_keys(pristine_path)
+    roots = set()
+    for path in scenario_paths:
+        roots.update(added_roots(parse_reg(path), pristine))
+    # A deleted parent takes its subkeys with it; list each tree once.
+    low = {r.lower() for r in roots}
+    top = [r for r in sorted(roots)
+           if not any(r.lower().startswith(o + "\\") for o in low)]
+    with open(out_path, "w", newline="\r\n") as f:
+        f.write("REGEDIT4\n\n")
+        for r in top:
+            f.write("[-%s]\n\n" % r)
+
+
 def main(argv):
     if len(argv) >= 4 and argv[1] == "plan":
-        pristine = wine_keys(argv[2])
-        roots = set()
-        for path in argv[4:]:
-            roots.update(added_roots(parse_reg(path), pristine))
-        # A deleted parent takes its subkeys with it; list each tree once.
-        low = {r.lower() for r in roots}
-        top = [r for r in sorted(roots)
-               if not any(r.lower().startswith(o + "\\") for o in low)]
-        with open(argv[3], "w", newline="\r\n") as f:
-            f.write("REGEDIT4\n\n")
-            for r in top:
-                f.write("[-%s]\n\n" % r)
+        plan(argv[2], argv[3], argv[4:])
         return 0
     if len(argv) == 3 and argv[1] == "roots":
         for name in export_roots(parse_reg(argv[2])):
             print(name)
         return 0
     if len(argv) >= 5 and argv[1] == "compare":
-        pristine = wine_keys(argv[2])
-        expected = parse_reg(argv[3])
-        actual = {}
-        for path in argv[4:]:
-            actual.update(parse_reg(path))
-        # Each export is one tree; the keys above its root exist too.
-        for key in list(actual):
-            up = parent(key)
-            while up is not None and up not in actual:
-                actual[up] = (up, None)
-                up = parent(up)
-        problems = compare(expected, actual, pristine)
+        problems = compare_files(argv[2], argv[3], argv[4:])
         for p in problems:
             print("  " + p)
         return 1 if problems else 0

@@ -57,12 +57,7 @@ class RegCompareTest(unittest.TestCase):
                                               expected.encode("cp1252")))
         act = regcompare.parse_reg(self.write(
             "export.reg", b"\xff\xfe" + export.encode("utf-16-le")))
-        for key in list(act):  # as main() does: parents of exported trees
-            up = regcompare.parent(key)
-            while up is not None and up not in act:
-                act[up] = (up, None)
-                up = regcompare.parent(up)
-        return regcompare.compare(exp, act,
+        return regcompare.compare(exp, regcompare.with_parents(act),
                                   regcompare.wine_keys(self.pristine))
 
     def test_the_same_values_in_either_format_match(self):

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the builds and the test suites need (as
+# root, or through sudo). Quick and silent when all of them are there; the
+# tests themselves install nothing.
+set -euo pipefail
+
+packages=(
+  # Host build and unit tests
+  cmake g++ libgtest-dev diffutils python3
+  # regswitch.exe: the cross build, Wine, the about box on a virtual display
+  mingw-w64 g++-mingw-w64-i686 wine wine64 wine32:i386
+  xvfb xauth xdotool imagemagick
+  # Checks of the PE image and its instructions
+  python3-pefile python3-capstone
+  # Independent readers of Windows 9x registry files
+  libcreg-utils python3-libcreg
+  # libFuzzer
+  clang libclang-rt-14-dev
+  # scripts/bench.sh
+  time
+)
+
+missing=()
+for pkg in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}\n' "$pkg" 2>/dev/null | grep -q ' installed$' ||
+    missing+=("$pkg")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+echo "setup: installing ${missing[*]}"
+# wine32 is the i386 build of Wine, for the 32-bit prefix.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+  "${missing[@]}" >/dev/null

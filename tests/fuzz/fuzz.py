@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+"""The loaders under libFuzzer, with AddressSanitizer and UBSan:
+
+  fuzz.py build      configures and builds the fuzz preset (build/fuzz)
+  fuzz.py seed FILE  runs reg_fuzz on one seed of fuzz/corpus/reg
+  fuzz.py run reg    fuzzes the .reg loader for REG_FUZZ_SECONDS (60)
+  fuzz.py run creg   fuzzes the CREG loader for CREG_FUZZ_SECONDS (45)
+
+What a run discovers goes to build/fuzz/discovered/KIND, what fails to
+build/fuzz/crashes/KIND; neither ever into the repository."""
+
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                "..", "harness"))
+import harness  # noqa: E402
+
+BUILD = harness.Fixture("fuzz-build")
+TARGETS = ("reg_fuzz", "creg_fuzz")
+
+RUNS = {  # kind: (target, seconds variable, default seconds, -max_len, seeds)
+    "reg": ("reg_fuzz", "REG_FUZZ_SECONDS", 60, 8192, "fuzz/corpus/reg"),
+    "creg": ("creg_fuzz", "CREG_FUZZ_SECONDS", 45, 65536, "fuzz/corpus/creg"),
+}
+
+
+def build():
+    BUILD.begin()
+    compiler = harness.preset("fuzz")["cacheVariables"]["CMAKE_CXX_COMPILER"]
+    BUILD.need_command(compiler, "clang")
+    # libFuzzer's runtime is a package of its own.
+    with tempfile.TemporaryDirectory() as probe:
+        source = os.path.join(probe, "probe.cpp")
+        with open(source, "w") as f:
+            f.write("#include <cstddef>\n#include <cstdint>\n"
+                    "extern \"C\" int LLVMFuzzerTestOneInput(const uint8_t*, size_t) "
+                    "{ return 0; }\n")
+        done = subprocess.run([compiler, "-fsanitize=fuzzer", source, "-o",
+                               os.path.join(probe, "probe")],
+                              stdin=subprocess.DEVNULL, capture_output=True)
+        if done.returncode != 0:
+            BUILD.skip("libFuzzer is missing for %s (Debian package libclang-rt-14-dev): %s"
+                       % (compiler, done.stderr.decode("utf-8", "replace").strip()[-300:]))
+
+    cmake = harness.config()["cmake"]
+    source = harness.config()["source_dir"]
+    work = harness.work_dir("fuzz")
+    configure_log = os.path.join(work, "configure.log")
+    build_log = os.path.join(work, "build.log")
+    for log in (configure_log, build_log):
+        open(log, "w").close()
+    if harness.run_logged([cmake, "--preset", "fuzz"], configure_log, cwd=source) != 0:
+        harness.fail("configuring the fuzz preset failed:\n" + harness.tail(configure_log))
+    status = harness.run_logged([cmake, "--build", "--preset", "fuzz"], build_log,
+                                cwd=source, timeout=1500)
+    with open(build_log, encoding="utf-8", errors="replace") as f:
+        output = f.read()
+    print(output)
+    out = harness.preset_binary_dir("fuzz")
+    binaries = {t: os.path.join(out, t) for t in TARGETS}
+    if status != 0:
+        harness.fail("building the fuzz targets failed (log: %s)" % build_log)
+    # The preset makes compiler warnings errors; this catches the linker's.
+    warnings = [line for line in output.splitlines() if "warning" in line.lower()]
+    if warnings:
+        for path in binaries.values():  # so that the next run links them again
+            if os.path.exists(path):
+                os.remove(path)
+        harness.fail("the fuzz build gave %d warning(s):\n%s"
+                     % (len(warnings), "\n".join(warnings)))
+    for path in binaries.values():
+        if not os.path.isfile(path):
+            harness.fail("the fuzz build made no %s" % path)
+    BUILD.ready(build_dir=out, **binaries)
+
+
+def seed(path):
+    binary = BUILD.load()["reg_fuzz"]
+    log = os.path.join(harness.work_dir("fuzz", "seeds"), os.path.basename(path) + ".log")
+    open(log, "w").close()
+    status = harness.run_logged([binary, path], log, timeout=120)
+    if status != 0:
+        harness.fail("seed %s fails (status %s):\n%s\nreproduce with: %s %s"
+                     % (path, status, harness.tail(log), binary, path))
+    print("PASS  seed %s" % os.path.relpath(path, harness.config()["source_dir"]))
+
+
+def run(kind):
+    state = BUILD.load()
+    target, variable, default, max_len, seeds = RUNS[kind]
+    binary = state[target]
+    seconds = int(os.environ.get(variable) or default)
+    discovered = os.path.join(state["build_dir"], "discovered", kind)
+    crashes = os.path.join(state["build_dir"], "crashes", kind)
+    for folder in (discovered, crashes):
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+    log = os.path.join(harness.work_dir("fuzz"), kind + ".log")
+    open(log, "w").close()
+    # New inputs go to the first folder only; the seeds are read.
+    status = harness.run_logged(
+        [binary, "-max_total_time=%d" % seconds, "-max_len=%d" % max_len,
+         "-rss_limit_mb=2048", "-artifact_prefix=%s/" % crashes,
+         discovered, harness.source_path(seeds)],
+        log, timeout=seconds + 600)
+    if status != 0:
+        found = sorted(glob.glob(os.path.join(crashes, "*")))
+        harness.fail("the %s fuzz target found a fault (status %s):\n%s\n%s"
+                     % (target, status, harness.tail(log),
+                        "\n".join("reproduce with: %s %s" % (binary, f) for f in found)
+                        or "(no input was saved; log: %s)" % log))
+    with open(log, encoding="utf-8", errors="replace") as f:
+        done = [line for line in f if line.startswith("Done ")]
+    print("PASS  fuzzed %s for %d s: %s; new inputs in %s"
+          % (target, seconds, done[-1].strip() if done else "?", discovered))
+
+
+def main(argv):
+    if len(argv) == 2 and argv[1] == "build":
+        build()
+    elif len(argv) == 3 and argv[1] == "seed":
+        seed(argv[2])
+    elif len(argv) == 3 and argv[1] == "run" and argv[2] in RUNS:
+        run(argv[2])
+    else:
+        print(__doc__, file=sys.stderr)
+        return 2
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
