@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(
   # Host build and unit tests
   cmake g++ libgtest-dev diffutils python3
+  # The source tree's shape (function sizes)
+  clang-tidy
   # regswitch.exe: the cross build, Wine, the about box on a virtual display
   mingw-w64 g++-mingw-w64-i686 wine wine64 wine32:i386
   xvfb xauth xdotool imagemagick

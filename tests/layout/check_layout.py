@@ -4,14 +4,16 @@ between the folders, no header includes itself back through others, no
 source file is over 600 lines and, where clang-tidy is at hand, no function
 is over 80 lines.
 
-usage: check_layout.py SOURCE_DIR [BUILD_DIR_WITH_compile_commands.json]
+usage: check_layout.py SOURCE_DIR BUILD_DIR (which holds compile_commands.json)
 """
 import json
 import os
 import re
-import shutil
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
+import harness  # noqa: E402
 
 MAX_FILE_LINES = 600
 MAX_FUNCTION_LINES = 80
@@ -103,11 +105,10 @@ def check_cycles(graph, problems):
 
 
 def check_function_sizes(src, build, problems):
-    tidy = shutil.which("clang-tidy") or shutil.which("clang-tidy-14")
-    database = os.path.join(build or "", "compile_commands.json")
-    if not tidy or not build or not os.path.exists(database):
-        print("function sizes not checked: no clang-tidy or compile_commands.json")
-        return
+    tidy = harness.need_command("clang-tidy", "clang-tidy")
+    database = os.path.join(build, "compile_commands.json")
+    if not os.path.exists(database):
+        harness.fail("no %s to check function sizes with" % database)
     units = [e["file"] for e in json.load(open(database))
              if os.path.abspath(e["file"]).startswith(os.path.abspath(src))]
     config = ("{Checks: '-*,readability-function-size', CheckOptions: "
@@ -123,7 +124,7 @@ def check_function_sizes(src, build, problems):
 
 def main():
     src = os.path.join(sys.argv[1], "src")
-    build = sys.argv[2] if len(sys.argv) > 2 else None
+    build = sys.argv[2]
     files = sorted(sources(src))
     problems = []
     check_cycles(check_includes(src, files, problems), problems)
