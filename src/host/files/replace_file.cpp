@@ -47,13 +47,13 @@ class TempFile {
     path_ = pattern;
     // The owner first: changing it may clear the set-user-ID bits that the
     // mode then puts back.
-    if (::fchown(fd_, like.st_uid, like.st_gid) != 0)
-      return Fail(error,
-                  "cannot keep its owner and group (uid " +
-                      std::to_string(like.st_uid) + ", gid " +
-                      std::to_string(like.st_gid) +
-                      ") in a new file; run as its owner or as root",
-                  errno);
+    if (::fchown(fd_, like.st_uid, like.st_gid) != 0) {
+      error = "cannot keep its owner and group (uid " +
+              std::to_string(like.st_uid) + ", gid " +
+              std::to_string(like.st_gid) + ") in a new file: " +
+              Reason(errno) + "; run as its owner or as root";
+      return false;
+    }
     if (::fchmod(fd_, like.st_mode & 07777) != 0)
       return Fail(error, "cannot set mode", errno);
     return true;
