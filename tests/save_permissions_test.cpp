@@ -49,7 +49,7 @@ const RefusalCase kCases[] = {
     {"root, another user's file keeps its owner", false, kNobody, kNobody,
      0600, false, ""},
     {"nobody, root's file", true, kRoot, kRoot, 0644, false,
-     "no permission to write it: Permission denied"},
+     "no write access to it: Permission denied"},
     {"nobody, root's file writable by all", true, kRoot, kRoot, 0666, false,
      "cannot keep its owner and group (uid 0, gid 0) in a new file: "
      "Operation not permitted; run as its owner or as root"},

@@ -46,8 +46,13 @@ class TempFile {
       return Fail(error, "cannot create a temporary file in " + folder, errno);
     path_ = pattern;
     // The owner first: changing it may clear the set-user-ID bits that the
-    // mode then puts back.
-    if (::fchown(fd_, like.st_uid, like.st_gid) != 0) {
+    // mode then puts back. Only where it differs, as some file systems
+    // refuse any change of owner.
+    struct stat made;
+    if (::fstat(fd_, &made) != 0)
+      return Fail(error, "cannot stat a temporary file in " + folder, errno);
+    if ((made.st_uid != like.st_uid || made.st_gid != like.st_gid) &&
+        ::fchown(fd_, like.st_uid, like.st_gid) != 0) {
       error = "cannot keep its owner and group (uid " +
               std::to_string(like.st_uid) + ", gid " +
               std::to_string(like.st_gid) + ") in a new file: " +
@@ -222,7 +227,8 @@ void SyncFolder(const std::string& folder) {
 bool CheckReplaceable(const std::string& target, const struct stat& st,
                       std::string& error) {
   char mode[8];
-  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  std::snprintf(mode, sizeof mode, "%04o",
+                static_cast<unsigned>(st.st_mode & 07777));
   if ((st.st_mode & S_IWUSR) == 0) {
     error = std::string("it is read-only (mode ") + mode +
             "); give its owner write permission (chmod u+w) to let regswitch "
@@ -230,7 +236,7 @@ bool CheckReplaceable(const std::string& target, const struct stat& st,
     return false;
   }
   if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-    error = "no permission to write it: " + Reason(errno);
+    error = "no write access to it: " + Reason(errno);
     return false;
   }
   if (st.st_nlink > 1) {
