@@ -100,11 +100,7 @@ TEST(Options, HelpListsEveryOption) {
     EXPECT_NE(std::string::npos, help.find(line)) << line;
 }
 
-const std::string kApm =
-    "REGEDIT4\r\n\r\n"
-    "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C05\\0000]\r\n"
-    "\"Class\"=\"System\"\r\n"
-    "\"APMMenuSuspend\"=hex:00\r\n";
+const std::string& kApm = kApmExport;
 
 // The same command lines end to end: what happens to the file.
 struct RunCase {

@@ -25,11 +25,7 @@ extern char** environ;
 namespace regtest {
 namespace {
 
-const std::string kApm =
-    "REGEDIT4\r\n\r\n"
-    "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C05\\0000]\r\n"
-    "\"Class\"=\"System\"\r\n"
-    "\"APMMenuSuspend\"=hex:00\r\n";
+const std::string& kApm = kApmExport;
 
 std::string Switched(const std::string& text) {
   std::string on = text;

@@ -18,11 +18,7 @@
 namespace regtest {
 namespace {
 
-const std::string kApm =
-    "REGEDIT4\r\n\r\n"
-    "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C05\\0000]\r\n"
-    "\"Class\"=\"System\"\r\n"
-    "\"APMMenuSuspend\"=hex:00\r\n";
+const std::string& kApm = kApmExport;
 
 constexpr uid_t kRoot = 0;
 constexpr uid_t kNobody = 65534;  // Debian's nobody and nogroup

@@ -24,6 +24,14 @@
 
 namespace regtest {
 
+// A small export with the APM key that /SSP:1 changes ("hex:00" to
+// "hex:01").
+inline const std::string kApmExport =
+    "REGEDIT4\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C05\\0000]\r\n"
+    "\"Class\"=\"System\"\r\n"
+    "\"APMMenuSuspend\"=hex:00\r\n";
+
 // "REGEDIT4" and a blank line, then `body`.
 std::string Reg(const std::string& body);
 
