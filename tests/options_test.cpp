@@ -92,14 +92,6 @@ TEST_P(ParseOptionsTest, ReadsTheCommandLine) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, ParseOptionsTest, testing::ValuesIn(kParseCases));
 
-TEST(Options, HelpListsEveryOption) {
-  const std::string help = hostreg::UsageText();
-  for (const char* line :
-       {"\n  --registry FILE   the registry file to change",
-        "\n  --dry-run         print the changes", "\n  --help            this text"})
-    EXPECT_NE(std::string::npos, help.find(line)) << line;
-}
-
 const std::string& kApm = kApmExport;
 
 // The same command lines end to end: what happens to the file.

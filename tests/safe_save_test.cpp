@@ -153,45 +153,49 @@ TEST(ConcurrentRuns, ALockHeldTooLongEndsTheRunNamingTheFile) {
   }
 }
 
-TEST(ConcurrentRuns, ARunWaitsForTheLockThenSaves) {
-  gPath = TempDir() + "/system.reg";
-  WriteFile(gPath, kApm);
-  gHolder = open(gPath.c_str(), O_RDONLY);
-  ASSERT_EQ(0, flock(gHolder, LOCK_EX));
-  hostreg::SystemCalls calls = hostreg::RealSystemCalls();
-  calls.sleep = [](unsigned) {
-    if (++gSleeps == 5) close(gHolder);
-  };
-  gSleeps = 0;
-  const ProgramRun run = RunProgramArgs({"--registry", gPath, "/SSP:1"}, calls);
-  EXPECT_EQ(0, run.status) << run.err;
-  EXPECT_EQ(5, gSleeps);
-  EXPECT_EQ("", run.err);  // a short wait goes without a word
-  EXPECT_EQ(Switched(kApm), ReadFile(gPath));
-}
+// The lock goes while the run waits: the other run ended without saving,
+// or it saved, renaming its new file over the one whose lock was waited on.
+// The waiting run then changes the file that is there, without a word for
+// a short wait, and neither fails nor saves over the other's change.
+struct WaitCase {
+  const char* label;
+  void (*whileWaiting)();
+  std::string expected;
+};
 
-// The run it waited for saved: its new file is renamed over the one whose
-// lock was waited on. The waiting run must change that new file, not fail
-// nor save over it.
-TEST(ConcurrentRuns, ARunThatWaitedChangesTheFileThatReplacedTheOne) {
-  const std::string dir = TempDir();
-  gPath = dir + "/system.reg";
-  WriteFile(gPath, kApm);
-  gHolder = open(gPath.c_str(), O_RDONLY);
-  ASSERT_EQ(0, flock(gHolder, LOCK_EX));
-  hostreg::SystemCalls calls = hostreg::RealSystemCalls();
-  calls.sleep = [](unsigned) {
-    if (++gSleeps != 3) return;
-    const std::string next = gPath + ".other";
-    WriteFile(next, kApm + "\"Other\"=\"saved\"\r\n");
-    rename(next.c_str(), gPath.c_str());
-    close(gHolder);
+TEST(ConcurrentRuns, ARunThatWaitedChangesTheFileThatIsThere) {
+  const std::string theirs = kApm + "\"Other\"=\"saved\"\r\n";
+  const WaitCase cases[] = {
+      {"the other run ends", [] { close(gHolder); }, Switched(kApm)},
+      {"the other run saves",
+       [] {
+         WriteFile(gPath + ".new", kApm + "\"Other\"=\"saved\"\r\n");
+         rename((gPath + ".new").c_str(), gPath.c_str());
+         close(gHolder);
+       },
+       Switched(theirs)},
   };
-  gSleeps = 0;
-  const ProgramRun run = RunProgramArgs({"--registry", gPath, "/SSP:1"}, calls);
-  EXPECT_EQ(0, run.status) << run.err;
-  EXPECT_EQ(Switched(kApm) + "\"Other\"=\"saved\"\r\n", ReadFile(gPath));
-  EXPECT_EQ(std::vector<std::string>{"system.reg"}, FolderEntries(dir));
+  static void (*whileWaiting)() = nullptr;
+  for (const WaitCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string dir = TempDir();
+    gPath = dir + "/system.reg";
+    WriteFile(gPath, kApm);
+    gHolder = open(gPath.c_str(), O_RDONLY);
+    ASSERT_EQ(0, flock(gHolder, LOCK_EX));
+    hostreg::SystemCalls calls = hostreg::RealSystemCalls();
+    whileWaiting = c.whileWaiting;
+    calls.sleep = [](unsigned) {
+      if (++gSleeps == 5) whileWaiting();
+    };
+    gSleeps = 0;
+    const ProgramRun run = RunProgramArgs({"--registry", gPath, "/SSP:1"}, calls);
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(5, gSleeps);
+    EXPECT_EQ("", run.err);
+    EXPECT_EQ(c.expected, ReadFile(gPath));
+    EXPECT_EQ(std::vector<std::string>{"system.reg"}, FolderEntries(dir));
+  }
 }
 
 // ---------------------------------------------------------------------------
