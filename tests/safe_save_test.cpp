@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -150,6 +151,26 @@ TEST(ConcurrentRuns, ALockHeldTooLongEndsTheRunNamingTheFile) {
     }
     EXPECT_EQ(kApm, ReadFile(path));
     close(holder);
+  }
+}
+
+// Where the file system has no locks (flock fails as unsupported, as
+// through NFS for a file opened to read), the run goes on without one.
+TEST(ConcurrentRuns, NoLocksOnTheFileSystemIsNoError) {
+  static int code = 0;
+  for (const int error : {ENOLCK, EOPNOTSUPP, EBADF}) {
+    SCOPED_TRACE(error);
+    const std::string path = TempDir() + "/system.reg";
+    WriteFile(path, kApm);
+    hostreg::SystemCalls calls = hostreg::RealSystemCalls();
+    code = error;
+    calls.lock = [](int, int) {
+      errno = code;
+      return -1;
+    };
+    const ProgramRun run = RunProgramArgs({"--registry", path, "/SSP:1"}, calls);
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(Switched(kApm), ReadFile(path));
   }
 }
 
