@@ -1,6 +1,7 @@
 # The host build: the program's own code over our registry, the host program
 # and the tests. Libraries follow the folders, and link one way:
-# cli -> formats -> files, registry; core -> registry (the seam's host side).
+# cli -> formats -> files, registry; cli -> image -> files; core -> registry
+# (the seam's host side).
 option(REGSWITCH_SANITIZE "Build with AddressSanitizer and UBSan" OFF)
 
 add_compile_options(-Wall -Wextra)
@@ -63,12 +64,27 @@ add_library(regswitch_formats STATIC
 )
 target_link_libraries(regswitch_formats PUBLIC regswitch_files regswitch_registry)
 
+# Disk images: where Windows lies in one, and its SYSTEM.DAT read and
+# written through mtools.
+add_library(regswitch_image STATIC
+  src/host/image/disk_layout.cpp
+  src/host/image/image_file.cpp
+  src/host/image/mtools.cpp
+  src/host/image/stop_signals.cpp
+  src/host/image/system_dat.cpp
+  src/host/image/windows_folder.cpp
+  src/host/image/work_folder.cpp
+)
+target_link_libraries(regswitch_image PUBLIC regswitch_files)
+
 # The host program's command line and run.
 add_library(regswitch_cli STATIC
+  src/host/cli/image_run.cpp
   src/host/cli/options.cpp
   src/host/cli/run.cpp
 )
-target_link_libraries(regswitch_cli PUBLIC regswitch_core regswitch_formats)
+target_link_libraries(regswitch_cli PUBLIC regswitch_core regswitch_formats
+                      regswitch_image)
 
 add_executable(regswitch src/host/cli/main.cpp)
 target_link_libraries(regswitch PRIVATE regswitch_cli)

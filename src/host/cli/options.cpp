@@ -12,6 +12,7 @@ namespace {
 
 const char kSynopsis[] =
     "usage: regswitch --registry FILE [--dry-run] [--] SWITCH...\n"
+    "       regswitch --image DISK [--partition N] [--dry-run] [--] SWITCH...\n"
     "       regswitch /?\n";
 
 const char kAbout[] =
@@ -48,6 +49,32 @@ const OptionRow kOptionRows[] = {
        options.haveRegistry = true;
        if (value.empty()) message = "--registry needs a file name";
        return !value.empty();
+     },
+     false},
+    {"--image", "DISK",
+     "a disk image holding Windows 9x (raw, or fixed VHD):\n"
+     "changes the SYSTEM.DAT in it, in place",
+     [](Options& options, const std::string& value, std::string& message) {
+       options.imagePath = value;
+       options.haveImage = true;
+       if (value.empty()) message = "--image needs a disk image";
+       return !value.empty();
+     },
+     false},
+    {"--partition", "N",
+     "with --image: the partition that holds Windows, when\n"
+     "several do (numbered as fdisk -l does)",
+     [](Options& options, const std::string& value, std::string& message) {
+       // At most three digits, more than an MBR disk can number.
+       if (value.empty() || value.size() > 3 ||
+           value.find_first_not_of("0123456789") != std::string::npos ||
+           std::stoi(value) == 0) {
+         message = "--partition needs a partition number: 1 to 4, or 5 and "
+                   "up for a logical drive";
+         return false;
+       }
+       options.partition = std::stoi(value);
+       return true;
      },
      false},
     {"--dry-run", nullptr, "print the changes as a .reg fragment, save nothing",
@@ -145,6 +172,11 @@ bool ParseOptions(int argc, const char* const* argv, Options& options,
       words.push_back(argv[i++]);
     }
   }
+  if (options.haveImage && options.haveRegistry)
+    return UsageError("--image and --registry name two registries; give one",
+                      message);
+  if (options.partition != 0 && !options.haveImage)
+    return UsageError("--partition goes with --image", message);
   for (size_t j = 0; j < words.size(); ++j) {
     if (j > 0) options.tail += ' ';
     options.tail += words[j];

@@ -12,6 +12,11 @@ struct Options {
   bool haveRegistry = false;
   std::string registryPath;
   bool dryRun = false;
+  // --image: a disk image whose Windows SYSTEM.DAT the run changes in
+  // place; --partition: the partition that holds it (0: found).
+  bool haveImage = false;
+  std::string imagePath;
+  int partition = 0;
   // Every argument that is no option, and everything after "--", joined
   // with single spaces. The registry file is never part of it: a path such
   // as /home/... would read as the help switch /H.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/front/front.h"
+#include "host/cli/image_run.h"
 #include "host/cli/options.h"
 #include "host/files/fault_guard.h"
 #include "host/files/locked_file.h"
@@ -105,7 +106,7 @@ int HostRun::Run(RunReport* report) {
     report->openHandlesAtEnd = machine.handles()->Count();
   if (machine.RegistryWanted()) {
     Complain("these switches change a registry; name its file with "
-             "--registry FILE");
+             "--registry FILE, or a disk image with --image DISK");
     return kExitUsage;
   }
   return Finish(report);
@@ -137,6 +138,12 @@ int HostRun::Finish(RunReport* report) {
 
 }  // namespace
 
+int RunOnRegistryFile(const Options& options, std::ostream& out,
+                      std::ostream& err, const SystemCalls& calls,
+                      RunReport* report) {
+  return HostRun(options, out, err, calls).Run(report);
+}
+
 int RunHostProgram(int argc, const char* const* argv, std::ostream& out,
                    std::ostream& err, const SystemCalls& calls,
                    RunReport* report) {
@@ -150,7 +157,9 @@ int RunHostProgram(int argc, const char* const* argv, std::ostream& out,
     out << UsageText();
     return 0;
   }
-  return HostRun(options, out, err, calls).Run(report);
+  if (options.haveImage)
+    return RunOnImage(options, out, err, calls, report);
+  return RunOnRegistryFile(options, out, err, calls, report);
 }
 
 }  // namespace hostreg

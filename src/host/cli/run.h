@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <ostream>
 
+#include "host/cli/options.h"
 #include "host/files/system_calls.h"
 
 namespace hostreg {
@@ -22,6 +23,13 @@ int RunHostProgram(int argc, const char* const* argv, std::ostream& out,
                    std::ostream& err,
                    const SystemCalls& calls = RealSystemCalls(),
                    RunReport* report = nullptr);
+
+// The run on a registry file (options.registryPath, when
+// options.haveRegistry), as RunHostProgram makes it once the options are
+// read; the run on a disk image makes it on its copy of SYSTEM.DAT.
+int RunOnRegistryFile(const Options& options, std::ostream& out,
+                      std::ostream& err, const SystemCalls& calls,
+                      RunReport* report);
 
 }  // namespace hostreg
 

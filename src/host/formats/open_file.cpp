@@ -33,6 +33,10 @@ std::unique_ptr<RegistryFile> LoadRegistryFile(const std::string& path,
   return LoadRegistryBytes(path, std::move(contents), registry, error);
 }
 
+bool IsWindows9xRegistryFile(std::string_view head) {
+  return IsCregFile(head);
+}
+
 std::unique_ptr<RegistryFile> LoadRegistryBytes(const std::string& name,
                                                 std::string bytes,
                                                 Registry& registry,

@@ -6,12 +6,17 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "host/files/locked_file.h"
 #include "host/files/system_calls.h"
 #include "host/formats/registry_file.h"
 
 namespace hostreg {
+
+// Whether a file starting with `head` is read as a Windows 9x registry
+// file (SYSTEM.DAT, USER.DAT) rather than as an export.
+bool IsWindows9xRegistryFile(std::string_view head);
 
 // Loads the file at `path` into `registry`. On failure returns null and
 // `error` names the file and, where there is one, the line.

@@ -1,0 +1,67 @@
+// Which FAT volume of an image holds Windows, and in which folder: the
+// WinDir= line of MSDOS.SYS (a text file on Windows 95 and 98) where there
+// is one, else \WINDOWS.
+#ifndef REGSWITCH_HOST_IMAGE_WINDOWS_FOLDER_H
+#define REGSWITCH_HOST_IMAGE_WINDOWS_FOLDER_H
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "host/image/disk_layout.h"
+
+namespace hostreg {
+
+// A folder as MSDOS.SYS names it: "C:\WIN98" is {'C', "\WIN98"}.
+struct DosFolder {
+  char letter = 0;  // 0 when no drive is named
+  std::string path;  // from the root, with backslashes: "\WIN98", "\"
+};
+
+enum class WinDirLine { kNone, kFound, kBad };
+
+// The WinDir= line of MSDOS.SYS's text (in any case, spaces around the
+// name and the value, CRLF or LF). kBad, with `problem`, for a value that
+// is no folder path of DOS.
+WinDirLine ParseWinDir(std::string_view text, DosFolder& folder,
+                       std::string& problem);
+
+// What the search needs to know of a FAT volume's files: mtools answers
+// for the program, a table for the tests.
+class VolumeFiles {
+ public:
+  enum class Lookup { kFound, kMissing, kBroken };
+  virtual ~VolumeFiles() = default;
+  // Whether `path` ("\WIN98", "\WIN98\SYSTEM.DAT") is there, found in any
+  // case; kBroken, with the reason, when the file system cannot be read.
+  virtual Lookup Find(const FatVolume& volume, const std::string& path,
+                      std::string& reason) = 0;
+  // A file's bytes, up to `limit` (a longer file is no text we want:
+  // kMissing).
+  virtual Lookup Read(const FatVolume& volume, const std::string& path,
+                      size_t limit, std::string& bytes,
+                      std::string& reason) = 0;
+};
+
+struct WindowsFolder {
+  FatVolume volume;
+  std::string path;  // "\WINDOWS"
+};
+
+// Finds the one volume whose Windows folder exists: its own MSDOS.SYS
+// names the folder (or one on another volume names it by its drive
+// letter); a volume whose MSDOS.SYS has no WinDir line has \WINDOWS.
+// `partition` (0 for any) limits the search to that partition. False and
+// `error` (which says what was found on each volume) when no volume has
+// one, when several do and no partition was chosen, or when the chosen
+// partition is no FAT volume.
+bool FindWindowsFolder(const DiskLayout& layout, int partition,
+                       VolumeFiles& files, WindowsFolder& found,
+                       std::string& error);
+
+// "C:\WIN98", as the user knows the folder.
+std::string DosPath(char letter, const std::string& path);
+
+}  // namespace hostreg
+
+#endif
