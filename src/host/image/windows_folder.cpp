@@ -46,6 +46,7 @@ bool DosName(std::string_view name) {
 
 bool ParseFolder(std::string_view value, DosFolder& folder) {
   folder = DosFolder();
+  if (value.empty()) return false;
   if (value.size() >= 2 && value[1] == ':') {
     if (!std::isalpha(static_cast<unsigned char>(value[0]))) return false;
     folder.letter =
