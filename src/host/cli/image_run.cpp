@@ -55,9 +55,11 @@ class ImageRun {
   int RunOnCopy(const SystemDatInImage& dat, const std::string& copy,
                 RunReport& inner, std::string& out);
   int Save(SystemDatInImage& dat, const std::string& copy,
-           const std::string& check, const StopSignals& stop);
-  // One line on standard error, about the image or a volume in it.
+           const std::string& check);
+  // One line on standard error, about the image or a volume in it; none
+  // when the run is ending by a signal, which broke off what failed.
   void Complain(const std::string& text) {
+    if (stop_ != nullptr && stop_->Pending() != 0) return;
     err_ << "regswitch: " << where_ << ": " << Printable(text) << "\n"
          << std::flush;
   }
@@ -67,6 +69,7 @@ class ImageRun {
   std::ostream& err_;
   const SystemCalls& calls_;
   LockedFile locked_;
+  const StopSignals* stop_ = nullptr;
   int fd_ = -1;
   std::string where_ = Printable(options_.imagePath);
 };
@@ -126,6 +129,7 @@ bool ImageRun::Open(DiskLayout& layout) {
 int ImageRun::Run(RunReport* report) {
   if (!Lock()) return kExitImage;
   StopSignals stop;
+  stop_ = &stop;
   const int status = Work(stop, report);
   // Only now, with the run's files removed and the image put right.
   stop.EndByPending();
@@ -170,7 +174,7 @@ int ImageRun::Work(const StopSignals& stop, RunReport* report) {
     out_ << out << std::flush;
     return 0;
   }
-  const int saved = Save(dat, copy, work.path() + "/CHECK.DAT", stop);
+  const int saved = Save(dat, copy, work.path() + "/CHECK.DAT");
   if (saved == 0 && report != nullptr) report->saved = true;
   return saved;
 }
@@ -209,7 +213,7 @@ int ImageRun::RunOnCopy(const SystemDatInImage& dat, const std::string& copy,
 // Writes the saved copy into the image, if the image may be written and is
 // still as it was read.
 int ImageRun::Save(SystemDatInImage& dat, const std::string& copy,
-                   const std::string& check, const StopSignals& stop) {
+                   const std::string& check) {
   std::string error;
   if (!MayWriteImage(fd_, error)) {
     Complain(error);
@@ -220,7 +224,7 @@ int ImageRun::Save(SystemDatInImage& dat, const std::string& copy,
     return kExitImage;
   }
   if (!dat.Replace(copy, check, error)) {
-    if (stop.Pending() == 0) Complain(error);
+    Complain(error);
     return kExitImage;
   }
   return 0;
