@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test (this is what CI runs): installs what
 # is missing (scripts/setup.sh), then runs every suite under CTest in the host
-# build, then the unit, scenario and CREG tests again under AddressSanitizer
-# and UBSan. The Windows and fuzz suites make builds of their own from the
+# build, then the unit, scenario, CREG and image tests again under
+# AddressSanitizer and UBSan. The Windows and fuzz suites make builds of their own from the
 # host run. Exits non-zero when any test fails; with CI set, a test whose tool
 # is missing fails too instead of being skipped.
 set -euo pipefail
