@@ -82,6 +82,11 @@ int HostRun::Run(RunReport* report) {
 int HostRun::Finish(RunReport* report) {
   if (!file_) return 0;
   if (options_.dryRun) {
+    // First, so that the preview never promises what a save would refuse.
+    const std::string refusal = file_->SaveRefusal(registry_);
+    if (!refusal.empty())
+      err_ << "regswitch: " << options_.registryPath
+           << ": a save would be refused: " << refusal << "\n";
     out_ << file_->DescribeChanges(registry_);
     return 0;
   }
