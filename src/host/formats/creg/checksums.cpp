@@ -1,5 +1,7 @@
 #include "host/formats/creg/checksums.h"
 
+#include <utility>
+
 #include "host/formats/creg/layout.h"
 
 namespace hostreg {
@@ -16,7 +18,8 @@ ChecksumField Field(std::string what, size_t start, size_t size,
   field.size = size;
   field.flags = start + flagsAt;
   field.field = start + fieldAt;
-  // The header has never been seen stale, so it is always checked.
+  // The header's flags say other things (kHeaderNoChecksums); no header
+  // has been seen with a stale checksum, so it is always checked.
   field.stale = canBeStale && (Get16(d, field.flags) & kFlagStale) != 0;
   return field;
 }
