@@ -259,6 +259,29 @@ TEST(CregWriter, RefusesWhatItCannotWriteSafely) {
   EXPECT_EQ(damaged, run.after);
 }
 
+// The preview must not promise what the save refuses: /DMA:1 grows the IDE
+// controllers' records, which cannot move in a block whose free-space list
+// is off.
+TEST(CregWriter, ADryRunSaysFirstWhenTheSaveWouldBeRefused) {
+  std::string damaged = Original();
+  const size_t hdc = RecordOf(damaged, NodeOf(damaged, std::string(kHdc) + "0001"));
+  const size_t block = Enclosing(damaged, hdc, true).first;
+  SetLe32(damaged, block + 8, Le32(damaged, block + 8) + 1);
+  CopyRun preview = RunOnCopy(damaged, {"--dry-run", "/DMA:1"});
+  EXPECT_EQ(0, preview.status);
+  EXPECT_EQ(0u, preview.err.find("regswitch: ")) << preview.err;
+  EXPECT_NE(std::string::npos,
+            preview.err.find("SYSTEM.DAT: a save would be refused: the record of ["))
+      << preview.err;
+  EXPECT_NE(std::string::npos, preview.out.find("IDEDMADRIVE0")) << preview.out;
+  CopyRun run = RunOnCopy(damaged, {"/DMA:1"});
+  EXPECT_EQ(2, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("list of free space")) << run.err;
+  EXPECT_TRUE(damaged == run.after);
+  // Without the damage, neither says anything of the kind.
+  EXPECT_EQ("", RunOnCopy(Original(), {"--dry-run", "/DMA:1"}).err);
+}
+
 TEST(CregLoad, RefusesBrokenStructureWithAClearMessage) {
   const std::string& d = Original();
   const size_t root = 0x20 + Le32(d, 0x28);
