@@ -22,9 +22,10 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "harness"))
 sys.path.insert(0, os.path.join(HERE, "..", "creg"))
+import creg95  # noqa: E402
 import harness  # noqa: E402
 import images  # noqa: E402
-from creg_checks import EXPECTED, first_difference, libcreg, with_values  # noqa: E402
+from creg_checks import EXPECTED, EXPECTED95, first_difference, libcreg, with_values  # noqa: E402
 
 WINDOWS = "\\WINDOWS"
 
@@ -53,11 +54,12 @@ def primary(bits, start, sectors, kind, vhd=False):
 
 
 def named_folder(work):
-    # MSDOS.SYS names \WIN98; an old \WINDOWS beside it stays as it is.
+    # MSDOS.SYS names \WIN98 (in small letters); an old \WINDOWS beside it
+    # stays as it is.
     path = os.path.join(work, "win98.img")
     volume = images.make_disk(path, 48, [(63, 60000, "6", 16, True)])[1]
     images.install_windows(volume, work, "\\WIN98",
-                           b"[Paths]\r\nWinDir=C:\\WIN98\r\nWinBootDir=C:\\WIN98\r\n" +
+                           b"[Paths]\r\nWinDir=c:\\win98\r\nWinBootDir=C:\\WIN98\r\n" +
                            b";" + b"x" * 70 + b"\r\n")
     images.install_windows(volume, work, WINDOWS)
     return path, volume, "\\WIN98", [], WINDOWS + "\\SYSTEM.DAT"
@@ -84,6 +86,16 @@ def second_partition(work):
     return path, volumes[2], WINDOWS, ["--partition", "2"], None
 
 
+def windows95(work):
+    # Windows 95's own registry, whose checksums a save keeps right.
+    source = harness.shared_testdata("win95", "SYSTEM.1ST")
+    path = os.path.join(work, "win95.img")
+    volume = images.make_disk(path, 48, [(63, 60000, "6", 16, True)])[1]
+    images.install_windows(volume, work, msdos_sys=b"[Paths]\r\nWinDir=C:\\WINDOWS\r\n",
+                           source=source)
+    return path, volume, WINDOWS, [], None
+
+
 LAYOUTS = {
     "bare-fat16": bare(16, 24),
     "bare-fat32": bare(32, 40),
@@ -93,7 +105,13 @@ LAYOUTS = {
     "windir": named_folder,
     "logical-drive": logical_drive,
     "chosen-partition": second_partition,
+    "windows-95": windows95,
 }
+
+# The switches each run of `apply` gives, and what they leave: Windows 95's
+# file has no DMA values to set.
+RUNS = {"windows-95": (EXPECTED95, "/DDC:1", "/DDC:0 /SSP:0")}
+RUNS_98 = (EXPECTED, "/DMA:1", "/DMA:0 /CDP:1")
 
 
 # --- Runs and checks ---------------------------------------------------------
@@ -108,12 +126,16 @@ def regswitch(args, env=None):
 class Machine:
     """An image and what it held before the runs."""
 
-    def __init__(self, work, make):
-        self.work = work
+    def __init__(self, work, make, table=EXPECTED):
+        self.work, self.table = work, table
         self.image, self.volume, self.folder, self.args, self.decoy = make(work)
         self.dat = self.folder + "\\SYSTEM.DAT"
         self.attributes = self.volume.attributes(self.dat)
-        self.original = libcreg(images.SYSTEM_DAT)
+        original = os.path.join(work, "original.dat")
+        self.volume.get(self.dat, original)
+        with open(original, "rb") as f:
+            self.original_bytes = f.read()
+        self.original = libcreg(original)
         self.untouched = {p: self.read(p) for p in [self.folder + "\\SYSTEM.DA0", self.decoy]
                           if p}
         self.outside = images.digest_outside(self.image, self.volume)
@@ -135,6 +157,9 @@ class Machine:
         checks.check(label + ": libcreg reads exactly the intended values",
                      dump == expected_dump,
                      "" if dump == expected_dump else first_difference(expected_dump, dump))
+        with open(local, "rb") as f:
+            wrong = creg95.problems(self.original_bytes, f.read())
+        checks.check(label + ": checksums hold (where the file has them)", not wrong, "; ".join(wrong))
         checks.check(label + ": attributes kept", self.volume.attributes(self.dat) ==
                      self.attributes, repr(self.volume.attributes(self.dat)))
         for path, before in self.untouched.items():
@@ -148,29 +173,32 @@ class Machine:
         checks.check(label + ": fsck.fat -n finds nothing", clean, "" if clean else output)
 
     def expected(self, *switches):
-        return with_values(self.original, [v for s in switches for v in EXPECTED[s]])
+        return with_values(self.original, [v for s in switches for v in self.table[s]])
 
 
 def apply(work, layout):
+    table, first, second = RUNS.get(layout, RUNS_98)
     checks = harness.Checks()
-    m = Machine(work, LAYOUTS[layout])
+    m = Machine(work, LAYOUTS[layout], table)
     before = images.digest(m.image)
-    status, out, err = regswitch(["--image", m.image, "--dry-run"] + m.args + ["/DMA:1"])
-    checks.check("--dry-run prints the four DMA values", status == 0 and
-                 out.count("IDEDMADRIVE") == 4, "status %d: %s%s" % (status, out, err))
+    status, out, err = regswitch(["--image", m.image, "--dry-run"] + m.args + [first])
+    names = ['"%s"=' % line.split("|")[1] for line in table[first]]
+    checks.check("--dry-run prints the values %s would set" % first,
+                 status == 0 and all(out.count(n) == names.count(n) for n in names),
+                 "status %d: %s%s" % (status, out, err))
     checks.check("--dry-run leaves the image byte for byte",
                  images.digest(m.image) == before)
-    status, out, err = regswitch(["--image", m.image] + m.args + ["/DMA:1"])
-    checks.check("/DMA:1 exits 0 and prints nothing", (status, out, err) == (0, "", ""),
+    status, out, err = regswitch(["--image", m.image] + m.args + [first])
+    checks.check("%s exits 0 and prints nothing" % first, (status, out, err) == (0, "", ""),
                  "status %d: %s%s" % (status, out, err))
-    m.check(checks, "/DMA:1", m.expected("/DMA:1"))
+    m.check(checks, first, m.expected(first))
     after = images.digest(m.image)
-    status, out, err = regswitch(["--image", m.image] + m.args + ["/DMA:1"])
-    checks.check("/DMA:1 again changes no byte", status == 0 and
+    status, out, err = regswitch(["--image", m.image] + m.args + [first])
+    checks.check("%s again changes no byte" % first, status == 0 and
                  images.digest(m.image) == after, err)
-    status, out, err = regswitch(["--image", m.image] + m.args + ["/DMA:0", "/CDP:1"])
-    checks.check("/DMA:0 /CDP:1 exits 0", status == 0, err)
-    m.check(checks, "/DMA:0 /CDP:1", m.expected("/DMA:0", "/CDP:1"))
+    status, out, err = regswitch(["--image", m.image] + m.args + second.split())
+    checks.check("%s exits 0" % second, status == 0, err)
+    m.check(checks, second, m.expected(*second.split()))
     checks.finish()
 
 

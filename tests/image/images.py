@@ -143,13 +143,14 @@ def partition_numbers(path):
     return [int(p["node"][len(path):]) for p in table]
 
 
-def install_windows(volume, work, folder="\\WINDOWS", msdos_sys=None):
-    """SYSTEM.DAT read-only, system and hidden in FOLDER, with Windows' own
-    backup SYSTEM.DA0 beside it; MSDOS.SYS in the root when given."""
+def install_windows(volume, work, folder="\\WINDOWS", msdos_sys=None, source=SYSTEM_DAT):
+    """SOURCE as SYSTEM.DAT, read-only, system and hidden, in FOLDER, with
+    Windows' own backup SYSTEM.DA0 beside it; MSDOS.SYS in the root when
+    given."""
     volume.mkdir(folder)
-    volume.put(SYSTEM_DAT, folder + "\\SYSTEM.DAT", "+r +s +h -a")
+    volume.put(source, folder + "\\SYSTEM.DAT", "+r +s +h -a")
     backup = os.path.join(work, "SYSTEM.DA0")
-    with open(SYSTEM_DAT, "rb") as f, open(backup, "wb") as out:
+    with open(source, "rb") as f, open(backup, "wb") as out:
         out.write(f.read()[::-1])  # any other bytes will do
     volume.put(backup, folder + "\\SYSTEM.DA0", "+r +s +h -a")
     os.remove(backup)
