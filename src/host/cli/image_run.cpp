@@ -40,7 +40,11 @@ class ImageRun {
  public:
   ImageRun(const Options& options, std::ostream& out, std::ostream& err,
            const SystemCalls& calls)
-      : options_(options), out_(out), err_(err), calls_(calls), locked_(calls) {}
+      : options_(options),
+        out_(out),
+        err_(err),
+        calls_(calls),
+        locked_(calls) {}
   ~ImageRun() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -85,10 +89,10 @@ bool ImageRun::Lock() {
                                      << std::flush;
                               }};
   std::string error;
-  if (locked_.Acquire(path,
-                      ReadsOnly() ? LockedFile::Access::kRead
-                                  : LockedFile::Access::kWrite,
-                      waiting, error))
+  if (locked_.Acquire(
+          path,
+          ReadsOnly() ? LockedFile::Access::kRead : LockedFile::Access::kWrite,
+          waiting, error))
     return true;
   err_ << "regswitch: " << Printable(error) << "\n" << std::flush;
   return false;
@@ -161,8 +165,8 @@ int ImageRun::Work(const StopSignals& stop, RunReport* report) {
   }
   RunReport inner;
   std::string out;
-  const int status = stop.Pending() != 0 ? kExitImage
-                                         : RunOnCopy(dat, copy, inner, out);
+  const int status =
+      stop.Pending() != 0 ? kExitImage : RunOnCopy(dat, copy, inner, out);
   if (report != nullptr) report->openHandlesAtEnd = inner.openHandlesAtEnd;
   if (status != 0 || stop.Pending() != 0) return status;
   if (!inner.saved) {
@@ -186,8 +190,9 @@ int ImageRun::RunOnCopy(const SystemDatInImage& dat, const std::string& copy,
   std::string head(4, '\0');
   std::ifstream(copy, std::ios::binary).read(&head[0], 4);
   if (!IsWindows9xRegistryFile(head)) {
-    Complain(dat.Describe() + ": not a Windows 9x registry file (it does "
-             "not start with CREG)");
+    Complain(dat.Describe() +
+             ": not a Windows 9x registry file (it does not start with "
+             "CREG)");
     return kExitImage;
   }
   Options options = options_;

@@ -29,13 +29,20 @@ struct Sector {
 
 const char* FatTypeName(uint8_t type) {
   switch (type) {
-    case 0x01: return "FAT12";
-    case 0x04: return "FAT16 under 32 MB";
-    case 0x06: return "FAT16";
-    case 0x0E: return "FAT16 LBA";
-    case 0x0B: return "FAT32";
-    case 0x0C: return "FAT32 LBA";
-    default: return nullptr;
+    case 0x01:
+      return "FAT12";
+    case 0x04:
+      return "FAT16 under 32 MB";
+    case 0x06:
+      return "FAT16";
+    case 0x0E:
+      return "FAT16 LBA";
+    case 0x0B:
+      return "FAT32";
+    case 0x0C:
+      return "FAT32 LBA";
+    default:
+      return nullptr;
   }
 }
 
@@ -58,7 +65,8 @@ std::string ShellWord(const std::string& word) {
       quote = true;
   if (!quote) return word;
   std::string quoted = "'";
-  for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  for (const char c : word)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
 }
 
@@ -74,8 +82,8 @@ std::string ConvertMessage(const char* format, const char* qemuFormat,
   raw += raw + ".img" == name ? "-raw.img" : ".img";
   return std::string("a ") + format +
          " image, which regswitch cannot change in place; make a raw copy "
-         "with: qemu-img convert -f " + qemuFormat + " -O raw " +
-         ShellWord(name) + " " + ShellWord(raw) +
+         "with: qemu-img convert -f " +
+         qemuFormat + " -O raw " + ShellWord(name) + " " + ShellWord(raw) +
          " (and, once changed, back with: qemu-img convert -f raw -O " +
          qemuFormat + " " + ShellWord(raw) + " " + ShellWord(name) + ")";
 }
@@ -121,7 +129,8 @@ bool FatBootSector(const Sector& sector, const char** kind) {
   // FAT12 or FAT16 by the count of clusters, as Microsoft's rule has it.
   const uint64_t rootSectors =
       (Le16(b + 17) * 32ULL + bytesPerSector - 1) / bytesPerSector;
-  const uint64_t meta = Le16(b + 14) + b[16] * uint64_t{fatSectors} + rootSectors;
+  const uint64_t meta =
+      Le16(b + 14) + b[16] * uint64_t{fatSectors} + rootSectors;
   const uint64_t clusters = total > meta ? (total - meta) / perCluster : 0;
   *kind = fatSectors16 == 0 ? "FAT32" : clusters < 4085 ? "FAT12" : "FAT16";
   return true;
@@ -192,8 +201,9 @@ class LayoutReader {
     for (int i = 0; i < 4; ++i) {
       const unsigned char* entry = mbr.bytes + kTableAt + i * kEntryBytes;
       if (entry[4] == 0xEE) {
-        error = "a GPT disk; Windows 9x starts only from an MBR partition "
-                "table or a FAT volume without one";
+        error =
+            "a GPT disk; Windows 9x starts only from an MBR partition "
+            "table or a FAT volume without one";
         return false;
       }
       if (IsExtended(entry[4])) {
@@ -245,8 +255,8 @@ bool ReadDiskLayout(const ImageReader& read, uint64_t imageSize,
   layout = DiskLayout();
   Sector first, last;
   if (imageSize < kSectorBytes) {
-    error = "too small for a disk image (" + std::to_string(imageSize) +
-            " bytes)";
+    error =
+        "too small for a disk image (" + std::to_string(imageSize) + " bytes)";
     return false;
   }
   if (!read(0, reinterpret_cast<char*>(first.bytes), kSectorBytes) ||
@@ -271,8 +281,9 @@ bool ReadDiskLayout(const ImageReader& read, uint64_t imageSize,
     return true;
   }
   if (!ValidTable(first)) {
-    error = "neither an MBR partition table nor a FAT file system in its "
-            "first sector";
+    error =
+        "neither an MBR partition table nor a FAT file system in its "
+        "first sector";
     return false;
   }
   layout.partitioned = true;

@@ -17,20 +17,20 @@ constexpr uint64_t kSectorBytes = 512;
 
 // One FAT file system in the image.
 struct FatVolume {
-  int number = 0;      // 1 to 4 primary, 5 and up logical (as fdisk counts);
-                       // 0 for a volume without a partition table
-  uint8_t type = 0;    // the partition type, 0 without a partition table
+  int number = 0;         // 1 to 4 primary, 5 and up logical (as fdisk counts);
+                          // 0 for a volume without a partition table
+  uint8_t type = 0;       // the partition type, 0 without a partition table
   const char* kind = "";  // "FAT16", "FAT32 LBA"...
   bool active = false;
   uint64_t offset = 0;  // bytes from the start of the image
   uint64_t size = 0;
-  char letter = 0;      // the drive letter DOS gives it: 'C', 'D', ...
+  char letter = 0;  // the drive letter DOS gives it: 'C', 'D', ...
 };
 
 struct DiskLayout {
   bool partitioned = false;
-  bool vhdFooter = false;        // a fixed-size VHD: raw disk, then a footer
-  std::vector<FatVolume> fat;    // in partition number order
+  bool vhdFooter = false;      // a fixed-size VHD: raw disk, then a footer
+  std::vector<FatVolume> fat;  // in partition number order
   // The partitions that are not FAT, or cannot be used, for messages
   // ("partition 2: type 0x83").
   std::vector<std::string> others;

@@ -16,8 +16,7 @@ std::string OtherProgramsLock(int fd) {
   lock.l_whence = SEEK_SET;
   // Open file description locks are QEMU's; the query sees classic
   // POSIX locks of other processes too, but never this process's own.
-  if (::fcntl(fd, F_OFD_GETLK, &lock) != 0 || lock.l_type == F_UNLCK)
-    return "";
+  if (::fcntl(fd, F_OFD_GETLK, &lock) != 0 || lock.l_type == F_UNLCK) return "";
   return lock.l_pid > 0 ? "process " + std::to_string(lock.l_pid)
                         : "another program";
 }
@@ -29,12 +28,13 @@ bool MayWriteImage(int fd, std::string& error) {
     return false;
   }
   if ((st.st_mode & S_IWUSR) == 0) {
-    error = "read-only (its owner has no write permission); nothing was "
-            "changed (chmod u+w the image to change it)";
+    error =
+        "read-only (its owner has no write permission); nothing was "
+        "changed (chmod u+w the image to change it)";
     return false;
   }
-  const int writable =
-      ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDWR | O_CLOEXEC);
+  const int writable = ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(),
+                              O_RDWR | O_CLOEXEC);
   if (writable < 0) {
     error = "cannot open it for writing: " + Reason(errno) +
             "; nothing was changed";

@@ -36,7 +36,12 @@ bool Pipe(int ends[2]) {
   if (::pipe2(ends, O_CLOEXEC) != 0) return false;
   ends[0] = MoveHigh(ends[0]);
   ends[1] = MoveHigh(ends[1]);
-  return ends[0] >= 0 && ends[1] >= 0;
+  if (ends[0] >= 0 && ends[1] >= 0) return true;
+  const int code = errno;
+  for (int i = 0; i < 2; ++i)
+    if (ends[i] >= 0) ::close(ends[i]);
+  errno = code;
+  return false;
 }
 
 // This process's environment without the user's mtools settings, with
@@ -171,12 +176,19 @@ Mtools::Result Mtools::Run(const char* command, const FatVolume& volume,
   const std::vector<char*> envp = Pointers(env);
   Result result;
   int out[2], report[2];
-  if (imageFd_ < 0 || !Pipe(out) || !Pipe(report)) {
+  if (imageFd_ < 0 || !Pipe(out)) {
     result.status = errno;
     return result;
   }
+  if (!Pipe(report)) {
+    result.status = errno;
+    ::close(out[0]);
+    ::close(out[1]);
+    return result;
+  }
   const pid_t pid = ::fork();
-  if (pid == 0) StartChild(argv.data(), envp.data(), imageFd_, out[1], report[1]);
+  if (pid == 0)
+    StartChild(argv.data(), envp.data(), imageFd_, out[1], report[1]);
   const int forkError = errno;
   ::close(out[1]);
   ::close(report[1]);
@@ -194,14 +206,13 @@ Mtools::Result Mtools::Run(const char* command, const FatVolume& volume,
 std::string Mtools::Failure(const char* command, const Result& result) {
   if (result.ran) return std::string(command) + ": " + Trimmed(result.output);
   if (result.status == ENOENT)
-    return std::string("mtools is missing (Debian package mtools): cannot "
-                       "run ") + command;
+    return "mtools is missing (Debian package mtools): cannot run " +
+           std::string(command);
   return std::string("cannot run ") + command + ": " + Reason(result.status);
 }
 
 VolumeFiles::Lookup Mtools::Find(const FatVolume& volume,
-                                 const std::string& path,
-                                 std::string& reason) {
+                                 const std::string& path, std::string& reason) {
   const Result result = Run("mattrib", volume, {VolumePath(path)}, false);
   if (result.ran && result.status == 0) return Lookup::kFound;
   if (result.ran && result.output.find("not found") != std::string::npos)

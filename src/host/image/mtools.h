@@ -16,10 +16,10 @@ namespace hostreg {
 class Mtools : public VolumeFiles {
  public:
   struct Result {
-    bool ran = false;  // false: the command could not be started
-    int status = -1;   // its exit status
+    bool ran = false;      // false: the command could not be started
+    int status = -1;       // its exit status
     bool stopped = false;  // a reading command ended early by a stop signal
-    std::string output;  // standard output and error, as one
+    std::string output;    // standard output and error, as one
   };
 
   // `imageFd` is the image, open; the commands reach it as
@@ -28,8 +28,7 @@ class Mtools : public VolumeFiles {
   // Read copies out go to `workFolder`. A stop signal ends a reading
   // command at once; one that writes always runs to its end, in a session
   // of its own, even when this process ends meanwhile.
-  Mtools(int imageFd, const std::string& workFolder,
-         const StopSignals& stop);
+  Mtools(int imageFd, const std::string& workFolder, const StopSignals& stop);
   ~Mtools() override;
   Mtools(const Mtools&) = delete;
   Mtools& operator=(const Mtools&) = delete;

@@ -68,7 +68,8 @@ bool SystemDatInImage::CopyOut(const std::string& copy, std::string& error) {
   std::string line;
   if (!Step("mattrib", {path_}, false, error, &line)) {
     if (error.find("not found") != std::string::npos)
-      error = "no SYSTEM.DAT in " + DosPath(folder_.volume.letter, folder_.path);
+      error =
+          "no SYSTEM.DAT in " + DosPath(folder_.volume.letter, folder_.path);
     return false;
   }
   if (!ParseAttributes(line, attributes_)) {
@@ -91,8 +92,8 @@ bool SystemDatInImage::Replace(const std::string& copy,
                                const std::string& check, std::string& error) {
   const DosAttributes& a = attributes_;
   const std::vector<std::string> attributes{
-      a.archive ? "+a" : "-a", a.readOnly ? "+r" : "-r",
-      a.system ? "+s" : "-s", a.hidden ? "+h" : "-h", temporary_};
+      a.archive ? "+a" : "-a", a.readOnly ? "+r" : "-r", a.system ? "+s" : "-s",
+      a.hidden ? "+h" : "-h", temporary_};
   struct Stage {
     const char* failure;
     const char* command;
@@ -101,11 +102,15 @@ bool SystemDatInImage::Replace(const std::string& copy,
   };
   const Stage stages[] = {
       // "-D o": a REGSWTCH.TMP left by a run that was killed is replaced.
-      {"cannot write the new file into the image", "mcopy",
-       {"-D", "o", copy, temporary_}, true},
+      {"cannot write the new file into the image",
+       "mcopy",
+       {"-D", "o", copy, temporary_},
+       true},
       {"cannot give the new file the attributes of SYSTEM.DAT", "mattrib",
        attributes, true},
-      {"cannot read the new file back", "mcopy", {"-n", temporary_, check},
+      {"cannot read the new file back",
+       "mcopy",
+       {"-n", temporary_, check},
        false},
   };
   for (const Stage& stage : stages) {
@@ -138,13 +143,14 @@ bool SystemDatInImage::Abandon(std::string& error) {
   if (stop_.Pending() != 0) error = "stopped";
   const Mtools::Result removed =
       mtools_.Run("mdel", folder_.volume, {temporary_}, true);
-  const bool gone = removed.ran &&
-                    (removed.status == 0 ||
-                     removed.output.find("not found") != std::string::npos);
+  const bool gone =
+      removed.ran && (removed.status == 0 ||
+                      removed.output.find("not found") != std::string::npos);
   error += "; " + Describe() + " was left as it was";
   if (!gone)
-    error += ", and " + std::string(kTemporaryName) + " may be left beside it (" +
-             Mtools::Failure("mdel", removed) + ")";
+    error += ", and " + std::string(kTemporaryName) +
+             " may be left beside it (" + Mtools::Failure("mdel", removed) +
+             ")";
   return false;
 }
 

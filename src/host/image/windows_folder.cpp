@@ -19,8 +19,8 @@ constexpr size_t kLongestPath = 64;
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
     text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' ||
-                           text.back() == '\r'))
+  while (!text.empty() &&
+         (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
     text.remove_suffix(1);
   return text;
 }
@@ -75,8 +75,8 @@ std::string Folder(const WindowsFolder& f) {
 // What the search learnt about one volume.
 struct Candidate {
   const FatVolume* volume;
-  std::string path;     // the Windows folder to look for, or empty
-  std::string note;     // why there is none, or what was found
+  std::string path;  // the Windows folder to look for, or empty
+  std::string note;  // why there is none, or what was found
   bool ownWinDir = false;
 };
 
@@ -92,8 +92,8 @@ class Search {
       Candidate c{&volume, "", "", false};
       std::string bytes, reason, problem;
       DosFolder named;
-      switch (files_.Read(volume, "\\MSDOS.SYS", kMostMsdosSys, bytes,
-                          reason)) {
+      switch (
+          files_.Read(volume, "\\MSDOS.SYS", kMostMsdosSys, bytes, reason)) {
         case VolumeFiles::Lookup::kBroken:
           c.note = "cannot read its file system: " + reason;
           break;
@@ -101,7 +101,8 @@ class Search {
           break;
         case VolumeFiles::Lookup::kFound:
           switch (ParseWinDir(bytes, named, problem)) {
-            case WinDirLine::kNone: break;
+            case WinDirLine::kNone:
+              break;
             case WinDirLine::kBad:
               c.ownWinDir = true;
               c.note = "its MSDOS.SYS has " + problem;
@@ -109,8 +110,8 @@ class Search {
             case WinDirLine::kFound:
               c.ownWinDir = true;
               named_.push_back({&volume, named});
-              c.note = "its MSDOS.SYS names " +
-                       DosPath(named.letter, named.path);
+              c.note =
+                  "its MSDOS.SYS names " + DosPath(named.letter, named.path);
               break;
           }
       }
@@ -122,11 +123,13 @@ class Search {
   void ChooseFolders() {
     for (Candidate& c : candidates_) {
       for (const auto& [from, folder] : named_) {
-        const bool mine = folder.letter == 0 ? from == c.volume
-                                             : folder.letter == c.volume->letter;
+        const bool mine = folder.letter == 0
+                              ? from == c.volume
+                              : folder.letter == c.volume->letter;
         if (mine && (c.path.empty() || from == c.volume)) c.path = folder.path;
       }
-      if (c.path.empty() && !c.ownWinDir && c.note.empty()) c.path = "\\WINDOWS";
+      if (c.path.empty() && !c.ownWinDir && c.note.empty())
+        c.path = "\\WINDOWS";
     }
   }
 
@@ -139,7 +142,9 @@ class Search {
       std::string reason;
       const WindowsFolder folder{*c.volume, c.path};
       switch (files_.Find(*c.volume, c.path, reason)) {
-        case VolumeFiles::Lookup::kFound: found.push_back(folder); break;
+        case VolumeFiles::Lookup::kFound:
+          found.push_back(folder);
+          break;
         case VolumeFiles::Lookup::kMissing:
           c.note = (c.note.empty() ? "" : c.note + ", but ") + "no " +
                    Folder(folder);
@@ -174,8 +179,9 @@ bool PartitionIsFat(const DiskLayout& layout, int partition,
                     std::string& error) {
   if (partition == 0) return true;
   if (!layout.partitioned) {
-    error = "no partition table (a FAT volume fills the image); leave out "
-            "--partition";
+    error =
+        "no partition table (a FAT volume fills the image); leave out "
+        "--partition";
     return false;
   }
   std::string list;
@@ -237,7 +243,9 @@ bool FindWindowsFolder(const DiskLayout& layout, int partition,
   }
   error = "Windows folders on ";
   for (size_t i = 0; i < folders.size(); ++i)
-    error += (i == 0 ? "" : i + 1 == folders.size() ? " and " : ", ") +
+    error += (i == 0                    ? ""
+              : i + 1 == folders.size() ? " and "
+                                        : ", ") +
              DescribeVolume(folders[i].volume) + " " + Folder(folders[i]);
   error += "; choose one with --partition N";
   return false;

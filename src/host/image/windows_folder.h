@@ -14,7 +14,7 @@ namespace hostreg {
 
 // A folder as MSDOS.SYS names it: "C:\WIN98" is {'C', "\WIN98"}.
 struct DosFolder {
-  char letter = 0;  // 0 when no drive is named
+  char letter = 0;   // 0 when no drive is named
   std::string path;  // from the root, with backslashes: "\WIN98", "\"
 };
 

@@ -21,11 +21,12 @@ int RemoveOne(const char* path, const struct stat*, int, struct FTW*) {
 
 bool WorkFolder::Create(std::string& error) {
   const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                        "/regswitch-XXXXXX";
+  std::string pattern =
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+      "/regswitch-XXXXXX";
   if (::mkdtemp(&pattern[0]) == nullptr) {
-    error = "cannot make a temporary folder like " + pattern + ": " +
-            Reason(errno);
+    error =
+        "cannot make a temporary folder like " + pattern + ": " + Reason(errno);
     return false;
   }
   path_ = pattern;
