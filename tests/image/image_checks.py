@@ -272,6 +272,13 @@ def read_only_run(image, args):
     return regswitch(args)
 
 
+def changed_meanwhile(image, args):
+    _, env = hooked_env(os.path.dirname(image), 3, "change", "")
+    env["HOOK_IMAGE"] = image
+    del env["TMPDIR"]
+    return regswitch(args, env)
+
+
 def without_mtools(image, args):
     bare_path = os.path.join(os.path.dirname(image), "bin")
     os.makedirs(bare_path, exist_ok=True)
@@ -320,9 +327,12 @@ REFUSED = {
                "holds a lock on the image: is a virtual machine running from it? Shut "
                "the guest down first; nothing was changed", True),
     "read-only": (lambda w: windows_image(w, dat=images.SYSTEM_DAT), [], read_only_run,
-                  "partition 1: read-only (its owner has no write permission)", True),
+                  "win98.img: read-only (its owner has no write permission)", True),
     "no-mtools": (lambda w: windows_image(w, dat=images.SYSTEM_DAT), [], without_mtools,
                   "mtools is missing (Debian package mtools)", True),
+    "changed-meanwhile": (lambda w: windows_image(w, dat=images.SYSTEM_DAT), [],
+                          changed_meanwhile, "win98.img: changed by another program "
+                          "during the run; the image was left as it was", False),
     "disk-full": (lambda w: windows_image(w, dat=images.SYSTEM_DAT, size=2, bits=12), [], None,
                   "cannot write the new file into the image: mcopy: Disk full; "
                   "C:\\WINDOWS\\SYSTEM.DAT was left as it was", False),
@@ -348,14 +358,15 @@ def refused(work, case):
     if case == "read-only":
         status, out, err = regswitch(["--image", image, "--dry-run", "/DMA:1"])
         checks.check("a dry run reads it", status == 0 and "IDEDMADRIVE" in out, err)
-    if case == "disk-full":
-        volume = images.Volume(image, 63 * 512, (2 * 2048 - 100) * 512)
+    if not untouched:
+        size = (2 if case == "disk-full" else 24) * 2048 - 100
+        volume = images.Volume(image, 63 * 512, size * 512)
         local = os.path.join(work, "SYSTEM.DAT")
         checks.check("SYSTEM.DAT is the old one", volume.get(WINDOWS + "\\SYSTEM.DAT", local)
                      and images.digest(local) == images.digest(images.SYSTEM_DAT))
         checks.check("no REGSWTCH.TMP", volume.attributes(WINDOWS + "\\REGSWTCH.TMP") is None)
         clean, output = volume.fsck(work)
-        checks.check("fsck.fat -n finds nothing", clean, output)
+        checks.check("fsck.fat -n finds nothing", clean, "" if clean else output)
     checks.finish()
 
 
@@ -363,13 +374,17 @@ def refused(work, case):
 
 HOOK = """#!/bin/sh
 # Counts the run's mtools commands; at number $HOOK_AT signals the run (its
-# parent) before the command, and with HOOK_MODE=before does not run it.
+# parent) before the command, and with HOOK_MODE=before does not run it;
+# with HOOK_MODE=change it changes the image instead.
 n=$(( $(cat "$HOOK_DIR/count") + 1 ))
 echo "$n" > "$HOOK_DIR/count"
 name=$(basename "$0")
 if [ "$n" = "$HOOK_AT" ]; then
-  kill -s "$HOOK_SIGNAL" "$PPID"
-  if [ "$HOOK_MODE" = before ]; then touch "$HOOK_DIR/done"; exit 1; fi
+  case "$HOOK_MODE" in
+    change) printf x >> "$HOOK_IMAGE" ;;  # another program writes the image
+    before) kill -s "$HOOK_SIGNAL" "$PPID"; touch "$HOOK_DIR/done"; exit 1 ;;
+    *) kill -s "$HOOK_SIGNAL" "$PPID" ;;
+  esac
 fi
 "$HOOK_REAL/$name" "$@"
 status=$?

@@ -62,9 +62,10 @@ class ImageRun {
            const std::string& check);
   // One line on standard error, about the image or a volume in it; none
   // when the run is ending by a signal, which broke off what failed.
-  void Complain(const std::string& text) {
+  void Complain(const std::string& text, bool wholeImage = false) {
     if (stop_ != nullptr && stop_->Pending() != 0) return;
-    err_ << "regswitch: " << where_ << ": " << Printable(text) << "\n"
+    err_ << "regswitch: " << (wholeImage ? image_ : where_) << ": "
+         << Printable(text) << "\n"
          << std::flush;
   }
 
@@ -75,7 +76,8 @@ class ImageRun {
   LockedFile locked_;
   const StopSignals* stop_ = nullptr;
   int fd_ = -1;
-  std::string where_ = Printable(options_.imagePath);
+  const std::string image_ = Printable(options_.imagePath);
+  std::string where_ = image_;
 };
 
 // Held from before the image is read until after it is written, so that
@@ -172,7 +174,7 @@ int ImageRun::Work(const StopSignals& stop, RunReport* report) {
   if (!inner.saved) {
     // What a dry run printed must be what the image holds.
     if (!out.empty() && !locked_.Unchanged(error)) {
-      Complain(error + "; run again to see its changes");
+      Complain(error + "; run again to see its changes", true);
       return kExitImage;
     }
     out_ << out << std::flush;
@@ -221,11 +223,11 @@ int ImageRun::Save(SystemDatInImage& dat, const std::string& copy,
                    const std::string& check) {
   std::string error;
   if (!MayWriteImage(fd_, error)) {
-    Complain(error);
+    Complain(error, true);
     return kExitImage;
   }
   if (!locked_.Unchanged(error)) {
-    Complain(error + "; the image was left as it was");
+    Complain(error + "; the image was left as it was", true);
     return kExitImage;
   }
   if (!dat.Replace(copy, check, error)) {
