@@ -45,9 +45,9 @@ void Entry(std::string& disk, uint64_t lba, int index, uint8_t type,
 
 // A FAT boot sector as mkfs.fat writes its parameters.
 void BootSector(std::string& disk, bool fat32) {
-  const unsigned char fat16[] = {0xEB, 0x3C, 0x90, 'm', 'k',  'f',  's',  '.',
-                                 'f',  'a',  't',  0,   2,    4,    4,    0,
-                                 2,    0,    2,    0,   0xA0, 0xF8, 0x28, 0};
+  const unsigned char fat16[] = {0xEB, 0x3C, 0x90, 'm', 'k', 'f', 's', '.',
+                                 'f', 'a', 't', 0, 2, 4, 4, 0, 2, 0, 2,
+                                 0, 0xA0, 0xF8, 0x28, 0};
   std::memcpy(&disk[0], fat16, sizeof fat16);
   if (fat32) {
     disk[17] = disk[18] = disk[19] = disk[20] = disk[22] = 0;
@@ -109,11 +109,11 @@ std::vector<LayoutCase> LayoutCases() {
   d = Disk(64);
   Entry(d, 0, 0, 0x01, 1, 8);
   Entry(d, 0, 1, 0x0F, 20, 40);
-  Entry(d, 20, 0, 0x0B, 2, 8);    // logical 5 at 22
+  Entry(d, 20, 0, 0x0B, 2, 8);   // logical 5 at 22
   Entry(d, 20, 1, 0x05, 20, 20);  // next table at 40
-  Entry(d, 40, 0, 0x83, 1, 8);    // logical 6
+  Entry(d, 40, 0, 0x83, 1, 8);   // logical 6
   Entry(d, 40, 1, 0x05, 30, 10);  // the table at 50
-  Entry(d, 50, 0, 0x04, 2, 8);    // logical 7
+  Entry(d, 50, 0, 0x04, 2, 8);   // logical 7
   Entry(d, 0, 2, 0x06, 60, 4);
   cases.push_back({"logical drives", d,
                    "1 C: FAT12 @512+4096; 3 F: FAT16 @30720+2048; "
@@ -125,11 +125,9 @@ std::vector<LayoutCase> LayoutCases() {
   d = Disk(64);
   Entry(d, 0, 0, 0x06, 1, 8);
   Entry(d, 0, 1, 0x06, 60, 8);
-  cases.push_back({"a partition past the end", d,
-                   "1 C: FAT16 @512+4096; "
+  cases.push_back({"a partition past the end", d, "1 C: FAT16 @512+4096; "
                    "| partition 2: FAT16 running past the end of the image "
-                   "(a truncated image?)",
-                   ""});
+                   "(a truncated image?)", ""});
   d = Disk(64);
   Entry(d, 0, 0, 0x83, 1, 8);
   Entry(d, 0, 1, 0x07, 9, 8);
@@ -299,73 +297,34 @@ TEST(WindowsFolder, WhichVolumeAndFolder) {
   const std::string win98 = "[Paths]\r\nWinDir=C:\\WIN98\r\n";
   const std::string onD = "[Paths]\r\nWinDir=D:\\WIN98\r\n";
   const Case cases[] = {
-      {"\\WINDOWS without MSDOS.SYS",
-       {{{1, "\\WINDOWS"}, ""}},
-       {},
-       0,
-       "1 \\WINDOWS",
-       ""},
+      {"\\WINDOWS without MSDOS.SYS", {{{1, "\\WINDOWS"}, ""}}, {}, 0,
+       "1 \\WINDOWS", ""},
       {"the folder MSDOS.SYS names, not \\WINDOWS",
-       {{{1, "\\MSDOS.SYS"}, win98},
-        {{1, "\\WIN98"}, ""},
+       {{{1, "\\MSDOS.SYS"}, win98}, {{1, "\\WIN98"}, ""},
         {{1, "\\WINDOWS"}, ""}},
-       {},
-       0,
-       "1 \\WIN98",
-       ""},
+       {}, 0, "1 \\WIN98", ""},
       {"two Windows folders",
-       {{{1, "\\WINDOWS"}, ""}, {{5, "\\WINDOWS"}, ""}},
-       {},
-       0,
-       nullptr,
+       {{{1, "\\WINDOWS"}, ""}, {{5, "\\WINDOWS"}, ""}}, {}, 0, nullptr,
        "Windows folders on partition 1 (C:, FAT16) C:\\WINDOWS and "
        "partition 5 (D:, FAT16) D:\\WINDOWS; choose one with --partition N"},
-      {"two, one chosen",
-       {{{1, "\\WINDOWS"}, ""}, {{5, "\\WINDOWS"}, ""}},
-       {},
-       5,
-       "5 \\WINDOWS",
-       ""},
+      {"two, one chosen", {{{1, "\\WINDOWS"}, ""}, {{5, "\\WINDOWS"}, ""}},
+       {}, 5, "5 \\WINDOWS", ""},
       {"a folder on another drive, named by its letter",
-       {{{1, "\\MSDOS.SYS"}, onD},
-        {{1, "\\WINDOWS"}, ""},
+       {{{1, "\\MSDOS.SYS"}, onD}, {{1, "\\WINDOWS"}, ""},
         {{5, "\\WIN98"}, ""}},
-       {},
-       0,
-       "5 \\WIN98",
-       ""},
-      {"a broken volume beside the good one",
-       {{{5, "\\WINDOWS"}, ""}},
-       {1},
-       0,
-       "5 \\WINDOWS",
-       ""},
-      {"none",
-       {{{1, "\\MSDOS.SYS"}, win98}},
-       {5},
-       0,
-       nullptr,
+       {}, 0, "5 \\WIN98", ""},
+      {"a broken volume beside the good one", {{{5, "\\WINDOWS"}, ""}}, {1},
+       0, "5 \\WINDOWS", ""},
+      {"none", {{{1, "\\MSDOS.SYS"}, win98}}, {5}, 0, nullptr,
        "no Windows folder found: partition 1 (C:, FAT16): its MSDOS.SYS "
        "names C:\\WIN98, but no C:\\WIN98; partition 5 (D:, FAT16): cannot "
        "read its file system: init :: non DOS media"},
-      {"a bad WinDir",
-       {{{1, "\\MSDOS.SYS"}, "WinDir=C:\\A?"}},
-       {},
-       1,
-       nullptr,
-       "partition 1 (C:, FAT16): its MSDOS.SYS has WinDir=C:\\A?, "
-       "which is no DOS folder"},
-      {"no such partition",
-       {},
-       {},
-       2,
-       nullptr,
+      {"a bad WinDir", {{{1, "\\MSDOS.SYS"}, "WinDir=C:\\A?"}}, {}, 1,
+       nullptr, "partition 1 (C:, FAT16): its MSDOS.SYS has WinDir=C:\\A?, "
+                "which is no DOS folder"},
+      {"no such partition", {}, {}, 2, nullptr,
        "no partition 2; its FAT partitions are 1, 5"},
-      {"a partition that is not FAT",
-       {},
-       {},
-       3,
-       nullptr,
+      {"a partition that is not FAT", {}, {}, 3, nullptr,
        "partition 3: type 0x83, not FAT; its FAT partitions are 1, 5"},
   };
   const DiskLayout layout = Volumes({{1, 'C'}, {5, 'D'}});
@@ -435,22 +394,14 @@ TEST(Options, ImageAndPartition) {
       {{"--image", "w.img", "/DMA:1"}, "", "w.img", 0},
       {{"/DMA:1", "--partition=5", "--image=w.img"}, "", "w.img", 5},
       {{"--image", "w.img", "--registry", "r.reg"},
-       "--image and --registry name two registries",
-       "",
-       0},
+       "--image and --registry name two registries", "", 0},
       {{"--partition", "1", "/DMA:1"}, "--partition goes with --image", "", 0},
-      {{"--image", "w.img", "--partition", "0"},
-       "needs a partition number",
-       "",
-       0},
-      {{"--image", "w.img", "--partition", "x1"},
-       "needs a partition number",
-       "",
-       0},
+      {{"--image", "w.img", "--partition", "0"}, "needs a partition number",
+       "", 0},
+      {{"--image", "w.img", "--partition", "x1"}, "needs a partition number",
+       "", 0},
       {{"--image", "w.img", "--partition", "1234"},
-       "needs a partition number",
-       "",
-       0},
+       "needs a partition number", "", 0},
       {{"--image"}, "--image needs a disk image", "", 0},
   };
   for (const Case& c : cases) {

@@ -75,9 +75,6 @@ class Volume:
         status, output = self._m("mattrib", "::" + path, check=False)
         return output[2:8] if status == 0 else None
 
-    def listing(self, folder):
-        return self._m("mdir", "-a", "-b", "::" + folder)[1]
-
     def fsck(self, work):
         """fsck.fat -n of the volume, copied out of the image: (clean, output)."""
         fsck = tool("fsck.fat", "dosfstools")
