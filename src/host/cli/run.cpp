@@ -50,8 +50,13 @@ class HostRun {
 bool HostRun::Load() {
   std::string error;
   file_ = LoadRegistryFile(options_.registryPath, registry_, calls_, error);
-  if (!file_) err_ << "regswitch: " << error << "\n";
-  return file_ != nullptr;
+  if (!file_) {
+    err_ << "regswitch: " << error << "\n";
+    return false;
+  }
+  for (const std::string& note : file_->Warnings())
+    err_ << "regswitch: " << note << "\n";
+  return true;
 }
 
 int HostRun::Run(RunReport* report) {

@@ -116,7 +116,8 @@ void KeyTree::Grow() {
   table_.assign(size, 0);
   // Re-inserted in the order they were made, so a name given twice still
   // finds the first key of that name.
-  for (uint32_t id = 1; id < count_; ++id) Insert(id);
+  for (uint32_t id = 1; id < count_; ++id)
+    if (!(Node(id).flags_ & kDeleted)) Insert(id);
 }
 
 std::string_view KeyTree::NameView(const Key& key,
@@ -187,6 +188,7 @@ Key* KeyTree::FindSubkey(const Key& key, std::string_view name,
     if ((entry & ~mask) != (hash & ~mask)) continue;
     Key& candidate = Node((entry & mask) - 1);
     if (candidate.hash_ == hash && candidate.parent_ == parent &&
+        !(candidate.flags_ & kDeleted) &&
         NamesEqual(NameView(candidate, scratch), name))
       return &candidate;
   }
@@ -213,6 +215,23 @@ Key* KeyTree::AddSubkey(Key& key, const std::string& name) {
   fresh.flags_ = kPooledName;
   fresh.nameLow_ = at;
   return &fresh;
+}
+
+// Keys below a deleted one stay in the table under their parent's number,
+// which no live key has: they can no longer be reached.
+void KeyTree::DeleteTree(Key& key) {
+  if (key.parent_ == Key::kNone || (key.flags_ & kDeleted)) return;
+  const uint32_t id = IdOf(key);
+  Key& parent = Node(key.parent_);
+  uint32_t before = parent.lastChild_;
+  while (Node(before).next_ != id) before = Node(before).next_;
+  if (before == id) {
+    parent.lastChild_ = Key::kNone;  // it was the only child
+  } else {
+    Node(before).next_ = key.next_;
+    if (parent.lastChild_ == id) parent.lastChild_ = before;
+  }
+  key.flags_ |= kDeleted;
 }
 
 Key* KeyTree::AddSourceSubkey(Key& key, uint32_t nameHash, uint64_t at,

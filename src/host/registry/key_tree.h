@@ -65,6 +65,11 @@ class KeyTree {
   Key* FindPath(const Key& key, std::string_view path) const;
 
   Key* AddSubkey(Key& key, const std::string& name);
+  // Deletes the key with everything below it, as RegDeleteTree does: it is
+  // no longer found or listed, and a key added later under the same name is
+  // a new key. Not the root.
+  void DeleteTree(Key& key);
+  bool IsDeleted(const Key& key) const { return key.flags_ & kDeleted; }
   // Loading: a key whose name stays in the source, `length` units at `at`.
   void SetNameSource(const KeySource* source) { names_ = source; }
   Key* AddSourceSubkey(Key& key, uint32_t nameHash, uint64_t at,
@@ -73,6 +78,7 @@ class KeyTree {
  private:
   static constexpr uint32_t kChunkBits = 14;
   static constexpr uint16_t kPooledName = 1;  // the name is in pool_
+  static constexpr uint16_t kDeleted = 2;     // unlinked by DeleteTree
 
   Key& Node(uint32_t id) const {
     return chunks_[id >> kChunkBits][id & ((1u << kChunkBits) - 1)];
