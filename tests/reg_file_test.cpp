@@ -386,10 +386,14 @@ TEST(RegWrite, AwkwardEndsOfFile) {
        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"x\"=\"1\"\r",
        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"x\"=\"1\"\r"
        "\"n\"=hex:01\r\n"},
-      {"HKEY_LOCAL_MACHINE in an export without its keys",
+      {"HKEY_LOCAL_MACHINE in an export without its keys: before the first",
        "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n",
-       "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\n[HKEY_LOCAL_MACHINE]\n"
-       "\"n\"=hex:01\n"},
+       "REGEDIT4\n\n[HKEY_LOCAL_MACHINE]\n\"n\"=hex:01\n\n"
+       "[HKEY_CURRENT_USER\\A]\n"},
+      {"... and one ending inside continued hex data: a key line to spare",
+       "REGEDIT4\n\"h\"=hex:01,\\\n",
+       "REGEDIT4\n\"h\"=hex:01,\\\n[HKEY_LOCAL_MACHINE]\n\n"
+       "[HKEY_LOCAL_MACHINE]\n\"n\"=hex:01\n"},
       {"... and without a last line break", "REGEDIT4\n; only a comment",
        "REGEDIT4\n; only a comment\n\n[HKEY_LOCAL_MACHINE]\n\"n\"=hex:01\n"},
   };

@@ -66,6 +66,11 @@ void RegLoader<U>::Load(size_t firstLine, size_t from) {
   Discard name, data;
   while (reader_.Next(st, name, data)) {
     ReleaseBehind(st.first.begin);
+    text_.tailContinued = st.endedByFile;
+    if ((st.kind == StatementKind::kKey ||
+         st.kind == StatementKind::kDeleteKey) &&
+        text_.firstKeyLine == kNoSection)
+      text_.firstKeyLine = st.first.begin;
     switch (st.kind) {
       case StatementKind::kNothing:
         break;

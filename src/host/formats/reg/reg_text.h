@@ -97,6 +97,13 @@ class RegText {
   // Whether two equally long stretches hold the same units.
   bool SameText(size_t a, size_t b, size_t length) const;
 
+  // Where a section for a key without any goes, as loading found: before
+  // the file's first key line; or, in a file without one, at the end, where
+  // a value continued up to the end of the file would take the first line
+  // appended as its own (`tailContinued`).
+  size_t firstKeyLine = kNoSection;
+  bool tailContinued = false;
+
   SectionTable& sections() { return sections_; }
   const SectionTable& sections() const { return sections_; }
 

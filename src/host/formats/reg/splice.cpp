@@ -104,12 +104,19 @@ void Splicer::EditKey(const KeyChanges& changed) {
     // A key that had no section of its own gets one, just before the
     // first section below it.
     edits_.push_back({below, below, keyLine + eol_ + added + eol_, true});
+  } else if (text_.firstKeyLine != kNoSection) {
+    // Nor any below it (HKEY_LOCAL_MACHINE in an export without its keys):
+    // before the first key line, where no key is open yet.
+    const size_t at = text_.firstKeyLine;
+    edits_.push_back({at, at, keyLine + eol_ + added + eol_, true});
   } else {
-    // Nor any below it (HKEY_LOCAL_MACHINE in an export without its
-    // keys): a section at the end of the file.
+    // A file without key lines: at its end. A value continued up to the end
+    // takes the first line appended, so that one is a key line to spare.
     const size_t end = text_.size();
-    edits_.push_back(
-        {end, end, BreakBefore(end) + eol_ + keyLine + eol_ + added, true});
+    const std::string spare = text_.tailContinued ? keyLine + eol_ : "";
+    edits_.push_back({end, end,
+                      BreakBefore(end) + spare + eol_ + keyLine + eol_ + added,
+                      true});
   }
 }
 
