@@ -203,7 +203,7 @@ def for_wine(path, work):
 
 
 def check(checks, name, ok, detail):
-    check(checks, name, ok, "" if ok else detail)
+    checks.check(name, ok, "" if ok else detail)
 
 
 def run_case(checks, wine, work, fixture, switches):
