@@ -18,14 +18,22 @@ namespace {
 class RegFile : public RegistryFile {
  public:
   RegFile(std::shared_ptr<const RegText> text, std::string header,
-          std::string eol, std::vector<std::string> warnings)
+          bool imported, std::string eol, std::vector<std::string> warnings)
       : text_(std::move(text)),
         header_(std::move(header)),
+        imported_(imported),
         eol_(std::move(eol)),
         warnings_(std::move(warnings)) {}
 
+  // Windows imports nothing from a file under a header it only half takes,
+  // so a change written into it would never reach a registry.
   bool Render(const Registry& registry, Rendering& out,
-              std::string&) const override {
+              std::string& error) const override {
+    if (!imported_ && registry.values().Changed()) {
+      error = "Windows' importer imports nothing from this file (its first "
+              "line is \"" + header_ + "\"), so no change can be saved in it";
+      return false;
+    }
     SpliceChanges(*text_, registry, eol_, out);
     return true;
   }
@@ -45,6 +53,7 @@ class RegFile : public RegistryFile {
  private:
   std::shared_ptr<const RegText> text_;
   std::string header_;  // REGEDIT4 or the Version 5.00 line, for fragments
+  bool imported_;       // false: the header makes the importer skip it all
   std::string eol_;     // the header line's ending, used for new lines
   std::vector<std::string> warnings_;
 };
@@ -164,7 +173,7 @@ std::unique_ptr<RegistryFile> LoadRegFile(
   else
     warnings.Add(1, "every line, under the header \"" + header +
                         "\", which is not REGEDIT4 or " + kVersion5Header);
-  return std::make_unique<RegFile>(text, kind == Header::kImported ? header : kRegedit4Header,
+  return std::make_unique<RegFile>(text, header, kind == Header::kImported,
                                    EndingOf(*text, first), warnings.Lines());
 }
 
