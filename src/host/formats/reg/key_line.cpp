@@ -18,12 +18,20 @@ uint16_t UpperUnit(uint16_t c) {
   return c >= 'a' && c <= 'z' ? static_cast<uint16_t>(c - ('a' - 'A')) : c;
 }
 
-bool IsRoot(const RegText& text, size_t begin, size_t end, const char* root) {
-  if (std::strlen(root) != end - begin) return false;
+template <class U>
+bool IsRoot(const U& t, size_t begin, size_t end, const char* root) {
   for (size_t i = begin; i < end; ++i, ++root)
-    if (UpperUnit(text.UnitAt(i)) != static_cast<unsigned char>(*root))
+    if (*root == '\0' || UpperUnit(t[i]) != static_cast<unsigned char>(*root))
       return false;
-  return true;
+  return *root == '\0';
+}
+
+// Which root [begin, end) names: 0 for HKEY_LOCAL_MACHINE, -1 for none.
+template <class U>
+int RootOf(const U& t, size_t begin, size_t end) {
+  for (size_t i = 0; i < sizeof kRoots / sizeof kRoots[0]; ++i)
+    if (IsRoot(t, begin, end, kRoots[i])) return static_cast<int>(i);
+  return -1;
 }
 
 template <class U>
@@ -32,26 +40,25 @@ size_t FindSeparator(const U& t, size_t from, size_t end) {
   return from;
 }
 
-}  // namespace
-
-const char* ParseKeyPath(const RegText& text, size_t begin, size_t end,
-                         KeyRoot& root, KeyPath& path) {
+template <class U>
+const char* ParsePath(const RegText& text, const U& t, size_t begin,
+                      size_t end, KeyRoot& root, KeyPath& path) {
   path.clear();
-  const size_t rootEnd = text.Visit(
-      [&](const auto& t) { return FindSeparator(t, begin, end); });
-  bool known = false;
-  for (const char* name : kRoots) known = known || IsRoot(text, begin, rootEnd, name);
-  if (!known) return "an unknown root; keys start with HKEY_LOCAL_MACHINE or another HKEY_ root";
-  root = IsRoot(text, begin, rootEnd, kRoots[0]) ? KeyRoot::kMachine
-                                                 : KeyRoot::kOther;
-  if (rootEnd + 1 < end && text.UnitAt(rootEnd + 1) == '\\')
+  const size_t rootEnd = FindSeparator(t, begin, end);
+  const int which = RootOf(t, begin, rootEnd);
+  if (which < 0)
+    return "an unknown root; keys start with HKEY_LOCAL_MACHINE or another "
+           "HKEY_ root";
+  root = which == 0 ? KeyRoot::kMachine : KeyRoot::kOther;
+  if (rootEnd + 1 < end && t[rootEnd + 1] == '\\')
     return "a '\\' right behind the root, which Windows does not open";
   for (size_t start = rootEnd + 1; start < end;) {
-    const size_t stop = text.Visit(
-        [&](const auto& t) { return FindSeparator(t, start, end); });
+    const size_t stop = FindSeparator(t, start, end);
     if (stop > start) {
-      if (text.CharCount(start, stop) > kMaxKeyNameLength)
-        return "a key name longer than 255 characters, which Windows cannot hold";
+      if (stop - start > kMaxKeyNameLength &&
+          text.CharCount(start, stop) > kMaxKeyNameLength)
+        return "a key name longer than 255 characters, which Windows cannot "
+               "hold";
       path.emplace_back(start, stop);
     }
     start = stop + 1;
@@ -59,6 +66,15 @@ const char* ParseKeyPath(const RegText& text, size_t begin, size_t end,
   if (path.size() > kMaxKeyDepth)
     return "keys nested deeper than 512 levels, which Windows cannot hold";
   return nullptr;
+}
+
+}  // namespace
+
+const char* ParseKeyPath(const RegText& text, size_t begin, size_t end,
+                         KeyRoot& root, KeyPath& path) {
+  return text.Visit([&](const auto& t) {
+    return ParsePath(text, t, begin, end, root, path);
+  });
 }
 
 Key* KeyPathCache::Resolve(KeyPath& path) {

@@ -45,20 +45,37 @@ class EndFinder8 {
   bool found_ = false;
 };
 
+// In UTF-16 text, a byte 0A or 0D found with memchr is a line end when it
+// is a unit's low byte and its high byte is zero; other hits (units such as
+// U+0A0D) are passed over.
 class EndFinder16 {
  public:
   explicit EndFinder16(Units16 text) : text_(text) {}
-  size_t Find(size_t from) const {
-    for (size_t i = from; i < text_.n; ++i) {
-      const uint16_t u = text_[i];
-      if (u <= '\r' && (u == '\r' || u == '\n')) return i;
+  size_t Find(size_t from) {
+    if (!found_ || cr_ < from) cr_ = Search(0x0D, from);
+    if (!found_ || lf_ < from) lf_ = Search(0x0A, from);
+    found_ = true;
+    return cr_ < lf_ ? cr_ : lf_;
+  }
+  void Reset() { found_ = false; }
+
+ private:
+  size_t Search(unsigned char c, size_t from) const {
+    const unsigned char* p = text_.p;
+    const size_t bytes = 2 * text_.n;
+    for (size_t at = 2 * from; at < bytes;) {
+      const void* hit = std::memchr(p + at, c, bytes - at);
+      if (hit == nullptr) break;
+      const size_t byte = static_cast<size_t>(
+          static_cast<const unsigned char*>(hit) - p);
+      if (byte % 2 == 0 && p[byte + 1] == 0) return byte / 2;
+      at = byte + 1;
     }
     return text_.n;
   }
-  void Reset() {}
-
- private:
   Units16 text_;
+  size_t cr_ = 0, lf_ = 0;
+  bool found_ = false;
 };
 
 template <class U>

@@ -88,21 +88,6 @@ bool CheckEncoding(std::string_view bytes, Encoding& encoding, size_t& bom,
   return why.empty();
 }
 
-// The first NUL in the text, or its size.
-size_t FindNul(const RegText& text) {
-  if (!text.utf16()) {
-    const Units8 t = text.Narrow();
-    const void* at = std::memchr(t.p, 0, t.n);
-    return at == nullptr ? t.n
-                         : static_cast<size_t>(
-                               static_cast<const unsigned char*>(at) - t.p);
-  }
-  const Units16 t = text.Wide();
-  for (size_t i = 0; i < t.n; ++i)
-    if (t[i] == 0) return i;
-  return t.n;
-}
-
 template <class U>
 size_t LineOf(U units, size_t at) {
   LineReader<U> lines(units);
@@ -153,12 +138,14 @@ std::unique_ptr<RegistryFile> LoadRegFile(
   if (!CheckEncoding(bytes->View(), encoding, bom, why)) return fail(1, why);
   const size_t size = bytes->View().size();
   auto text = std::make_shared<RegText>(std::move(bytes), encoding, bom);
-  const size_t nul = FindNul(*text);
-  if (nul < text->size())
-    return fail(text->Visit([&](auto u) { return LineOf(u, nul); }),
-                "a NUL byte; this is not a text registry export");
   Line first;
   text->Visit([&](auto u) { return LineReader<decltype(u)>(u).Next(first); });
+  const auto nulAt = [&](size_t nul) {
+    return fail(text->Visit([&](auto u) { return LineOf(u, nul); }),
+                "a NUL byte; this is not a text registry export");
+  };
+  if (const size_t nul = FindNul(*text, 0, first.end); nul != kNoSection)
+    return nulAt(nul);
   std::string header;
   const Header kind = ReadHeader(*text, first, header);
   if (kind == Header::kRefused)
@@ -168,9 +155,11 @@ std::unique_ptr<RegistryFile> LoadRegFile(
   if (text->utf16() && size % 2 != 0)
     warnings.Add(1, "the file's last byte, half a UTF-16 character");
   registry.SetSource(std::make_shared<RegSource>(text));
-  if (kind == Header::kImported)
-    LoadRegLines(*text, 2, first.end, registry.keys(), warnings);
-  else
+  const size_t nul = kind == Header::kImported
+                         ? LoadRegLines(*text, 2, first.end, registry.keys(), warnings)
+                         : FindNul(*text, 0, text->size());
+  if (nul != kNoSection) return nulAt(nul);
+  if (kind != Header::kImported)
     warnings.Add(1, "every line, under the header \"" + header +
                         "\", which is not REGEDIT4 or " + kVersion5Header);
   return std::make_unique<RegFile>(text, header, kind == Header::kImported,

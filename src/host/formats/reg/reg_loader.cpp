@@ -1,5 +1,8 @@
 #include "host/formats/reg/reg_loader.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "host/formats/reg/key_line.h"
 #include "host/formats/reg/line_reader.h"
 #include "host/formats/reg/statement.h"
@@ -23,9 +26,32 @@ std::vector<std::string> SkipNotes::Lines() const {
   return all;
 }
 
+size_t FindNul(const RegText& text, size_t from, size_t to) {
+  if (!text.utf16()) {
+    const Units8 t = text.Narrow();
+    const void* at = std::memchr(t.p + from, 0, to - from);
+    return at == nullptr ? kNoSection
+                         : static_cast<size_t>(
+                               static_cast<const unsigned char*>(at) - t.p);
+  }
+  // Four units at a time: a word with a zero unit has a lane that borrows.
+  const Units16 t = text.Wide();
+  size_t i = from;
+  for (; i + 4 <= to; i += 4) {
+    uint64_t w;
+    std::memcpy(&w, t.p + 2 * i, 8);
+    if (((w - 0x0001000100010001ull) & ~w & 0x8000800080008000ull) != 0) break;
+  }
+  for (; i < to; ++i)
+    if (t[i] == 0) return i;
+  return kNoSection;
+}
+
 namespace {
 
-// How far behind the line being read the file's pages are let go.
+// How far behind the line being read the file's pages are let go, and how
+// far ahead of it NUL characters are looked for, so that the file is read
+// front to back once.
 constexpr size_t kStretch = 8 << 20;
 
 template <class U>
@@ -39,7 +65,7 @@ class RegLoader {
         reader_(text, lines_),
         cache_(text, keys) {}
 
-  void Load(size_t firstLine, size_t from);
+  size_t Load(size_t firstLine, size_t from);
 
  private:
   // kFailed: a key line that failed, whose note covers its values too.
@@ -57,14 +83,22 @@ class RegLoader {
   KeyPath path_;
   Open open_ = Open::kNone;
   size_t releasedTo_ = 0;
+  size_t nulCheckedTo_ = 0;
 };
 
 template <class U>
-void RegLoader<U>::Load(size_t firstLine, size_t from) {
+size_t RegLoader<U>::Load(size_t firstLine, size_t from) {
   lines_.Seek(from, firstLine);
   Statement st;
   Discard name, data;
-  while (reader_.Next(st, name, data)) {
+  for (;;) {
+    if (lines_.position() + kStretch / 2 > nulCheckedTo_) {
+      const size_t to = std::min(text_.size(), lines_.position() + kStretch);
+      const size_t nul = FindNul(text_, nulCheckedTo_, to);
+      if (nul != kNoSection) return nul;
+      nulCheckedTo_ = to;
+    }
+    if (!reader_.Next(st, name, data)) return kNoSection;
     ReleaseBehind(st.first.begin);
     text_.tailContinued = st.endedByFile;
     if ((st.kind == StatementKind::kKey ||
@@ -149,13 +183,15 @@ void RegLoader<U>::DeleteKey(const Statement& st) {
 
 }  // namespace
 
-void LoadRegLines(RegText& text, size_t firstLine, size_t from, KeyTree& keys,
-                  SkipNotes& warnings) {
-  text.Visit([&](auto units) {
-    RegLoader<decltype(units)>(text, units, keys, warnings)
+size_t LoadRegLines(RegText& text, size_t firstLine, size_t from,
+                    KeyTree& keys, SkipNotes& warnings) {
+  keys.BeginLoading();
+  const size_t nul = text.Visit([&](auto units) {
+    return RegLoader<decltype(units)>(text, units, keys, warnings)
         .Load(firstLine, from);
-    return 0;
   });
+  keys.EndLoading();
+  return nul;
 }
 
 }  // namespace hostreg

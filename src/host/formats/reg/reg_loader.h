@@ -32,9 +32,13 @@ class SkipNotes {
   size_t more_ = 0;
 };
 
-// Reads from the line behind the header, line `firstLine`.
-void LoadRegLines(RegText& text, size_t firstLine, size_t from, KeyTree& keys,
-                  SkipNotes& notes);
+// Reads from the line behind the header, line `firstLine`. A NUL in the
+// text stops it: returns where the NUL is, else kNoSection.
+size_t LoadRegLines(RegText& text, size_t firstLine, size_t from,
+                    KeyTree& keys, SkipNotes& notes);
+
+// The first NUL in [from, to) of the text, or kNoSection.
+size_t FindNul(const RegText& text, size_t from, size_t to);
 
 }  // namespace hostreg
 

@@ -219,6 +219,13 @@ template <class U, class Out>
 typename StatementReader<U, Out>::HexEnd StatementReader<U, Out>::HexLine(
     size_t at, size_t end, Out& data, size_t& rest) {
   while (at < end) {
+    // Two digits and a comma, as nearly every byte is written.
+    if (at + 2 < end && t_[at + 2] == ',' && HexDigit(t_[at]) >= 0 &&
+        HexDigit(t_[at + 1]) >= 0) {
+      data += static_cast<char>(HexDigit(t_[at]) * 16 + HexDigit(t_[at + 1]));
+      at += 3;
+      continue;
+    }
     const HexNumber n = ReadHexNumber(t_, at, end);
     if (n.overflow || n.value > 0xFF) return HexEnd::kBad;
     if (n.end == at) {  // no number here
