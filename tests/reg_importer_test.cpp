@@ -3,6 +3,7 @@
 // that the file saved after a change imports to exactly the registry the
 // run made. Rows follow Wine's importer tests and runs of Wine's regedit.
 #include <algorithm>
+#include <cstdio>
 #include <gtest/gtest.h>
 
 #include "reg_support.h"
@@ -388,6 +389,64 @@ TEST(ImporterSave, ChangesGoWhereNoLaterLineUndoesThem) {
     ASSERT_TRUE(loaded->storage) << loaded->error;
     loaded->registry.values().Set(*loaded->Find("K"), "v", REG_BINARY, "\x01");
     EXPECT_EQ(c.after, loaded->Saved());
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Keys named twice merge however their siblings come: in sorted order, out
+// of it, after a few or after many (which makes loading build its table).
+
+std::string Siblings(const std::vector<int>& order, const char* form,
+                     char value) {
+  std::string lines;
+  for (int n : order) {
+    char name[32];
+    std::snprintf(name, sizeof name, form, n);
+    lines += "[HKEY_LOCAL_MACHINE\\P\\" + std::string(name) + "]\r\n\"" +
+             value + std::to_string(n) + "\"=\"1\"\r\n";
+  }
+  return lines;
+}
+
+TEST(ImporterKeys, KeysNamedTwiceMergeInAnyOrder) {
+  std::vector<int> up, down;
+  for (int i = 0; i < 40; ++i) up.push_back(i);
+  down.assign(up.rbegin(), up.rend());
+  struct Case {
+    const char* label;
+    std::vector<int> first;
+    std::vector<int> again;
+    const char* form;
+  };
+  const Case cases[] = {
+      {"sorted, then the first again", up, {0}, "%02d"},
+      {"sorted, then the last again", up, {39}, "%02d"},
+      {"in reverse, then each again", down, up, "%02d"},
+      {"a few out of order", {3, 1, 2}, {1, 2, 3}, "%d"},
+      {"one name", {1}, {1}, "%d"},
+  };
+  for (const Case& c : cases) {
+    for (int format : kFormats) {
+      SCOPED_TRACE(std::string(c.label) + " (" + FormatName(format) + ")");
+      const std::string text =
+          Encode(format, Header(format) + "\r\n" +
+                             Siblings(c.first, (std::string("K") + c.form).c_str(), 'a') +
+                             Siblings(c.again, (std::string("k") + c.form).c_str(), 'b'));
+      auto loaded = Load(text);
+      ASSERT_TRUE(loaded->storage) << loaded->error;
+      Key* parent = loaded->Find("P");
+      ASSERT_NE(nullptr, parent);
+      EXPECT_EQ(c.first.size(), loaded->registry.keys().Subkeys(*parent).size());
+      for (int n : c.again) {
+        char name[32];
+        std::snprintf(name, sizeof name, (std::string("K") + c.form).c_str(), n);
+        Key* key = loaded->registry.keys().FindSubkey(*parent, name);
+        ASSERT_NE(nullptr, key) << name;
+        EXPECT_NE(nullptr, loaded->registry.values().Find(*key, "a" + std::to_string(n)));
+        EXPECT_NE(nullptr, loaded->registry.values().Find(*key, "b" + std::to_string(n)));
+      }
+      ExpectSavedImportsAsRun(text);
+    }
   }
 }
 
