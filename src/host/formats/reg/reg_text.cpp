@@ -80,13 +80,19 @@ void RegText::Append(std::string& out, size_t begin, size_t end,
   }
   std::vector<uint16_t> units;
   if (utf16()) {
+    // Written as ASCII in one pass, as nearly all text is; taken back
+    // otherwise.
     const Units16 wide = Wide();
-    bool ascii = true;
-    for (size_t i = begin; i < end; ++i) ascii = ascii && wide[i] < 0x80;
-    if (ascii) {  // as nearly all text is
-      for (size_t i = begin; i < end; ++i) out += static_cast<char>(wide[i]);
-      return;
+    const size_t old = out.size();
+    out.resize(old + (end - begin));
+    uint16_t high = 0;
+    for (size_t i = begin; i < end; ++i) {
+      const uint16_t unit = wide[i];
+      high |= unit;
+      out[old + (i - begin)] = static_cast<char>(unit);
     }
+    if (high < 0x80) return;
+    out.resize(old);
     for (size_t i = begin; i < end; ++i) units.push_back(wide[i]);
   } else {
     AppendUtf8Units(Narrow().p + begin, end - begin, units);
