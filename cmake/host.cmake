@@ -33,6 +33,8 @@ target_link_libraries(regswitch_core PUBLIC regswitch_registry)
 add_library(regswitch_files STATIC
   src/host/files/fault_guard.cpp
   src/host/files/file_bytes.cpp
+  src/host/files/locked_file.cpp
+  src/host/files/printable.cpp
   src/host/files/read_file.cpp
   src/host/files/replace_file.cpp
   src/host/files/system_calls.cpp

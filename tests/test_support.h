@@ -2,6 +2,7 @@
 #ifndef REGSWITCH_TEST_SUPPORT_H
 #define REGSWITCH_TEST_SUPPORT_H
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,7 +12,25 @@
 #include "host/formats/registry_file.h"
 #include "host/registry/machine.h"
 
+// Skips the test, saying why, when `condition` does not hold; under CI it
+// fails instead, so that CI never passes without having run it.
+#define REGTEST_NEED(condition, why)                   \
+  do {                                                 \
+    if (!(condition)) {                                \
+      if (std::getenv("CI") != nullptr) FAIL() << why; \
+      GTEST_SKIP() << why;                             \
+    }                                                  \
+  } while (0)
+
 namespace regtest {
+
+// A small export with the APM key that /SSP:1 changes ("hex:00" to
+// "hex:01").
+inline const std::string kApmExport =
+    "REGEDIT4\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C05\\0000]\r\n"
+    "\"Class\"=\"System\"\r\n"
+    "\"APMMenuSuspend\"=hex:00\r\n";
 
 // "REGEDIT4" and a blank line, then `body`.
 std::string Reg(const std::string& body);

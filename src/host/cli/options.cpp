@@ -1,10 +1,20 @@
 #include "host/cli/options.h"
 
+#include "host/files/printable.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
 namespace hostreg {
 
-const char kUsage[] =
+namespace {
+
+const char kSynopsis[] =
     "usage: regswitch --registry FILE [--dry-run] [--] SWITCH...\n"
-    "       regswitch /?\n"
+    "       regswitch /?\n";
+
+const char kAbout[] =
     "\n"
     "Applies Windows 95 machine setting switches to a registry file instead\n"
     "of the live registry: a .reg export (REGEDIT4, or Version 5.00 in\n"
@@ -13,60 +23,131 @@ const char kUsage[] =
     "  /SSP  APM suspend on the Start menu      /DMA  IDE DMA for both drives\n"
     "  /DDC  display DDC                        /DIN  DeskMgmt installed marker\n"
     "  /CDP  CD-ROM auto-insert notification    /ACS  reset AC drive spin-down\n"
-    "Options:\n"
-    "  --registry FILE   the registry file to change (saved only if a value\n"
-    "                    changes, atomically, in its own format)\n"
-    "  --dry-run         print the changes as a .reg fragment, save nothing\n"
-    "  --help            this text; /? shows the program's about box\n";
+    "Options (anywhere before --; switch text that starts with -- goes after "
+    "it):\n";
 
-namespace {
+// One option of the host program. A new option is a row here and a field
+// in Options.
+struct OptionRow {
+  const char* name;
+  const char* value;  // the value's name in the help, or null for a flag
+  const char* help;   // lines after the first start with a newline
+  // Takes the value ("" for a flag, and for a value that is missing); false
+  // and a message for a bad one.
+  bool (*apply)(Options& options, const std::string& value,
+                std::string& message);
+  bool alone;  // the run does only this: the rest is not looked at
+};
 
-const char kRegistryOption[] = "--registry";
-const char kRegistryEquals[] = "--registry=";
+const OptionRow kOptionRows[] = {
+    {"--registry", "FILE",
+     "the registry file to change (saved only if a value\n"
+     "changes, atomically, in its own format)",
+     [](Options& options, const std::string& value, std::string& message) {
+       options.registryPath = value;
+       options.haveRegistry = true;
+       if (value.empty()) message = "--registry needs a file name";
+       return !value.empty();
+     },
+     false},
+    {"--dry-run", nullptr, "print the changes as a .reg fragment, save nothing",
+     [](Options& options, const std::string&, std::string&) {
+       options.dryRun = true;
+       return true;
+     },
+     false},
+    {"--help", nullptr, "this text; /? shows the program's about box",
+     [](Options& options, const std::string&, std::string&) {
+       options.help = true;
+       return true;
+     },
+     true},
+};
+
+constexpr size_t kHelpColumn = 20;
+
+bool UsageError(const std::string& why, std::string& message) {
+  message = "regswitch: " + Printable(why) + "\n" + kSynopsis +
+            "Run regswitch --help for the options.\n";
+  return false;
+}
+
+const OptionRow* FindOption(const std::string& name) {
+  for (const OptionRow& row : kOptionRows)
+    if (name == row.name) return &row;
+  return nullptr;
+}
+
+// One "--name" or "--name=value" word, and the next one where it is the
+// value. Moves `i` past what it takes; false for a usage error.
+bool TakeOption(int argc, const char* const* argv, int& i,
+                std::vector<const OptionRow*>& seen, Options& options,
+                std::string& message) {
+  const std::string word = argv[i++];
+  const size_t equals = word.find('=');
+  const std::string name = word.substr(0, equals);
+  const OptionRow* row = FindOption(name);
+  if (row == nullptr)
+    return UsageError("unknown option " + name +
+                          " (switch text that starts with -- goes after --)",
+                      message);
+  for (const OptionRow* before : seen)
+    if (before == row) return UsageError(name + " is given twice", message);
+  seen.push_back(row);
+  std::string value;
+  if (row->value == nullptr && equals != std::string::npos)
+    return UsageError(name + " takes no value", message);
+  if (row->value != nullptr && equals != std::string::npos) {
+    value = word.substr(equals + 1);
+  } else if (row->value != nullptr && i < argc) {
+    value = argv[i++];  // whatever it looks like, as GNU programs do
+  }
+  std::string why;
+  return row->apply(options, value, why) || UsageError(why, message);
+}
 
 }  // namespace
+
+std::string UsageText() {
+  std::string text = std::string(kSynopsis) + kAbout;
+  for (const OptionRow& row : kOptionRows) {
+    std::string head = std::string("  ") + row.name;
+    if (row.value != nullptr) head += std::string(" ") + row.value;
+    head.resize(std::max(head.size() + 1, kHelpColumn), ' ');
+    text += head;
+    for (const char* c = row.help; *c != '\0'; ++c) {
+      text += *c;
+      if (*c == '\n') text.append(kHelpColumn, ' ');
+    }
+    text += '\n';
+  }
+  return text;
+}
 
 bool ParseOptions(int argc, const char* const* argv, Options& options,
                   std::string& message) {
   if (argc <= 1) {
-    message = kUsage;
+    message = UsageText();
     return false;
   }
-  int i = 1;
-  for (; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--") {
+  std::vector<const OptionRow*> seen;
+  bool optionsEnded = false;
+  std::vector<std::string> words;
+  for (int i = 1; i < argc;) {
+    const char* arg = argv[i];
+    if (!optionsEnded && std::strcmp(arg, "--") == 0) {
+      optionsEnded = true;
       ++i;
-      break;
-    }
-    if (arg == kRegistryOption) {
-      if (i + 1 >= argc) {
-        message = "regswitch: --registry needs a file name\n" +
-                  std::string(kUsage);
-        return false;
-      }
-      options.registryPath = argv[++i];
-      options.haveRegistry = true;
-    } else if (arg.compare(0, sizeof kRegistryEquals - 1, kRegistryEquals) ==
-               0) {
-      options.registryPath = arg.substr(sizeof kRegistryEquals - 1);
-      options.haveRegistry = true;
-    } else if (arg == "--dry-run") {
-      options.dryRun = true;
-    } else if (arg == "--help") {
-      options.help = true;
-      return true;
+    } else if (!optionsEnded && std::strncmp(arg, "--", 2) == 0) {
+      if (!TakeOption(argc, argv, i, seen, options, message)) return false;
+      if (seen.back()->alone) return true;
     } else {
-      break;  // the tail starts here
+      words.push_back(argv[i++]);
     }
   }
-  if (options.haveRegistry && options.registryPath.empty()) {
-    message = "regswitch: --registry needs a file name\n";
-    return false;
-  }
-  for (int j = i; j < argc; ++j) {
-    if (j > i) options.tail += ' ';
-    options.tail += argv[j];
+  for (size_t j = 0; j < words.size(); ++j) {
+    if (j > 0) options.tail += ' ';
+    options.tail += words[j];
   }
   return true;
 }

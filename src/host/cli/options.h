@@ -1,5 +1,5 @@
-// The host program's command line: its own options first, then the
-// program's command line as Windows would pass it.
+// The host program's command line: its own options, then the program's
+// command line as Windows would pass it.
 #ifndef REGSWITCH_HOST_CLI_OPTIONS_H
 #define REGSWITCH_HOST_CLI_OPTIONS_H
 
@@ -7,20 +7,24 @@
 
 namespace hostreg {
 
-extern const char kUsage[];
-
 struct Options {
   bool help = false;
   bool haveRegistry = false;
   std::string registryPath;
   bool dryRun = false;
-  // Everything from the first argument that is no option (or after "--"),
-  // joined with single spaces. The registry file is never part of it: a
-  // path such as /home/... would read as the help switch /H.
+  // Every argument that is no option, and everything after "--", joined
+  // with single spaces. The registry file is never part of it: a path such
+  // as /home/... would read as the help switch /H.
   std::string tail;
 };
 
-// False for a usage error, with `message` to print.
+// The help text: synopsis, switches and options.
+std::string UsageText();
+
+// Options are the words that start with "--", wherever they stand before a
+// "--" of its own; "-dma:1" and "/SSP" are switch text. False for a usage
+// error (an unknown option, one given twice, a missing or unwanted value),
+// with `message` to print.
 bool ParseOptions(int argc, const char* const* argv, Options& options,
                   std::string& message);
 

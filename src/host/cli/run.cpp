@@ -7,6 +7,8 @@
 #include "core/front/front.h"
 #include "host/cli/options.h"
 #include "host/files/fault_guard.h"
+#include "host/files/locked_file.h"
+#include "host/files/printable.h"
 #include "host/formats/open_file.h"
 #include "host/registry/about_box.h"
 #include "host/registry/machine.h"
@@ -17,6 +19,8 @@ namespace {
 
 constexpr int kExitUsage = 2;
 constexpr int kExitFile = 2;
+// How long a run waits for another one on the same file to finish.
+constexpr unsigned kLockWaitMilliseconds = 30000;
 
 // WinMain over the machine, with the tail as Windows would give it: a
 // writable string ending in a zero byte.
@@ -31,31 +35,59 @@ class HostRun {
  public:
   HostRun(const Options& options, std::ostream& out, std::ostream& err,
           const SystemCalls& calls)
-      : options_(options), out_(out), err_(err), calls_(calls) {}
+      : options_(options),
+        out_(out),
+        err_(err),
+        calls_(calls),
+        locked_(calls) {}
 
   int Run(RunReport* report);
 
  private:
+  bool Lock();
   bool Load();
   int Finish(RunReport* report);
+  // One line on standard error; a file name's control characters escaped.
+  void Complain(const std::string& text) {
+    err_ << "regswitch: " << Printable(text) << "\n" << std::flush;
+  }
 
   const Options& options_;
   std::ostream& out_;
   std::ostream& err_;
   const SystemCalls& calls_;
+  LockedFile locked_;
   Registry registry_;
   std::unique_ptr<RegistryFile> file_;
 };
+
+// Held from before loading until after saving, so that runs on one file
+// take turns and none saves over another's change.
+bool HostRun::Lock() {
+  const std::string& path = options_.registryPath;
+  LockedFile::Waiting waiting{kLockWaitMilliseconds, [this, &path] {
+                                Complain(path +
+                                         ": waiting for another run to "
+                                         "finish with the file");
+                              }};
+  std::string error;
+  if (locked_.Acquire(path,
+                      options_.dryRun ? LockedFile::Access::kRead
+                                      : LockedFile::Access::kWrite,
+                      waiting, error))
+    return true;
+  Complain(error);
+  return false;
+}
 
 bool HostRun::Load() {
   std::string error;
   file_ = LoadRegistryFile(options_.registryPath, registry_, calls_, error);
   if (!file_) {
-    err_ << "regswitch: " << error << "\n";
+    Complain(error);
     return false;
   }
-  for (const std::string& note : file_->Warnings())
-    err_ << "regswitch: " << note << "\n";
+  for (const std::string& note : file_->Warnings()) Complain(note);
   return true;
 }
 
@@ -65,7 +97,7 @@ int HostRun::Run(RunReport* report) {
   if (options_.haveRegistry) {
     faultGuard = std::make_unique<MappedFileFaultGuard>(options_.registryPath,
                                                         kExitFile);
-    if (!Load()) return kExitFile;
+    if (!Lock() || !Load()) return kExitFile;
   }
   // The about box goes to the run's own output.
   Machine machine(options_.haveRegistry ? &registry_ : nullptr,
@@ -76,26 +108,31 @@ int HostRun::Run(RunReport* report) {
   if (report != nullptr && machine.handles() != nullptr)
     report->openHandlesAtEnd = machine.handles()->Count();
   if (machine.RegistryWanted()) {
-    err_ << "regswitch: these switches change a registry; name its file "
-            "with --registry FILE\n";
+    Complain("these switches change a registry; name its file with "
+             "--registry FILE");
     return kExitUsage;
   }
   return Finish(report);
 }
 
-// Prints the changes for a dry run, else saves them.
+// Prints the changes for a dry run, else saves them; either only while the
+// file is still the one that was read.
 int HostRun::Finish(RunReport* report) {
   if (!file_) return 0;
+  const std::string& path = options_.registryPath;
+  std::string error;
   if (options_.dryRun) {
-    out_ << file_->DescribeChanges(registry_);
+    const std::string changes = file_->DescribeChanges(registry_);
+    if (!changes.empty() && !locked_.Unchanged(error)) {
+      Complain(path + ": " + error + "; run again to see its changes");
+      return kExitFile;
+    }
+    out_ << changes;
     return 0;
   }
   if (!registry_.values().Changed()) return 0;
-  std::string error;
-  if (!SaveRegistryFile(options_.registryPath, *file_, registry_, calls_,
-                        error)) {
-    err_ << "regswitch: " << options_.registryPath << ": " << error
-         << "; the file was left as it was\n";
+  if (!SaveRegistryFile(path, *file_, registry_, calls_, error, &locked_)) {
+    Complain(path + ": " + error + "; the file was left as it was");
     return kExitFile;
   }
   if (report != nullptr) report->saved = true;
@@ -114,7 +151,7 @@ int RunHostProgram(int argc, const char* const* argv, std::ostream& out,
     return kExitUsage;
   }
   if (options.help) {
-    out << kUsage;
+    out << UsageText();
     return 0;
   }
   return HostRun(options, out, err, calls).Run(report);

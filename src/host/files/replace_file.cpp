@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
+
+#include "host/files/fault_guard.h"
 
 namespace hostreg {
 
@@ -20,7 +23,9 @@ bool Fail(std::string& error, const std::string& what, int code) {
 }
 
 // The new file, beside the real one so that the rename never crosses file
-// systems. It is removed again unless it replaced the real one.
+// systems. It is removed again unless it replaced the real one, also when a
+// signal ends the run. Its name is short whatever the real one's, so that
+// a name of up to 255 bytes can be saved.
 class TempFile {
  public:
   explicit TempFile(const SystemCalls& calls) : calls_(calls) {}
@@ -33,35 +38,52 @@ class TempFile {
 
   int fd() const { return fd_; }
 
-  bool Create(const std::string& folder, const std::string& name,
-              const struct stat& like, std::string& error) {
-    std::string pattern = folder + "/." + name + ".XXXXXX";
-    fd_ = ::mkstemp(&pattern[0]);
+  bool Create(const std::string& folder, const struct stat& like,
+              std::string& error) {
+    std::string pattern = folder + "/.regswitch-XXXXXX";
+    fd_ = cleanup_.Create(pattern);
     if (fd_ < 0)
       return Fail(error, "cannot create a temporary file in " + folder, errno);
     path_ = pattern;
+    // The owner first: changing it may clear the set-user-ID bits that the
+    // mode then puts back. Only where it differs, as some file systems
+    // refuse any change of owner.
+    struct stat made;
+    if (::fstat(fd_, &made) != 0)
+      return Fail(error, "cannot stat a temporary file in " + folder, errno);
+    if ((made.st_uid != like.st_uid || made.st_gid != like.st_gid) &&
+        ::fchown(fd_, like.st_uid, like.st_gid) != 0) {
+      error = "cannot keep its owner and group (uid " +
+              std::to_string(like.st_uid) + ", gid " +
+              std::to_string(like.st_gid) + ") in a new file: " +
+              Reason(errno) + "; run as its owner or as root";
+      return false;
+    }
     if (::fchmod(fd_, like.st_mode & 07777) != 0)
       return Fail(error, "cannot set mode", errno);
-    // Keeping the owner only works for root; anyone else already owns it.
-    if (::fchown(fd_, like.st_uid, like.st_gid) != 0 && errno != EPERM)
-      return Fail(error, "cannot set owner", errno);
     return true;
   }
 
-  // Flushes, closes and renames the file over `target`.
-  bool Replace(const std::string& target, std::string& error) {
+  // Makes the contents last and closes the file.
+  bool Flush(std::string& error) {
     if (calls_.fsync(fd_) != 0) return Fail(error, "cannot flush", errno);
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) return Fail(error, "cannot close", errno);
+    return true;
+  }
+
+  bool RenameOver(const std::string& target, std::string& error) {
     if (calls_.rename(path_.c_str(), target.c_str()) != 0)
       return Fail(error, "cannot replace", errno);
+    cleanup_.Forget();
     path_.clear();
     return true;
   }
 
  private:
   const SystemCalls& calls_;
+  TemporaryFileCleanup cleanup_;
   std::string path_;
   int fd_ = -1;
 };
@@ -199,12 +221,40 @@ void SyncFolder(const std::string& folder) {
   ::close(dir);
 }
 
+// Replacing the file by another gives the new one this user's owner, the
+// temporary file's mode and no other names: refused where that would
+// change what the file is, rather than done without a word.
+bool CheckReplaceable(const std::string& target, const struct stat& st,
+                      std::string& error) {
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o",
+                static_cast<unsigned>(st.st_mode & 07777));
+  if ((st.st_mode & S_IWUSR) == 0) {
+    error = std::string("it is read-only (mode ") + mode +
+            "); give its owner write permission (chmod u+w) to let regswitch "
+            "change it";
+    return false;
+  }
+  if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    error = "no write access to it: " + Reason(errno);
+    return false;
+  }
+  if (st.st_nlink > 1) {
+    error = "it has " + std::to_string(st.st_nlink) +
+            " hard links, and saving would give the new contents to this name "
+            "only; run regswitch on a copy and copy that back with cp, which "
+            "writes through every link";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ReplaceFile(const std::string& path,
                  const std::vector<std::string_view>& pieces,
                  const FileBytes* source, const SystemCalls& calls,
-                 std::string& error) {
+                 const LockedFile* original, std::string& error) {
   char resolved[PATH_MAX];
   if (::realpath(path.c_str(), resolved) == nullptr)
     return Fail(error, "cannot resolve", errno);
@@ -212,13 +262,16 @@ bool ReplaceFile(const std::string& path,
   struct stat st;
   if (::stat(target.c_str(), &st) != 0)
     return Fail(error, "cannot stat", errno);
+  if (!CheckReplaceable(target, st, error)) return false;
   const size_t slash = target.rfind('/');
-  const std::string folder = target.substr(0, slash);
+  const std::string folder = slash == 0 ? "/" : target.substr(0, slash);
   TempFile temp(calls);
-  if (!temp.Create(folder, target.substr(slash + 1), st, error)) return false;
+  if (!temp.Create(folder, st, error)) return false;
   PieceWriter writer(calls, temp.fd(), source);
-  if (!writer.Write(pieces, error) || !temp.Replace(target, error))
-    return false;
+  if (!writer.Write(pieces, error) || !temp.Flush(error)) return false;
+  // As late as can be: the file that was read is still there, unchanged.
+  if (original != nullptr && !original->Unchanged(error)) return false;
+  if (!temp.RenameOver(target, error)) return false;
   SyncFolder(folder);
   return true;
 }

@@ -1,5 +1,6 @@
-// Replacing a file safely: a temporary file beside it, flushed, given the
-// original's mode and owner, and renamed over it.
+// Replacing a file safely: a temporary file beside it, given the
+// original's owner and mode, flushed, and renamed over it once the original
+// is known to be unchanged.
 #ifndef REGSWITCH_HOST_FILES_REPLACE_FILE_H
 #define REGSWITCH_HOST_FILES_REPLACE_FILE_H
 
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "host/files/file_bytes.h"
+#include "host/files/locked_file.h"
 #include "host/files/system_calls.h"
 
 namespace hostreg {
@@ -15,12 +17,16 @@ namespace hostreg {
 // Replaces `path` (through a symbolic link: the link stays a link) with the
 // pieces written one after the other. Pieces that lie within `source`'s
 // mapped bytes are copied from its file rather than written from memory.
+// Refuses a file that is read-only (no write permission for its owner, even
+// for root), that this user may not write, whose owner and group the new
+// file cannot keep, or that has more than one hard link; and, when
+// `original` is given, a file that is no longer the version it locked.
 // On failure the file is as it was, no temporary file is left, and `error`
 // says why ("cannot write: No space left on device").
 bool ReplaceFile(const std::string& path,
                  const std::vector<std::string_view>& pieces,
                  const FileBytes* source, const SystemCalls& calls,
-                 std::string& error);
+                 const LockedFile* original, std::string& error);
 
 }  // namespace hostreg
 

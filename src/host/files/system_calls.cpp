@@ -1,11 +1,13 @@
 #include "host/files/system_calls.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace hostreg {
 
@@ -25,8 +27,17 @@ long SystemCopy(int from, long long* offset, int to, size_t size) {
   return n;
 }
 
-const SystemCalls kRealCalls = {SystemOpen, SystemRead, SystemWrite,
-                                SystemCopy, ::fsync,    ::rename};
+void SystemSleep(unsigned milliseconds) {
+  struct timespec pause;
+  pause.tv_sec = milliseconds / 1000;
+  pause.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000;
+  ::nanosleep(&pause, nullptr);
+}
+int SystemStat(int fd, struct stat* status) { return ::fstat(fd, status); }
+
+const SystemCalls kRealCalls = {SystemOpen, SystemRead,  SystemWrite,
+                                SystemCopy, ::fsync,     ::rename,
+                                ::flock,    SystemSleep, SystemStat};
 
 }  // namespace
 

@@ -4,6 +4,8 @@
 #ifndef REGSWITCH_HOST_FILES_SYSTEM_CALLS_H
 #define REGSWITCH_HOST_FILES_SYSTEM_CALLS_H
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -18,6 +20,13 @@ struct SystemCalls {
   long (*copy)(int from, long long* offset, int to, size_t size);
   int (*fsync)(int fd);
   int (*rename)(const char* from, const char* to);
+  // flock(2); the runs' lock on the registry file.
+  int (*lock)(int fd, int operation);
+  // Waits a while before the next try for the lock.
+  void (*sleep)(unsigned milliseconds);
+  // fstat(2) of the registry file, which tells one version of it from
+  // another.
+  int (*fstat)(int fd, struct stat* status);
 };
 
 const SystemCalls& RealSystemCalls();

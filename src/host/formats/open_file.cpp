@@ -45,10 +45,11 @@ std::unique_ptr<RegistryFile> LoadRegistryBytes(const std::string& name,
 
 bool SaveRegistryFile(const std::string& path, const RegistryFile& file,
                       const Registry& registry, const SystemCalls& calls,
-                      std::string& error) {
+                      std::string& error, const LockedFile* original) {
   Rendering rendering;
   return file.Render(registry, rendering, error) &&
-         ReplaceFile(path, rendering.pieces, file.Source(), calls, error);
+         ReplaceFile(path, rendering.pieces, file.Source(), calls, original,
+                     error);
 }
 
 }  // namespace hostreg

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "host/files/locked_file.h"
 #include "host/files/system_calls.h"
 #include "host/formats/registry_file.h"
 
@@ -26,11 +27,13 @@ std::unique_ptr<RegistryFile> LoadRegistryBytes(const std::string& name,
                                                 std::string& error);
 
 // Replaces the file at `path` with the registry's changes written in, whole
-// or not at all. False and the reason when it cannot; the file is then as
-// it was.
+// or not at all; with `original`, only while the file is still the version
+// it locked. False and the reason when it cannot; the file is then as it
+// was.
 bool SaveRegistryFile(const std::string& path, const RegistryFile& file,
                       const Registry& registry, const SystemCalls& calls,
-                      std::string& error);
+                      std::string& error,
+                      const LockedFile* original = nullptr);
 
 }  // namespace hostreg
 

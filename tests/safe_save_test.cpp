@@ -1,0 +1,420 @@
+// Saves that cannot lose data: runs on one file take turns, a file that
+// another program changed during the run is not replaced, and no
+// temporary file outlives a run, whatever ends it.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "host/cli/run.h"
+#include "host/files/fault_guard.h"
+#include "reg_support.h"
+#include "test_support.h"
+
+extern char** environ;
+
+namespace regtest {
+namespace {
+
+const std::string& kApm = kApmExport;
+
+std::string Switched(const std::string& text) {
+  std::string on = text;
+  on.replace(on.find("hex:00"), 6, "hex:01");
+  return on;
+}
+
+// Starts the installed program with `args`, its output thrown away.
+pid_t Start(const std::vector<std::string>& args) {
+  std::vector<char*> argv{const_cast<char*>(REGSWITCH_BINARY)};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  EXPECT_EQ(0, posix_spawn(&pid, REGSWITCH_BINARY, &quiet, nullptr,
+                           argv.data(), environ));
+  posix_spawn_file_actions_destroy(&quiet);
+  return pid;
+}
+
+// The exit status, or 128 + the signal that ended the process.
+int Finished(pid_t pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// ---------------------------------------------------------------------------
+// Runs on one file at the same time take turns.
+
+struct ParallelCase {
+  const char* label;
+  std::string file;
+  std::vector<std::string> switches;
+};
+
+TEST(ConcurrentRuns, DifferentSwitchesAtOnceLoseNoChange) {
+  const ParallelCase cases[] = {
+      {"sample export", SourcePath("samples/win95-system.reg"),
+       {"/DDC:1", "/DMA:1", "/CDP:1", "/SSP:1"}},
+      {"Windows 98 SYSTEM.DAT", SourcePath("tests/data/win9x/SYSTEM.DAT"),
+       {"/DDC:1", "/DMA:1", "/ACS"}},
+  };
+  constexpr int kRounds = 40;
+  for (const ParallelCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string original = ReadFile(c.file);
+    const std::string dir = TempDir();
+    const std::string path = dir + "/registry";
+    std::vector<std::string> check{"--registry", path, "--dry-run"};
+    // Each switch has something to change, or the test would prove nothing.
+    WriteFile(path, original);
+    for (const std::string& s : c.switches) {
+      check.push_back(s);
+      EXPECT_NE("", RunProgramArgs({"--registry", path, "--dry-run", s}).out) << s;
+    }
+    int failed = 0;
+    int lost = 0;
+    for (int round = 0; round < kRounds; ++round) {
+      WriteFile(path, original);
+      std::vector<pid_t> runs;
+      for (const std::string& s : c.switches) runs.push_back(Start({"--registry", path, s}));
+      for (const pid_t run : runs) failed += Finished(run) != 0;
+      lost += RunProgramArgs(check).out != "";
+    }
+    EXPECT_EQ(0, failed);
+    EXPECT_EQ(0, lost) << "rounds with a lost change, of " << kRounds;
+    EXPECT_EQ(std::vector<std::string>{"registry"}, FolderEntries(dir));
+  }
+}
+
+// The lock, held by a program that locks the file as regswitch does; the
+// run's waits are counted rather than slept.
+int gHolder = -1;
+unsigned gSlept = 0;
+int gSleeps = 0;
+std::string gPath;
+
+struct HeldLockCase {
+  const char* label;
+  int held;  // LOCK_EX or LOCK_SH
+  bool dryRun;
+  int status;
+};
+
+TEST(ConcurrentRuns, ALockHeldTooLongEndsTheRunNamingTheFile) {
+  const HeldLockCase cases[] = {
+      {"held alone, a run that saves", LOCK_EX, false, 2},
+      {"held alone, a dry run", LOCK_EX, true, 2},
+      {"shared, a run that saves", LOCK_SH, false, 2},
+      {"shared, a dry run", LOCK_SH, true, 0},  // readers share it
+  };
+  for (const HeldLockCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string path = TempDir() + "/system.reg";
+    WriteFile(path, kApm);
+    const int holder = open(path.c_str(), O_RDONLY);
+    ASSERT_EQ(0, flock(holder, c.held));
+    hostreg::SystemCalls calls = hostreg::RealSystemCalls();
+    calls.sleep = [](unsigned ms) { gSlept += ms; };
+    gSlept = 0;
+    std::vector<std::string> args{"--registry", path, "/SSP:1"};
+    if (c.dryRun) args.push_back("--dry-run");
+    const ProgramRun run = RunProgramArgs(args, calls);
+    EXPECT_EQ(c.status, run.status) << run.err;
+    if (c.status == 2) {
+      EXPECT_NE(std::string::npos,
+                run.err.find(path + ": waiting for another run to finish"))
+          << run.err;
+      EXPECT_NE(std::string::npos,
+                run.err.find(path + ": another run (or program) has held a "
+                                    "lock on the file for 30 seconds; nothing "
+                                    "was changed"))
+          << run.err;
+      EXPECT_GE(gSlept, 30000u);
+      EXPECT_LT(gSlept, 30200u);
+    } else {
+      EXPECT_EQ(0u, gSlept);
+    }
+    EXPECT_EQ(kApm, ReadFile(path));
+    close(holder);
+  }
+}
+
+// Where the file system has no locks (flock fails as unsupported, as
+// through NFS for a file opened to read), the run goes on without one.
+TEST(ConcurrentRuns, NoLocksOnTheFileSystemIsNoError) {
+  static int code = 0;
+  for (const int error : {ENOLCK, EOPNOTSUPP, EBADF}) {
+    SCOPED_TRACE(error);
+    const std::string path = TempDir() + "/system.reg";
+    WriteFile(path, kApm);
+    hostreg::SystemCalls calls = hostreg::RealSystemCalls();
+    code = error;
+    calls.lock = [](int, int) {
+      errno = code;
+      return -1;
+    };
+    const ProgramRun run = RunProgramArgs({"--registry", path, "/SSP:1"}, calls);
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(Switched(kApm), ReadFile(path));
+  }
+}
+
+// The lock goes while the run waits: the other run ended without saving,
+// or it saved, renaming its new file over the one whose lock was waited on.
+// The waiting run then changes the file that is there, without a word for
+// a short wait, and neither fails nor saves over the other's change.
+struct WaitCase {
+  const char* label;
+  void (*whileWaiting)();
+  std::string expected;
+};
+
+TEST(ConcurrentRuns, ARunThatWaitedChangesTheFileThatIsThere) {
+  const std::string theirs = kApm + "\"Other\"=\"saved\"\r\n";
+  const WaitCase cases[] = {
+      {"the other run ends", [] { close(gHolder); }, Switched(kApm)},
+      {"the other run saves",
+       [] {
+         WriteFile(gPath + ".new", kApm + "\"Other\"=\"saved\"\r\n");
+         rename((gPath + ".new").c_str(), gPath.c_str());
+         close(gHolder);
+       },
+       Switched(theirs)},
+  };
+  static void (*whileWaiting)() = nullptr;
+  for (const WaitCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string dir = TempDir();
+    gPath = dir + "/system.reg";
+    WriteFile(gPath, kApm);
+    gHolder = open(gPath.c_str(), O_RDONLY);
+    ASSERT_EQ(0, flock(gHolder, LOCK_EX));
+    hostreg::SystemCalls calls = hostreg::RealSystemCalls();
+    whileWaiting = c.whileWaiting;
+    calls.sleep = [](unsigned) {
+      if (++gSleeps == 5) whileWaiting();
+    };
+    gSleeps = 0;
+    const ProgramRun run = RunProgramArgs({"--registry", gPath, "/SSP:1"}, calls);
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(5, gSleeps);
+    EXPECT_EQ("", run.err);
+    EXPECT_EQ(c.expected, ReadFile(gPath));
+    EXPECT_EQ(std::vector<std::string>{"system.reg"}, FolderEntries(dir));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Another program changes the file while a run has it: nothing is saved
+// over its change, and nothing is described from a file that is gone.
+
+void Append(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+  EXPECT_EQ(9, write(fd, "; added\r\n", 9));
+  close(fd);
+}
+
+// The same size, one byte else: "Class"="System" becomes "Xystem".
+void RewriteAByte(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY);
+  const off_t at = static_cast<off_t>(ReadFile(path).find("System"));
+  EXPECT_EQ(1, pwrite(fd, "X", 1, at));
+  close(fd);
+}
+
+void RewriteLonger(const std::string& path) {
+  WriteFile(path, ReadFile(path) + "\"Longer\"=\"yes\"\r\n");
+}
+
+void ReplaceByRename(const std::string& path) {
+  WriteFile(path + ".new", kApm + "; theirs\r\n");
+  rename((path + ".new").c_str(), path.c_str());
+}
+
+void Remove(const std::string& path) { unlink(path.c_str()); }
+
+struct Interference {
+  const char* label;
+  void (*change)(const std::string& path);
+  // The file system's clock shows no change: times as they were at first.
+  bool coarseClock;
+};
+
+const Interference kInterferences[] = {
+    {"appends a line", Append, false},
+    {"rewrites a byte in place", RewriteAByte, false},
+    {"rewrites a byte in place within one tick of the clock", RewriteAByte,
+     true},
+    {"truncates it and writes it longer", RewriteLonger, false},
+    {"replaces it by a rename", ReplaceByRename, false},
+    {"removes it", Remove, false},
+};
+
+void (*gChange)(const std::string&) = nullptr;
+int gOpens = 0;
+bool gFrozen = false;
+struct stat gFirst;
+
+int ChangeThenFlush(int fd) {
+  if (gChange != nullptr) gChange(gPath);
+  gChange = nullptr;
+  return ::fsync(fd);
+}
+
+// The second open is the loader's, after the lock.
+int OpenThenChange(const char* path, int flags) {
+  const int fd = ::open(path, flags);
+  if (++gOpens == 2 && gChange != nullptr) gChange(gPath);
+  return fd;
+}
+
+int CoarseStat(int fd, struct stat* st) {
+  const int result = ::fstat(fd, st);
+  if (!gFrozen) gFirst = *st;
+  gFrozen = true;
+  st->st_mtim = gFirst.st_mtim;
+  st->st_ctim = gFirst.st_ctim;
+  return result;
+}
+
+TEST(OtherPrograms, AFileChangedDuringTheRunIsNeitherSavedNorDescribed) {
+  for (const bool dryRun : {false, true}) {
+    for (const Interference& c : kInterferences) {
+      SCOPED_TRACE(std::string(dryRun ? "dry run: " : "save: ") + c.label);
+      const std::string dir = TempDir();
+      gPath = dir + "/system.reg";
+      WriteFile(gPath, kApm);
+      c.change(gPath);
+      const bool removed = FolderEntries(dir).empty();
+      const std::string theirs = removed ? "" : ReadFile(gPath);
+      WriteFile(gPath, kApm);
+      hostreg::SystemCalls calls = hostreg::RealSystemCalls();
+      if (dryRun) calls.open = OpenThenChange;
+      else calls.fsync = ChangeThenFlush;
+      if (c.coarseClock) calls.fstat = CoarseStat;
+      gChange = c.change;
+      gOpens = 0;
+      gFrozen = false;
+      std::vector<std::string> args{"--registry", gPath, "/SSP:1"};
+      if (dryRun) args.push_back("--dry-run");
+      const ProgramRun run = RunProgramArgs(args, calls);
+      EXPECT_EQ(2, run.status);
+      EXPECT_EQ("", run.out);
+      const std::string why = gPath + ": changed by another program during the run; " +
+                              (dryRun ? "run again to see its changes"
+                                      : "the file was left as it was");
+      EXPECT_NE(std::string::npos, run.err.find(why)) << run.err;
+      EXPECT_EQ(theirs, ReadFile(gPath));
+      EXPECT_EQ(removed ? std::vector<std::string>{}
+                        : std::vector<std::string>{"system.reg"},
+                FolderEntries(dir));
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Whatever ends a run while it saves, no temporary file is left.
+
+std::string gShrink;
+
+// Copies, then cuts the file short: the next short stretch, read from the
+// mapping, faults.
+long CopyThenShrink(int from, long long* offset, int to, size_t size) {
+  loff_t at = *offset;
+  const long n = ::copy_file_range(from, &at, to, nullptr, size, 0);
+  *offset = at;
+  EXPECT_EQ(0, truncate(gShrink.c_str(), 1));
+  return n;
+}
+
+int gSignal = 0;
+int RaiseThenFlush(int fd) {
+  raise(gSignal);
+  return ::fsync(fd);
+}
+
+struct EndingCase {
+  const char* label;
+  int signal;    // raised while saving, or 0
+  bool shrink;   // the file is cut short while saving
+  long limit;    // a file size limit, or 0
+  int status;    // exit status, or 128 + the signal
+  const char* err;
+};
+
+const EndingCase kEndings[] = {
+    {"SIGTERM", SIGTERM, false, 0, 128 + SIGTERM, ""},
+    {"SIGINT", SIGINT, false, 0, 128 + SIGINT, ""},
+    {"SIGHUP", SIGHUP, false, 0, 128 + SIGHUP, ""},
+    {"the file shortened by another program (SIGBUS)", 0, true, 0, 2,
+     ": the file was shortened by another program"},
+    {"a file size limit (SIGXFSZ)", 0, false, 32 << 10, 2,
+     ": cannot copy: File too large; the file was left as it was"},
+};
+
+// A file that is saved in pieces: a long unchanged start that is copied,
+// then changed lines with short stretches between them.
+std::string PiecewiseExport() {
+  std::string body = "[HKEY_LOCAL_MACHINE\\Filler]\r\n";
+  while (body.size() < (64u << 10)) body += "; " + std::string(60, 'f') + "\r\n";
+  for (int i = 0; i < 3; ++i)
+    body += "[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\CD" + std::to_string(i) +
+            "\\ROOT&0000]\r\n\"AutoInsertNotification\"=hex:00\r\n\r\n";
+  return Reg4(body + "[HKEY_LOCAL_MACHINE\\Software]\r\n\"x\"=\"1\"\r\n");
+}
+
+TEST(EndedRuns, NoTemporaryFileOutlivesARunEndedWhileSaving) {
+  const std::string text = PiecewiseExport();
+  for (const EndingCase& c : kEndings) {
+    SCOPED_TRACE(c.label);
+    const std::string dir = TempDir();
+    const std::string path = dir + "/system.reg";
+    const std::string errPath = TempDir() + "/err";
+    WriteFile(path, text);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (!freopen(errPath.c_str(), "w", stderr)) _exit(99);
+      hostreg::SystemCalls calls = hostreg::RealSystemCalls();
+      gSignal = c.signal;
+      gShrink = path;
+      if (c.signal != 0) calls.fsync = RaiseThenFlush;
+      if (c.shrink) calls.copy = CopyThenShrink;
+      const rlimit limit{static_cast<rlim_t>(c.limit), static_cast<rlim_t>(c.limit)};
+      if (c.limit != 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(98);
+      const ProgramRun run = RunProgramArgs({"--registry", path, "/CDP:1"}, calls);
+      fputs(run.err.c_str(), stderr);
+      fflush(stderr);
+      _exit(run.status);
+    }
+    EXPECT_EQ(c.status, Finished(child)) << ReadFile(errPath);
+    if (*c.err == '\0') {
+      EXPECT_EQ("", ReadFile(errPath));
+    } else {
+      EXPECT_NE(std::string::npos, ReadFile(errPath).find(path + c.err))
+          << ReadFile(errPath);
+    }
+    EXPECT_EQ(std::vector<std::string>{"system.reg"}, FolderEntries(dir));
+    if (!c.shrink) {
+      EXPECT_TRUE(text == ReadFile(path));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace regtest
