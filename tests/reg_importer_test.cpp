@@ -396,6 +396,18 @@ TEST(ImporterSave, ChangesGoWhereNoLaterLineUndoesThem) {
   }
 }
 
+// A value that the end of the file ends is rewritten in place, and a new
+// value goes before it, not behind it where it would continue the old one.
+TEST(ImporterSave, ChangedAndNewValuesAtAValueTheEndOfTheFileEnds) {
+  const std::string k = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n";
+  auto loaded = Load(k + "\"w\"=hex:01,\\\r\n  02,\\\r\n;\r\n");
+  ASSERT_TRUE(loaded->storage) << loaded->error;
+  Key* key = loaded->Find("K");
+  loaded->registry.values().Set(*key, "w", REG_BINARY, "\x05");
+  loaded->registry.values().Set(*key, "v", REG_BINARY, "\x01");
+  EXPECT_EQ(k + "\"v\"=hex:01\r\n\"w\"=hex:05\r\n;\r\n", loaded->Saved());
+}
+
 // ---------------------------------------------------------------------------
 // Keys named twice merge however their siblings come: in sorted order, out
 // of it, after a few or after many (which makes loading build its table).

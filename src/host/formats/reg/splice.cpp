@@ -59,6 +59,12 @@ void Splicer::Run(Rendering& out) {
   std::stable_sort(edits_.begin(), edits_.end(),
                    [](const Edit& a, const Edit& b) {
                      if (a.begin != b.begin) return a.begin < b.begin;
+                     // New lines before a value rewritten right behind
+                     // them (its place is where new values go when the end
+                     // of the file ends it).
+                     const bool aInserts = a.begin == a.end;
+                     const bool bInserts = b.begin == b.end;
+                     if (aInserts != bInserts) return aInserts;
                      return !a.newSection && b.newSection;
                    });
   const std::string_view file = text_.Contents();
