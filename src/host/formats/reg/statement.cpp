@@ -196,20 +196,27 @@ bool StatementReader<U, Out>::HexData(Statement& st, size_t at, size_t stop,
                                       Out& data) {
   st.kind = StatementKind::kSetValue;
   if (at == stop) return true;  // no data, and no terminator added
+  return HexStep(st, at, stop, data) != HexEnd::kContinued ||
+         Continue(st, data);
+}
+
+// One line of hex data, and what may follow its '': blanks and a ';'
+// comment. kDone finishes the value, kBad skips it.
+template <class U, class Out>
+typename StatementReader<U, Out>::HexEnd StatementReader<U, Out>::HexStep(
+    Statement& st, size_t at, size_t end, Out& data) {
   size_t rest = 0;
-  switch (HexLine(at, stop, data, rest)) {
-    case HexEnd::kBad:
-      return Skip(st, "hex data must be bytes in hex separated by commas");
-    case HexEnd::kDone:
-      Finish(st, data);
-      return true;
-    case HexEnd::kContinued:
-      break;
+  const HexEnd e = HexLine(at, end, data, rest);
+  if (e == HexEnd::kBad) {
+    Skip(st, "hex data must be bytes in hex separated by commas");
+  } else if (e == HexEnd::kDone) {
+    Finish(st, data);
+  } else if (const size_t after = SkipBlanks(rest, end);
+             after != end && t_[after] != ';') {
+    Skip(st, "text after the continuation '\\'");
+    return HexEnd::kBad;
   }
-  const size_t after = SkipBlanks(rest, stop);
-  if (after != stop && t_[after] != ';')
-    return Skip(st, "text after the continuation '\\'");
-  return Continue(st, data);
+  return e;
 }
 
 // One line of hex data. The numbers are read as the editor's C library
@@ -259,19 +266,7 @@ bool StatementReader<U, Out>::Continue(Statement& st, Out& data) {
     st.last = line;
     if (HexDigit(t_[at]) < 0)
       return Skip(st, "hex data continued with '\\' on a line that holds none");
-    size_t rest = 0;
-    switch (HexLine(at, line.textEnd, data, rest)) {
-      case HexEnd::kBad:
-        return Skip(st, "hex data must be bytes in hex separated by commas");
-      case HexEnd::kDone:
-        Finish(st, data);
-        return true;
-      case HexEnd::kContinued:
-        break;
-    }
-    const size_t after = SkipBlanks(rest, line.textEnd);
-    if (after != line.textEnd && t_[after] != ';')
-      return Skip(st, "text after the continuation '\\'");
+    if (HexStep(st, at, line.textEnd, data) != HexEnd::kContinued) return true;
   }
   st.endedByFile = true;
   Finish(st, data);

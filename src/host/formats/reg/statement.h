@@ -73,6 +73,7 @@ class StatementReader {
   bool HexData(Statement& st, size_t at, size_t end, Out& data);
   enum class HexEnd { kDone, kContinued, kBad };
   HexEnd HexLine(size_t at, size_t end, Out& data, size_t& rest);
+  HexEnd HexStep(Statement& st, size_t at, size_t end, Out& data);
   bool Continue(Statement& st, Out& data);
   void Finish(Statement& st, Out& data) const;
 
