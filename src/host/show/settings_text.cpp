@@ -77,10 +77,11 @@ std::string Hex(DWORD type, const std::string& data) {
 }
 
 // Data as a .reg file writes it: a quoted string for a REG_SZ, dword: for
-// four bytes of REG_DWORD, hex: otherwise. A string stored without its
-// terminating zero, as Windows 98 keeps some, says so: a tweak that writes
-// the same text with the zero changes it.
-std::string ShownData(const Value& value) {
+// four bytes of REG_DWORD, hex: otherwise. A written string stored without
+// its terminating zero, as Windows 9x files keep strings, says so: a tweak
+// that writes the same text with the zero changes it. (A string a tweak
+// only reads compares the same either way.)
+std::string ShownData(const Value& value, bool written) {
   const std::string& data = value.data;
   const size_t zero = data.find('\0');
   if (value.type == REG_SZ &&
@@ -89,7 +90,8 @@ std::string ShownData(const Value& value) {
     std::string shown = "\"" + ShownText(body.substr(0, kMaxTextBytes)) + "\"";
     if (body.size() > kMaxTextBytes)
       shown += "... (" + std::to_string(body.size()) + " characters)";
-    if (zero == std::string::npos) shown += " (no terminating zero)";
+    if (zero == std::string::npos && written)
+      shown += " (no terminating zero)";
     return shown;
   }
   if (value.type == REG_DWORD && data.size() == 4) {
@@ -118,7 +120,9 @@ std::string ValueLine(const Registry& registry, const Setting& setting,
   path = path.size() > rowPath.size() ? path.substr(rowPath.size() + 1) : "";
   if (!path.empty()) line += ShownName(path) + "  ";
   line += seen.name.empty() ? "@" : ShownName(seen.name);
-  line += seen.value ? "=" + ShownData(*seen.value) : " missing";
+  line += seen.value
+              ? "=" + ShownData(*seen.value, seen.state != State::kRead)
+              : " missing";
   return line + "\n";
 }
 
