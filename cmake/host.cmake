@@ -65,6 +65,7 @@ add_library(regswitch_formats STATIC
   src/host/formats/reg/splice.cpp
   src/host/formats/reg/text.cpp
   src/host/formats/reg/value_line.cpp
+  src/host/formats/creg/checksums.cpp
   src/host/formats/creg/creg_file.cpp
   src/host/formats/creg/loader.cpp
   src/host/formats/creg/writer.cpp

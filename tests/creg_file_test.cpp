@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 
+#include "creg_support.h"
 #include "host/cli/run.h"
 #include "host/formats/open_file.h"
 #include "test_support.h"
@@ -19,7 +20,6 @@ using hostreg::Key;
 using hostreg::Registry;
 using hostreg::Value;
 
-const char kSystem[] = "tests/data/win9x/SYSTEM.DAT";
 const char kHdc[] = "System\\CurrentControlSet\\Services\\Class\\hdc\\";
 const char kApm[] = "Enum\\Root\\*PNP0C05\\0000";
 const char kFileSystem[] = "System\\CurrentControlSet\\Control\\FileSystem";
@@ -29,104 +29,8 @@ const char kCdrom[] =
     "Enum\\SCSI\\VBOX____CD-ROM__________1\\MF&CHILD0001&PCI&VEN_8086&DEV_"
     "7111&SUBSYS_00000000&REV_01&BUS_00&DEV_01&FUNC_0100";
 
-uint32_t Le32(const std::string& d, size_t at) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(d[at + i]);
-  return v;
-}
-void SetLe32(std::string& d, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) d[at + i] = static_cast<char>(v >> (8 * i));
-}
-void SetLe16(std::string& d, size_t at, uint16_t v) {
-  d[at] = static_cast<char>(v);
-  d[at + 1] = static_cast<char>(v >> 8);
-}
-
-// Every value of a registry by "path|name", as (type, data).
-using Flat = std::map<std::string, std::pair<DWORD, std::string>>;
-void Flatten(const Registry& registry, const Key& key, Flat& out,
-             size_t& keys) {
-  ++keys;
-  for (const Value& v : registry.values().Of(key))
-    out[registry.keys().Path(key) + "|" + v.name] = {v.type, v.data};
-  for (const Key* sub : registry.keys().Subkeys(key))
-    Flatten(registry, *sub, out, keys);
-}
-
-struct Loaded {
-  Registry registry;
-  std::unique_ptr<hostreg::RegistryFile> storage;
-  std::string error;
-  Flat values;
-  size_t keys = 0;
-};
-
-std::unique_ptr<Loaded> Load(const std::string& contents) {
-  auto loaded = std::make_unique<Loaded>();
-  loaded->storage = hostreg::LoadRegistryBytes("SYSTEM.DAT", contents,
-                                               loaded->registry, loaded->error);
-  if (loaded->storage) Flatten(loaded->registry, loaded->registry.keys().Root(), loaded->values,
-            loaded->keys);
-  return loaded;
-}
-
-const std::string& Original() {
-  static const std::string contents = ReadFile(SourcePath(kSystem));
-  return contents;
-}
-
-// The [begin, end) of the RGDB record or block that holds file offset `at`,
-// found by walking the file's own structure.
-std::pair<size_t, size_t> Enclosing(const std::string& d, size_t at,
-                                    bool wholeBlock) {
-  for (size_t b = Le32(d, 8); b < d.size(); b += Le32(d, b + 4)) {
-    const size_t end = b + Le32(d, b + 4);
-    if (at < b || at >= end) continue;
-    if (wholeBlock) return {b, end};
-    for (size_t r = b + 32; r < end; r += Le32(d, r))
-      if (at >= r && at < r + Le32(d, r)) return {r, r + Le32(d, r)};
-  }
-  return {0, 0};
-}
-
-// Where a key's record stands in the file: its name, right followed by all
-// its values (each a header, name and data). It must occur once.
-bool ValuesFollow(const std::string& d, size_t at,
-                  const std::vector<Value>& values) {
-  for (const Value& value : values) {
-    if (at + 12 > d.size() || Le32(d, at) != value.type ||
-        Le32(d, at + 8) != (value.name.size() | value.data.size() << 16) ||
-        d.compare(at + 12, value.name.size() + value.data.size(),
-                  value.name + value.data) != 0)
-      return false;
-    at += 12 + value.name.size() + value.data.size();
-  }
-  return true;
-}
-
-size_t RecordInFile(const std::string& d, const std::string& keyName,
-                    const std::vector<Value>& values) {
-  std::vector<size_t> found;
-  for (size_t at = d.find(keyName); at != std::string::npos;
-       at = d.find(keyName, at + 1))
-    if (ValuesFollow(d, at + keyName.size(), values)) found.push_back(at);
-  EXPECT_EQ(1u, found.size()) << keyName;
-  return found.empty() ? 0 : found.front();
-}
-
-// The offsets where `after` differs from `before`, as ranges.
-std::vector<std::pair<size_t, size_t>> Differences(const std::string& before,
-                                                   const std::string& after) {
-  std::vector<std::pair<size_t, size_t>> out;
-  const size_t n = std::min(before.size(), after.size());
-  for (size_t i = 0; i < n; ++i) {
-    if (before[i] == after[i]) continue;
-    if (!out.empty() && out.back().second == i) ++out.back().second;
-    else out.push_back({i, i + 1});
-  }
-  if (after.size() != before.size()) out.push_back({n, after.size()});
-  return out;
-}
+std::unique_ptr<Loaded> Load(const std::string& contents) { return LoadCreg(contents); }
+const std::string& Original() { return Win98System(); }
 
 TEST(CregLoad, RealSystemDatReadsEveryKeyAndValue) {
   auto loaded = Load(Original());
@@ -158,29 +62,6 @@ TEST(CregLoad, ChoosesTheFormatBySignatureNotName) {
                                            hostreg::RealSystemCalls(), error);
   ASSERT_TRUE(storage) << error;
   EXPECT_NE(nullptr, registry.keys().FindPath(registry.keys().Root(), kApm));
-}
-
-// Runs the host program on a copy of SYSTEM.DAT.
-struct CopyRun {
-  int status;
-  std::string out, err, before, after;
-};
-CopyRun RunOnCopy(const std::string& contents, std::vector<std::string> args) {
-  const std::string path = TempDir() + "/SYSTEM.DAT";
-  WriteFile(path, contents);
-  std::vector<std::string> all{"regswitch", "--registry", path};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<const char*> argv;
-  for (const auto& a : all) argv.push_back(a.c_str());
-  std::ostringstream out, err;
-  CopyRun run;
-  run.status = hostreg::RunHostProgram(static_cast<int>(argv.size()),
-                                       argv.data(), out, err);
-  run.out = out.str();
-  run.err = err.str();
-  run.before = contents;
-  run.after = ReadFile(path);
-  return run;
 }
 
 struct Expected {
@@ -376,6 +257,29 @@ TEST(CregWriter, RefusesWhatItCannotWriteSafely) {
   EXPECT_EQ(2, run.status);
   EXPECT_NE(std::string::npos, run.err.find("checksum")) << run.err;
   EXPECT_EQ(damaged, run.after);
+}
+
+// The preview must not promise what the save refuses: /DMA:1 grows the IDE
+// controllers' records, which cannot move in a block whose free-space list
+// is off.
+TEST(CregWriter, ADryRunSaysFirstWhenTheSaveWouldBeRefused) {
+  std::string damaged = Original();
+  const size_t hdc = RecordOf(damaged, NodeOf(damaged, std::string(kHdc) + "0001"));
+  const size_t block = Enclosing(damaged, hdc, true).first;
+  SetLe32(damaged, block + 8, Le32(damaged, block + 8) + 1);
+  CopyRun preview = RunOnCopy(damaged, {"--dry-run", "/DMA:1"});
+  EXPECT_EQ(0, preview.status);
+  EXPECT_EQ(0u, preview.err.find("regswitch: ")) << preview.err;
+  EXPECT_NE(std::string::npos,
+            preview.err.find("SYSTEM.DAT: a save would be refused: the record of ["))
+      << preview.err;
+  EXPECT_NE(std::string::npos, preview.out.find("IDEDMADRIVE0")) << preview.out;
+  CopyRun run = RunOnCopy(damaged, {"/DMA:1"});
+  EXPECT_EQ(2, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("list of free space")) << run.err;
+  EXPECT_TRUE(damaged == run.after);
+  // Without the damage, neither says anything of the kind.
+  EXPECT_EQ("", RunOnCopy(Original(), {"--dry-run", "/DMA:1"}).err);
 }
 
 TEST(CregLoad, RefusesBrokenStructureWithAClearMessage) {

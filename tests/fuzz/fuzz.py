@@ -5,6 +5,8 @@
   fuzz.py seed FILE  runs reg_fuzz on one seed of fuzz/corpus/reg
   fuzz.py run reg    fuzzes the .reg loader for REG_FUZZ_SECONDS (60)
   fuzz.py run creg   fuzzes the CREG loader for CREG_FUZZ_SECONDS (45)
+  fuzz.py run creg95 fuzzes it for CREG95_FUZZ_SECONDS (30) from Windows 95
+                     files cut from the shared SYSTEM.1ST at test time
 
 What a run discovers goes to build/fuzz/discovered/KIND, what fails to
 build/fuzz/crashes/KIND; neither ever into the repository."""
@@ -20,13 +22,35 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 "..", "harness"))
 import harness  # noqa: E402
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "creg"))
+import creg95  # noqa: E402
+
 BUILD = harness.Fixture("fuzz-build")
 TARGETS = ("reg_fuzz", "creg_fuzz")
 
 RUNS = {  # kind: (target, seconds variable, default seconds, -max_len, seeds)
     "reg": ("reg_fuzz", "REG_FUZZ_SECONDS", 60, 8192, "fuzz/corpus/reg"),
     "creg": ("creg_fuzz", "CREG_FUZZ_SECONDS", 45, 65536, "fuzz/corpus/creg"),
+    "creg95": ("creg_fuzz", "CREG95_FUZZ_SECONDS", 30, 65536, None),
 }
+
+
+def windows95_seeds(folder):
+    """Small files cut from the shared Windows 95 SYSTEM.1ST, which must
+    not go into the repository, so they are made here: checksums in force
+    everywhere, a stale key tree and mixed blocks, and flags as that file
+    has them."""
+    with open(harness.shared_testdata("win95", "SYSTEM.1ST"), "rb") as f:
+        system = f.read()
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    variants = {"in-force": (12000, 40, 0x8, [0x8]),
+                "stale-tree": (30000, 100, 0x9, [0x9, 0x8]),
+                "mixed-flags": (56000, 255, 0x8, [0xC, 0xB, 0x8])}
+    for name, args in variants.items():
+        with open(os.path.join(folder, "win95-" + name), "wb") as f:
+            f.write(creg95.cut_down(system, *args))
+    return folder
 
 
 def build():
@@ -102,11 +126,13 @@ def run(kind):
         os.makedirs(folder)
     log = os.path.join(harness.work_dir("fuzz"), kind + ".log")
     open(log, "w").close()
+    seeds = (harness.source_path(seeds) if seeds else
+             windows95_seeds(os.path.join(state["build_dir"], "seeds", kind)))
     # New inputs go to the first folder only; the seeds are read.
     status = harness.run_logged(
         [binary, "-max_total_time=%d" % seconds, "-max_len=%d" % max_len,
          "-rss_limit_mb=2048", "-artifact_prefix=%s/" % crashes,
-         discovered, harness.source_path(seeds)],
+         discovered, seeds],
         log, timeout=seconds + 600)
     if status != 0:
         found = sorted(glob.glob(os.path.join(crashes, "*")))

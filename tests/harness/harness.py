@@ -73,6 +73,19 @@ def source_path(*parts):
     return os.path.join(config()["source_dir"], *parts)
 
 
+def shared_testdata(*parts):
+    """A file of the shared test data, which is never copied into the
+    repository: under REGSWITCH_SHARED_TESTDATA, else ../shared/testdata
+    beside the source tree. When it is missing the test goes no further."""
+    base = (os.environ.get("REGSWITCH_SHARED_TESTDATA")
+            or os.path.join(config()["source_dir"], "..", "shared", "testdata"))
+    path = os.path.normpath(os.path.join(base, *parts))
+    if not os.path.isfile(path):
+        missing("the shared test file %s is missing (set REGSWITCH_SHARED_TESTDATA "
+                "to the folder that holds it)" % path)
+    return path
+
+
 def work_dir(*parts):
     """A folder under the build for the tests' files, made on first use."""
     path = os.path.join(config()["work_dir"], *parts)

@@ -130,6 +130,10 @@ int HostRun::Finish(RunReport* report) {
       Complain(path + ": " + error + "; run again to see its changes");
       return kExitFile;
     }
+    // First, so that the preview never promises what a save would refuse.
+    const std::string refusal = file_->SaveRefusal(registry_);
+    if (!refusal.empty())
+      Complain(path + ": a save would be refused: " + refusal);
     out_ << changes;
     return 0;
   }

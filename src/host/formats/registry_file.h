@@ -36,6 +36,10 @@ class RegistryFile {
                       std::string& error) const = 0;
   // The changes as a .reg fragment, for review; empty when there are none.
   virtual std::string DescribeChanges(const Registry& registry) const = 0;
+  // Why saving the registry's changes to this file would be refused, for a
+  // dry run to say so before it shows them; empty when a save could go
+  // ahead.
+  virtual std::string SaveRefusal(const Registry&) const { return {}; }
   // The loaded file that pieces may point into, so that saving copies those
   // stretches file to file; null when there is none.
   virtual const FileBytes* Source() const { return nullptr; }

@@ -1,7 +1,7 @@
 #include "host/formats/creg/creg_file.h"
 
+#include "host/formats/creg/checksums.h"
 #include "host/formats/creg/image.h"
-#include "host/formats/creg/layout.h"
 #include "host/formats/creg/loader.h"
 #include "host/formats/creg/writer.h"
 #include "host/formats/reg/render.h"
@@ -18,10 +18,8 @@ class CregFile : public RegistryFile {
       out.pieces.push_back(image_.contents);
       return true;
     }
-    if (creg::Get32(image_.contents, creg::kHeaderChecksum) != 0 ||
-        creg::Get32(image_.contents,
-                    creg::kRgknOffset + creg::kRgknChecksum) != 0) {
-      error = "the file carries a checksum this program cannot recompute";
+    if (!refusal_.empty()) {
+      error = refusal_;
       return false;
     }
     std::string written;
@@ -32,8 +30,18 @@ class CregFile : public RegistryFile {
   std::string DescribeChanges(const Registry& registry) const override {
     return FormatChanges(registry, kRegedit4Header, "\r\n", false);
   }
+  // The file's own reason, else the writer's for these changes: files of
+  // this kind are small enough to write once more for a dry run.
+  std::string SaveRefusal(const Registry& registry) const override {
+    if (!refusal_.empty() || !registry.values().Changed()) return refusal_;
+    Rendering rendering;
+    std::string error;
+    return Render(registry, rendering, error) ? std::string() : error;
+  }
 
   creg::Image image_;
+  // Why no save may go ahead, found on loading; empty when one may.
+  std::string refusal_;
 };
 
 }  // namespace
@@ -47,6 +55,7 @@ std::unique_ptr<RegistryFile> LoadCregFile(const std::string& name,
   auto file = std::make_unique<CregFile>();
   file->image_.contents = std::move(contents);
   if (!creg::Load(name, file->image_, registry, error)) return nullptr;
+  file->refusal_ = creg::ChecksumRefusal(file->image_.contents);
   return file;
 }
 

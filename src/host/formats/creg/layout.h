@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace hostreg {
@@ -15,8 +16,10 @@ constexpr size_t kFileHeaderSize = 0x20;
 //   +0   "CREG"
 constexpr uint32_t kVersion = 0x00010000;  // +4, the format's version
 constexpr size_t kHeaderFirstBlock = 8;    // +8, offset of the first RGDB
-constexpr size_t kHeaderChecksum = 12;     // +12, zero in Windows 98 files
+constexpr size_t kHeaderChecksum = 12;     // +12, see checksums.h
 constexpr size_t kHeaderBlockCount = 16;   // +16, 16-bit count of RGDBs
+constexpr size_t kHeaderFlags = 18;        // +18, 16-bit flags, see below
+//   +20..+31 kept as they were read
 
 // The key tree ("RGKN"), right after the header: a 32-byte header and
 // 28-byte key nodes. Links are offsets from the RGKN start; 0xFFFFFFFF is
@@ -26,9 +29,17 @@ constexpr size_t kRgknHeaderSize = 0x20;
 //   +0   "RGKN"
 constexpr size_t kRgknSize = 4;       // +4, size of the whole key tree
 constexpr size_t kRgknRoot = 8;       // +8, the root key's node
-constexpr size_t kRgknChecksum = 20;  // +20, zero in Windows 98 files
+//   +12  the first free node, never changed by this program
+constexpr size_t kRgknFlags = 16;     // +16, 16-bit flags, as a block's
+constexpr size_t kRgknChecksum = 20;  // +20, see checksums.h
 
 constexpr size_t kNodeSize = 28;
+// Nodes sit on a grid: every 28 bytes from the end of the key tree's header
+// and, from the start of each 4 KB page of the key tree, every 28 bytes up
+// to the page's end. Every node and free node of three real files (Windows
+// 95 and 98) is on it: the first 8 KB run from the header, every later page
+// from its own start.
+constexpr size_t kNodePage = 0x1000;
 //   +0..+11  fields this program never changes
 constexpr size_t kNodeParent = 12;  // +12, the parent's node
 constexpr size_t kNodeChild = 16;   // +16, the first child's node
@@ -42,12 +53,42 @@ constexpr size_t kBlockHeaderSize = 32;
 //   +0   "RGDB"
 constexpr size_t kBlockSize = 4;           // +4, size of the whole block
 constexpr size_t kBlockUnused = 8;         // +8, bytes in free records
-constexpr size_t kBlockUnknown = 12;       // +12, the same in every block
+constexpr size_t kBlockFlags = 12;         // +12, 16-bit flags, see below
 constexpr size_t kBlockIndex = 14;         // +14, 16-bit block number
 constexpr size_t kBlockFirstFree = 16;     // +16, first free record, or none
 constexpr size_t kBlockHighestId = 20;     // +20, 16-bit highest record id
 constexpr size_t kBlockLowestFreeId = 22;  // +22, 16-bit lowest unused id
-//   +24..+31 checksum-like fields, zero in Windows 98 files
+//   +24  kept as it was read: in Windows 95 files 16 zero bits and 16 bits
+//        of unknown meaning, covered by the checksum
+constexpr size_t kBlockChecksum = 28;      // +28, see checksums.h
+
+// The flags of the header (+18), the key tree (+16) and the data blocks
+// (+12), as far as the three real files show them. Every flag found is
+// written back as it was read.
+//
+// Header: 0x20 in both Windows 98 files, 0 in the Windows 95 one. Taken to
+// mean that the file carries no checksums: with it, the header's and the
+// key tree's checksum fields are zero and the blocks' hold leftover bytes
+// (text, pointers); without it, every field that is not marked stale (see
+// 0x1) holds the checksum of its structure. Three files of two versions:
+// likely, not certain.
+constexpr uint16_t kHeaderNoChecksums = 0x20;
+// Key tree and blocks:
+// 0x8  in every block and key tree of all three files; meaning unknown. A
+//      new block gets the flags that every block of its file has.
+// 0x4  counted as set by every checksum that could be reproduced (the
+//      Windows 95 header, whose flags are 0, too), though only two blocks
+//      still carry it: Windows seems to set it while it sums a structure.
+// 0x2  on one Windows 95 block, with 0x1; meaning unknown.
+// 0x1  the structure changed after its checksum was taken: in the Windows
+//      95 file, the key tree and 16 of the 17 blocks with this flag hold a
+//      checksum that no sum over their contents gives, while every
+//      structure without it holds its sum exactly. Windows itself writes
+//      such blocks with the stale value, so this program leaves their
+//      checksum field as it was, changed or not. Sure as far as one file
+//      can show it.
+constexpr uint16_t kFlagCounted = 0x4;
+constexpr uint16_t kFlagStale = 0x1;
 
 // A key record: a 20-byte header, the key's name, then its values.
 constexpr size_t kRecordHeaderSize = 20;
@@ -102,6 +143,13 @@ inline void Put32(std::string& s, size_t at, uint32_t v) {
 inline void Put16(std::string& s, size_t at, uint16_t v) {
   s[at] = static_cast<char>(v & 0xFF);
   s[at + 1] = static_cast<char>(v >> 8);
+}
+
+// An offset or size in messages.
+inline std::string Hex(size_t n) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%zx", n);
+  return text;
 }
 
 // The bytes a value occupies in its record, header included.

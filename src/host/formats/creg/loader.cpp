@@ -1,6 +1,5 @@
 #include "host/formats/creg/loader.h"
 
-#include <cstdio>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
@@ -11,12 +10,6 @@ namespace hostreg {
 namespace creg {
 
 namespace {
-
-std::string Hex(size_t n) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%zx", n);
-  return text;
-}
 
 class Loader {
  public:
@@ -51,6 +44,14 @@ class Loader {
     return rel != kNone && rel >= kRgknHeaderSize &&
            rel <= rgknSize_ - kNodeSize;
   }
+  // Whether a node inside the key tree is where nodes are kept (layout.h).
+  static bool OnGrid(uint32_t rel) {
+    const size_t inPage = rel % kNodePage;
+    return (rel - kRgknHeaderSize) % kNodeSize == 0 ||
+           (inPage % kNodeSize == 0 && inPage + kNodeSize <= kNodePage);
+  }
+  bool CheckNodeLink(uint32_t rel, size_t from);
+  bool CheckNodesApart(const std::vector<bool>& visited);
   // The record a key node points at, checked; none for a root without one.
   bool FindRecord(size_t node, bool isRoot, size_t& p);
   void LoadValues(size_t node, size_t p, Key& key);
@@ -253,11 +254,43 @@ void Loader::LoadValues(size_t node, size_t p, Key& key) {
   image_.records.emplace(&key, record);
 }
 
+// A link must lead to a node the writer can change without touching
+// another: inside the key tree and where nodes are kept.
+bool Loader::CheckNodeLink(uint32_t rel, size_t from) {
+  if (!ValidNode(rel))
+    return Fail("a key node link " + Hex(rel) + " points outside the key tree",
+                from);
+  if (!OnGrid(rel))
+    return Fail("a key node link " + Hex(rel) +
+                    " is not where the key tree keeps nodes",
+                from);
+  return true;
+}
+
+// Saving rewrites a node's record id and block in place, which must never
+// land in another node.
+bool Loader::CheckNodesApart(const std::vector<bool>& visited) {
+  size_t last = kNone;
+  for (size_t rel = 0; rel < visited.size(); ++rel) {
+    if (!visited[rel]) continue;
+    if (last != kNone && rel - last < kNodeSize)
+      return Fail("the key nodes at " + Hex(last) + " and " + Hex(rel) +
+                      " of the key tree overlap",
+                  kRgknOffset + rel);
+    last = rel;
+  }
+  return true;
+}
+
 bool Loader::LoadTree() {
   const uint32_t rootRel = Get32(d_, kRgknOffset + kRgknRoot);
   if (!ValidNode(rootRel))
     return Fail("the root key's node offset " + Hex(rootRel) +
                     " is outside the key tree",
+                kRgknOffset + kRgknRoot);
+  if (!OnGrid(rootRel))
+    return Fail("the root key's node offset " + Hex(rootRel) +
+                    " is not where the key tree keeps nodes",
                 kRgknOffset + kRgknRoot);
   std::vector<bool> visited(rgknSize_, false);
   visited[rootRel] = true;
@@ -273,7 +306,7 @@ bool Loader::LoadTree() {
     if (!LoadChildren(parentRel, parent, depth, visited, pending))
       return false;
   }
-  return true;
+  return CheckNodesApart(visited);
 }
 
 bool Loader::LoadChildren(
@@ -281,9 +314,7 @@ bool Loader::LoadChildren(
     std::vector<std::tuple<uint32_t, Key*, size_t>>& pending) {
   size_t from = kRgknOffset + parentRel + kNodeChild;
   for (uint32_t rel = Get32(d_, from); rel != kNone; rel = Get32(d_, from)) {
-    if (!ValidNode(rel))
-      return Fail("a key node link " + Hex(rel) + " points outside the key tree",
-                  from);
+    if (!CheckNodeLink(rel, from)) return false;
     if (visited[rel])
       return Fail("a loop in the key tree: node " + Hex(rel) +
                       " is reached twice",

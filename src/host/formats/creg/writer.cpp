@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "host/formats/changes.h"
+#include "host/formats/creg/checksums.h"
 #include "host/formats/creg/layout.h"
 #include "host/formats/reg/render.h"
 
@@ -85,6 +86,7 @@ class Writer {
   void WriteRecord(size_t at, size_t room, uint16_t id, uint16_t blockIndex,
                    const std::string& bytes);
   void AddUnused(size_t blockOffset, long long delta);
+  uint16_t SharedBlockFlags() const;
 
   const Image& image_;
   const Registry& registry_;
@@ -202,6 +204,15 @@ bool Writer::Place(const Key& key, const Record& record, std::string bytes) {
   return true;
 }
 
+// A new block's flags: only those that every block of the file has, so
+// that none claims a state (such as a stale checksum) it is not in.
+uint16_t Writer::SharedBlockFlags() const {
+  uint16_t flags = 0xFFFF;
+  for (const Block& block : image_.blocks)
+    flags &= Get16(image_.contents, block.offset + kBlockFlags);
+  return flags;
+}
+
 bool Writer::AppendNewBlock() {
   if (toNewBlock_.empty()) return true;
   if (toNewBlock_.size() > kMaxRecordsPerBlock)
@@ -220,8 +231,7 @@ bool Writer::AppendNewBlock() {
   d_.replace(start, 4, "RGDB");
   Put32(d_, start + kBlockSize, static_cast<uint32_t>(size));
   Put32(d_, start + kBlockUnused, restIsFree ? static_cast<uint32_t>(rest) : 0);
-  Put16(d_, start + kBlockUnknown,
-        Get16(d_, image_.blocks.front().offset + kBlockUnknown));
+  Put16(d_, start + kBlockFlags, SharedBlockFlags());
   Put16(d_, start + kBlockIndex, static_cast<uint16_t>(index));
   Put32(d_, start + kBlockFirstFree,
         restIsFree ? static_cast<uint32_t>(total) : kNone);
@@ -267,7 +277,9 @@ bool Write(const Image& image, const Registry& registry, std::string& out,
         !writer.Place(key, found->second, std::move(bytes)))
       return false;
   }
-  if (!writer.AppendNewBlock()) return false;
+  if (!writer.AppendNewBlock() ||
+      !UpdateChecksums(image.contents, d, error))
+    return false;
   out = std::move(d);
   return true;
 }

@@ -1,0 +1,128 @@
+// Key trees that the writer could not change safely, crafted from the real
+// Windows 98 SYSTEM.DAT with every link consistent: loading must refuse
+// them, since a save would corrupt them without noticing.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "creg_support.h"
+
+namespace regtest {
+namespace {
+
+constexpr size_t kTree = 0x20;  // the key tree's file offset
+constexpr uint32_t kNone = 0xFFFFFFFF;
+
+uint32_t Rel(size_t node) { return static_cast<uint32_t>(node - kTree); }
+
+// The dword that links to the node at file offset `node`: its parent's
+// first-child field or its previous sibling's next field.
+size_t LinkTo(const std::string& d, size_t node) {
+  size_t link = kTree + Le32(d, node + 12) + 16;
+  while (Le32(d, link) != Rel(node)) link = kTree + Le32(d, link) + 20;
+  return link;
+}
+
+// Takes a leaf key that is its parent's last child out of the tree; its
+// record is then free for another node to own. Returns the record's
+// id and block as a node holds them.
+uint32_t Detach(std::string& d, const std::string& path) {
+  const size_t node = NodeOf(d, path);
+  EXPECT_NE(0u, node) << path;
+  EXPECT_EQ(kNone, Le32(d, node + 16)) << path;
+  EXPECT_EQ(kNone, Le32(d, node + 20)) << path;
+  SetLe32(d, LinkTo(d, node), kNone);
+  return Le32(d, node + 24);
+}
+
+// Moves the node of a leaf key that is its parent's last child to `to`
+// (a file offset) and numbers its record `id`.
+size_t MoveLeaf(std::string& d, const std::string& path, size_t to,
+                uint16_t id) {
+  const size_t node = NodeOf(d, path);
+  EXPECT_NE(0u, node) << path;
+  SetLe16(d, RecordOf(d, node) + 4, id);
+  SetLe16(d, node + 24, id);
+  const std::string bytes = d.substr(node, 28);
+  SetLe32(d, LinkTo(d, node), Rel(to));
+  d.replace(to, 28, bytes);
+  return to;
+}
+
+void WriteNode(std::string& d, size_t at, uint32_t parent, uint32_t child,
+               uint32_t next, uint32_t record) {
+  d.replace(at, 12, std::string(12, '\0'));
+  SetLe32(d, at + 12, parent);
+  SetLe32(d, at + 16, child);
+  SetLe32(d, at + 20, next);
+  SetLe32(d, at + 24, record);
+}
+
+const char kPatches[] = "System\\CurrentControlSet\\Control\\SessionManager\\AppPatches\\";
+
+// Node B starts 4 bytes into node A. B's parent link is A's child link (C),
+// B's child link A's sibling link (none), B's sibling link A's record id
+// and block, which lead to node D ("Nkey"). Moving A's record would
+// rewrite B's sibling link and lose D.
+std::string NodeInsideAnother() {
+  std::string d = Win98System();
+  // Unused places of the key tree's last page.
+  const size_t a = kTree + 0x22af0, c = kTree + 0x22b44, nkey = kTree + 0x22b7c;
+  const uint32_t cRecord = Detach(d, std::string(kPatches) + "PP4\\01 0808 1A0853280203CA00 00\\8");
+  const uint32_t bRecord = Detach(d, std::string(kPatches) + "PP3\\ff 0601023e0a0300 0407803918 00\\6f");
+  const uint32_t dRecord = Detach(d, std::string(kPatches) + "DIBWND\\01 08084A00FB0041830200 00\\1");
+  // A's record is in block 2, so its id and block read as D's offset.
+  MoveLeaf(d, std::string(kPatches) + "PP4\\01 0808 240845280203CB00 00\\e", a,
+           static_cast<uint16_t>(Rel(nkey)));
+  EXPECT_EQ(Rel(nkey), Le32(d, a + 24));
+  SetLe32(d, a + 16, Rel(c));
+  WriteNode(d, c, Rel(a), Rel(a) + 4, kNone, cRecord);
+  SetLe32(d, a + 4 + 24, bRecord);  // B's own record, in the next place
+  WriteNode(d, nkey, Rel(c), kNone, kNone, dRecord);
+  return d;
+}
+
+// Two nodes, each where the key tree keeps nodes: one 28 bytes from the
+// header's end at 0x1ff4, one at the start of the page at 0x2000 (an
+// existing key's). The first one's record id and block are the second
+// one's parent link.
+std::string NodesOverlappingOnTheGrid() {
+  std::string d = Win98System();
+  const size_t second = kTree + 0x2000;
+  const uint32_t secondParent = Le32(d, second + 12);
+  const size_t first = MoveLeaf(
+      d, "System\\CurrentControlSet\\Control\\Print\\Environments\\Windows 4.0\\Print Processors",
+      kTree + 0x1ff4, static_cast<uint16_t>(secondParent));
+  EXPECT_EQ(0u, secondParent >> 16);  // its record is in block 0
+  EXPECT_EQ(secondParent, Le32(d, first + 24));
+  return d;
+}
+
+TEST(CregStructure, RefusesNodesTheWriterWouldCorrupt) {
+  struct Case {
+    const char* name;
+    std::function<std::string()> make;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"a node 4 bytes into another", NodeInsideAnother,
+       "not where the key tree keeps nodes"},
+      {"two nodes on the grid, overlapping", NodesOverlappingOnTheGrid, "overlap"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string crafted = c.make();
+    auto loaded = LoadCreg(crafted);
+    EXPECT_FALSE(loaded->storage) << "loaded " << loaded->keys << " keys";
+    EXPECT_EQ(0u, loaded->error.find("SYSTEM.DAT: not a usable Windows 9x registry file: "))
+        << loaded->error;
+    EXPECT_NE(std::string::npos, loaded->error.find(c.message)) << loaded->error;
+    // Through the program: exit 2 and the file left as it was.
+    CopyRun run = RunOnCopy(crafted, {"/SSP:0"});
+    EXPECT_EQ(2, run.status);
+    EXPECT_TRUE(crafted == run.after);
+  }
+}
+
+}  // namespace
+}  // namespace regtest
