@@ -3,7 +3,7 @@
 # export (BENCH_MB megabytes, default 100: about a million keys, a wide and
 # a 500-deep Enum\SCSI tree) and reports the time and peak memory of
 #   regswitch --registry FILE /CDP:1 /DMA:1
-# next to cp of the same file, for the REGEDIT4 file and the same registry
+# (and --show for the REGEDIT4 file) next to cp of the same file, for the REGEDIT4 file and the same registry
 # as a UTF-16 Version 5.00 file. Then the same work on a 10 MB export with
 # Wine's own regedit (/s import, /e export) in a fresh prefix, for scale.
 # Set BENCH_WINE=0 to leave Wine out.
@@ -53,6 +53,8 @@ cp "$work/big.reg" "$work/run.reg"
 measure "regswitch /CDP:1 /DMA:1 (REGEDIT4)" "$bytes" \
   "$regswitch" --registry "$work/run.reg" /CDP:1 /DMA:1
 echo "  $(cmp -l "$work/big.reg" "$work/run.reg" | wc -l) bytes differ from the original"
+measure "regswitch --show (REGEDIT4)" "$bytes" \
+  "$regswitch" --registry "$work/big.reg" --show
 rm -f "$work/copy.reg" "$work/run.reg"
 
 utf16 "$work/big.reg" "$work/big5.reg"

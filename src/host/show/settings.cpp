@@ -1,6 +1,7 @@
 #include "host/show/settings.h"
 
 #include <cstddef>
+#include <unordered_map>
 #include <vector>
 
 namespace hostreg {
@@ -16,11 +17,15 @@ struct Look {
   std::optional<Value> off;  // after the off run
 };
 
-std::optional<Value> Current(const Registry& registry, const Key& key,
+// The value as the registry holds it now. The key's values are let go
+// again, as the walk lets them go, so that a wide tree is not all held at
+// once.
+std::optional<Value> Current(Registry& registry, const Key& key,
                              const std::string& name) {
-  const Value* value = registry.values().Find(key, name);
-  if (value == nullptr) return std::nullopt;
-  return *value;
+  std::optional<Value> found;
+  if (const Value* value = registry.values().Find(key, name)) found = *value;
+  registry.values().Release(key);
+  return found;
 }
 
 bool Same(const std::optional<Value>& a, const std::optional<Value>& b) {
@@ -59,16 +64,21 @@ class Prober {
   Registry& registry_;
   Machine machine_;
   std::vector<Look> looks_;
+  // Each look's place in looks_, by its key's address and folded name.
+  std::unordered_map<std::string, size_t> index_;
 };
 
+// A walk over a wide tree looks at tens of thousands of values: each is
+// found again by its key and folded name, not by a search of the list.
 void Prober::Note(const Key& key, const char* name, bool write) {
-  for (Look& look : looks_) {
-    if (look.key == &key && NamesEqual(look.name, name)) {
-      look.written = look.written || write;
-      return;
-    }
-  }
-  looks_.push_back({&key, name, write, std::nullopt, std::nullopt});
+  std::string id(reinterpret_cast<const char*>(&key), sizeof &key);
+  for (const char* c = name; *c != '\0'; ++c)
+    id += static_cast<char>(FoldCase(static_cast<unsigned char>(*c)));
+  const auto [at, fresh] = index_.try_emplace(std::move(id), looks_.size());
+  if (fresh)
+    looks_.push_back({&key, name, write, std::nullopt, std::nullopt});
+  else
+    looks_[at->second].written = looks_[at->second].written || write;
 }
 
 void Prober::Trial(const Tweak& row, bool on,
@@ -95,6 +105,7 @@ Setting Prober::Probe(const Tweak& row) {
   Setting setting{&row, State::kKeyMissing, RowKey(row), {}};
   if (setting.key == nullptr) return setting;
   looks_.clear();
+  index_.clear();
   Trial(row, true, &Look::on);
   const size_t seenOn = looks_.size();
   Trial(row, false, &Look::off);
