@@ -92,6 +92,40 @@ TEST(ShowProgram, AFileThatCannotBeReadIsExitStatus2) {
   }
 }
 
+// Files a run would refuse to replace are read as a dry run reads them.
+TEST(ShowProgram, FilesARunWouldNotReplaceStillShow) {
+  const std::string expected =
+      ReadFile(SourcePath("tests/data/show/win95-sample.txt"));
+  const std::string sample = ReadFile(SourcePath("samples/win95-system.reg"));
+  struct Case {
+    const char* label;
+    void (*prepare)(const std::string& path);
+  };
+  const Case cases[] = {
+      {"read-only", [](const std::string& path) { chmod(path.c_str(), 0444); }},
+      {"two hard links",
+       [](const std::string& path) {
+         EXPECT_EQ(0, link(path.c_str(), (path + ".other").c_str()));
+       }},
+      {"a symbolic link to it",
+       [](const std::string& path) {
+         EXPECT_EQ(0, rename(path.c_str(), (path + ".target").c_str()));
+         EXPECT_EQ(0, symlink((path + ".target").c_str(), path.c_str()));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string path = regtest::TempDir() + "/system.reg";
+    regtest::WriteFile(path, sample);
+    c.prepare(path);
+    const ProgramRun run = RunProgramArgs({"--registry", path, "--show"});
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("", run.err);
+    EXPECT_EQ(expected, run.out);
+    EXPECT_EQ(sample, ReadFile(path));
+  }
+}
+
 std::string gPath;
 int gOpens = 0;
 
