@@ -57,14 +57,13 @@ add_library(regswitch_formats STATIC
   src/host/formats/reg/codepage.cpp
   src/host/formats/reg/decode.cpp
   src/host/formats/reg/key_line.cpp
-  src/host/formats/reg/line_reader.cpp
   src/host/formats/reg/reg_file.cpp
   src/host/formats/reg/reg_loader.cpp
   src/host/formats/reg/reg_text.cpp
   src/host/formats/reg/render.cpp
   src/host/formats/reg/splice.cpp
   src/host/formats/reg/text.cpp
-  src/host/formats/reg/value_line.cpp
+  src/host/formats/reg/statement.cpp
   src/host/formats/creg/checksums.cpp
   src/host/formats/creg/creg_file.cpp
   src/host/formats/creg/loader.cpp

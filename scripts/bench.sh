@@ -2,8 +2,10 @@
 # Benchmark, not a test (CI does not run it): generates a large REGEDIT4
 # export (BENCH_MB megabytes, default 100: about a million keys, a wide and
 # a 500-deep Enum\SCSI tree) and reports the time and peak memory of
+#   regswitch --registry FILE --dry-run /SSP:0   (loading, and one key)
 #   regswitch --registry FILE /CDP:1 /DMA:1
-# (and --show for the REGEDIT4 file) next to cp of the same file, for the REGEDIT4 file and the same registry
+#   regswitch --registry FILE --show             (REGEDIT4 only)
+# next to cp of the same file, for the REGEDIT4 file and the same registry
 # as a UTF-16 Version 5.00 file. Then the same work on a 10 MB export with
 # Wine's own regedit (/s import, /e export) in a fresh prefix, for scale.
 # Set BENCH_WINE=0 to leave Wine out.
@@ -49,6 +51,8 @@ keys=$(grep -c '^\[' "$work/big.reg")
 echo "file: $bytes bytes, $keys keys"
 cat "$work/big.reg" >/dev/null  # in the page cache, as for cp
 measure "cp (REGEDIT4)" "$bytes" cp "$work/big.reg" "$work/copy.reg"
+measure "regswitch load: --dry-run /SSP:0 (REGEDIT4)" "$bytes" \
+  "$regswitch" --registry "$work/big.reg" --dry-run /SSP:0
 cp "$work/big.reg" "$work/run.reg"
 measure "regswitch /CDP:1 /DMA:1 (REGEDIT4)" "$bytes" \
   "$regswitch" --registry "$work/run.reg" /CDP:1 /DMA:1
@@ -60,6 +64,8 @@ rm -f "$work/copy.reg" "$work/run.reg"
 utf16 "$work/big.reg" "$work/big5.reg"
 bytes5=$(stat -c %s "$work/big5.reg")
 measure "cp (Version 5.00, $((bytes5 / 1000000)) MB)" "$bytes5" cp "$work/big5.reg" "$work/copy.reg"
+measure "regswitch load: --dry-run /SSP:0 (Version 5.00)" "$bytes5" \
+  "$regswitch" --registry "$work/big5.reg" --dry-run /SSP:0
 cp "$work/big5.reg" "$work/run.reg"
 measure "regswitch /CDP:1 /DMA:1 (Version 5.00)" "$bytes5" \
   "$regswitch" --registry "$work/run.reg" /CDP:1 /DMA:1

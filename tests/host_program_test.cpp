@@ -160,14 +160,31 @@ TEST(HostProgram, SymbolicLinkStaysALink) {
 }
 
 TEST(HostProgram, MalformedFileIsRefusedWithFileAndLine) {
-  const std::string bad = Reg(
-      "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C05\\0000]\n"
+  const std::string bad = std::string(
+      "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C05\\0000]\n"
       "\"Class\"=\"System\"\n"
-      "\"APMMenuSuspend\"=hex:0\n");
+      "\"APMMenuSuspend\"=hex:00") + std::string("\0\n", 2);
   const ProgramRun run = RunProgram(bad, {"/SSP:1"});
   EXPECT_EQ(2, run.status);
   EXPECT_NE(std::string::npos, run.err.find("system.reg:5:")) << run.err;
   EXPECT_EQ(bad, run.file);
+}
+
+// A line the importer skips is noted on standard error with its line, and
+// the run goes on as Windows' import would: the value it skipped is not
+// there, so /SSP creates it.
+TEST(HostProgram, SkippedLineIsNotedAndTheRunGoesOn) {
+  const std::string text = Reg(
+      "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C05\\0000]\n"
+      "\"Class\"=\"System\"\n"
+      "\"APMMenuSuspend\"=HEX:00\n");
+  const ProgramRun run = RunProgram(text, {"/SSP:1"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_NE(std::string::npos,
+            run.err.find("system.reg:5: skipped, as Windows' importer would: "
+                         "unknown data"))
+      << run.err;
+  EXPECT_EQ(text + "\"APMMenuSuspend\"=hex:01\n", run.file);
 }
 
 TEST(HostProgram, DryRunPrintsTheChangesAndSavesNothing) {

@@ -173,13 +173,15 @@ TEST(Options, ControlCharactersInFileNamesAreEscaped) {
   const std::string dir = TempDir();
   const std::string name = "a\nb.reg:7: forged\x1b[2J";
   const std::string shown = dir + "/a\\nb.reg:7: forged\\x1b[2J";
-  WriteFile(dir + "/" + name, "REGEDIT4\r\n\r\n\"orphan\"=\"value\"\r\n");
+  // Refused at line 3: a NUL byte is no text.
+  WriteFile(dir + "/" + name,
+            std::string("REGEDIT4\r\n\r\n\"orphan\"=\"val\0ue\"\r\n", 27));
   struct Case {
     std::string path;
     const char* after;
   };
   const Case cases[] = {
-      {dir + "/" + name, ":3: "},                        // malformed
+      {dir + "/" + name, ":3: "},                        // refused
       {dir + "/missing\n" + name, ": cannot open: "},  // missing
   };
   for (const Case& c : cases) {

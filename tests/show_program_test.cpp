@@ -73,7 +73,9 @@ TEST(ShowProgram, TheSettingsBeforeAndAfterARun) {
 
 TEST(ShowProgram, AFileThatCannotBeReadIsExitStatus2) {
   const std::string dir = regtest::TempDir();
-  regtest::WriteFile(dir + "/bad.reg", "REGEDIT4\r\n\r\n\"orphan\"=\"x\"\r\n");
+  // Refused at line 3: a NUL byte is no text.
+  regtest::WriteFile(dir + "/bad.reg",
+                     std::string("REGEDIT4\r\n\r\n\"v\"=\"a\0b\"\r\n", 23));
   struct Case {
     std::string path;
     const char* err;

@@ -76,8 +76,12 @@ bool HostRun::Lock() {
 bool HostRun::Load() {
   std::string error;
   file_ = LoadRegistryFile(options_.registryPath, registry_, calls_, error);
-  if (!file_) Complain(error);
-  return file_ != nullptr;
+  if (!file_) {
+    Complain(error);
+    return false;
+  }
+  for (const std::string& note : file_->Warnings()) Complain(note);
+  return true;
 }
 
 int HostRun::Run(RunReport* report) {

@@ -11,6 +11,11 @@ std::string Rendering::Joined() const {
   return contents;
 }
 
+const std::vector<std::string>& RegistryFile::Warnings() const {
+  static const std::vector<std::string> kNone;
+  return kNone;
+}
+
 bool RegistryFile::RenderText(const Registry& registry, std::string& contents,
                               std::string& error) const {
   Rendering rendering;

@@ -43,6 +43,9 @@ class RegistryFile {
   // The loaded file that pieces may point into, so that saving copies those
   // stretches file to file; null when there is none.
   virtual const FileBytes* Source() const { return nullptr; }
+  // What loading passed over as Windows' importer would, one note a line
+  // ("NAME:LINE: skipped, ..."); none for most files.
+  virtual const std::vector<std::string>& Warnings() const;
 
   // Render's contents as one string.
   bool RenderText(const Registry& registry, std::string& contents,

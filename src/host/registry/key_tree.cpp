@@ -89,6 +89,7 @@ uint32_t KeyTree::IdOf(const Key& key) const {
 }
 
 void KeyTree::Index(uint32_t id) {
+  if (!indexed_) return;
   if (static_cast<size_t>(count_) * 4 > table_.size() * 3) {
     Grow();  // which indexes every key made so far, this one too
     return;
@@ -98,9 +99,10 @@ void KeyTree::Index(uint32_t id) {
 
 // A slot holds the key's number + 1 in the bits that index the table and
 // the rest of its hash above them, so most probes never read a key.
-void KeyTree::Insert(uint32_t id) {
+void KeyTree::Insert(uint32_t id) const { InsertHashed(id, Node(id).hash_); }
+
+void KeyTree::InsertHashed(uint32_t id, uint32_t hash) const {
   const uint32_t mask = static_cast<uint32_t>(table_.size() - 1);
-  const uint32_t hash = Node(id).hash_;
   for (uint32_t slot = hash & mask;; slot = (slot + 1) & mask) {
     if (table_[slot] == 0) {
       table_[slot] = (id + 1) | (hash & ~mask);
@@ -116,7 +118,8 @@ void KeyTree::Grow() {
   table_.assign(size, 0);
   // Re-inserted in the order they were made, so a name given twice still
   // finds the first key of that name.
-  for (uint32_t id = 1; id < count_; ++id) Insert(id);
+  for (uint32_t id = 1; id < count_; ++id)
+    if (!(Node(id).flags_ & kDeleted)) Insert(id);
 }
 
 std::string_view KeyTree::NameView(const Key& key,
@@ -177,6 +180,8 @@ Key* KeyTree::FindSubkey(const Key& key, std::string_view name) const {
 Key* KeyTree::FindSubkey(const Key& key, std::string_view name,
                          uint32_t nameHash) const {
   if (key.lastChild_ == Key::kNone) return nullptr;
+  Key* among = nullptr;
+  if (!indexed_ && FindAmongSiblings(key, name, among)) return among;
   const uint32_t parent = IdOf(key);
   const uint32_t hash = Combine(parent, nameHash);
   const uint32_t mask = static_cast<uint32_t>(table_.size() - 1);
@@ -187,6 +192,7 @@ Key* KeyTree::FindSubkey(const Key& key, std::string_view name,
     if ((entry & ~mask) != (hash & ~mask)) continue;
     Key& candidate = Node((entry & mask) - 1);
     if (candidate.hash_ == hash && candidate.parent_ == parent &&
+        !(candidate.flags_ & kDeleted) &&
         NamesEqual(NameView(candidate, scratch), name))
       return &candidate;
   }
@@ -215,9 +221,89 @@ Key* KeyTree::AddSubkey(Key& key, const std::string& name) {
   return &fresh;
 }
 
+// Keys below a deleted one stay in the table under their parent's number,
+// which no live key has: they can no longer be reached.
+void KeyTree::DeleteTree(Key& key) {
+  if (key.parent_ == Key::kNone || (key.flags_ & kDeleted)) return;
+  const uint32_t id = IdOf(key);
+  Key& parent = Node(key.parent_);
+  uint32_t before = parent.lastChild_;
+  while (Node(before).next_ != id) before = Node(before).next_;
+  if (before == id) {
+    parent.lastChild_ = Key::kNone;  // it was the only child
+  } else {
+    Node(before).next_ = key.next_;
+    if (parent.lastChild_ == id) parent.lastChild_ = before;
+  }
+  key.flags_ |= kDeleted;
+}
+
+void KeyTree::BeginLoading() {
+  if (count_ == 1) indexed_ = false;  // nothing indexed yet
+}
+
+void KeyTree::EndLoading() const {
+  if (!indexed_) BuildIndex();
+}
+
+bool KeyTree::FindAmongSiblings(const Key& key, std::string_view name,
+                                Key*& found) const {
+  std::string scratch;
+  found = nullptr;
+  if (!(key.flags_ & kUnsorted) &&
+      CompareNames(name, NameView(Node(key.lastChild_), scratch)) > 0)
+    return true;
+  size_t seen = 0;
+  for (Key* k = FirstSubkey(key); k != nullptr; k = NextSibling(*k)) {
+    if (++seen > kSiblingScan) {
+      BuildIndex();
+      return false;
+    }
+    if (NamesEqual(NameView(*k, scratch), name)) {
+      found = k;
+      break;
+    }
+  }
+  return true;
+}
+
+// Inserted in the order of their home slots, so that the table is written
+// front to back rather than at random.
+void KeyTree::BuildIndex() const {
+  indexed_ = true;
+  size_t size = 1024;
+  while (size * 3 < static_cast<size_t>(count_) * 4) size *= 2;
+  table_.assign(size, 0);
+  size_t bits = 0;
+  while ((size_t{1} << bits) < size) ++bits;
+  const unsigned shift = bits > 16 ? static_cast<unsigned>(bits - 16) : 0;
+  const uint32_t mask = static_cast<uint32_t>(size - 1);
+  std::vector<uint32_t> start((size >> shift) + 1, 0);
+  for (uint32_t id = 1; id < count_; ++id)
+    if (!(Node(id).flags_ & kDeleted)) ++start[((Node(id).hash_ & mask) >> shift) + 1];
+  for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
+  // Each key's hash beside its number, so that inserting reads no node.
+  std::vector<uint64_t> order(start.back());
+  for (uint32_t id = 1; id < count_; ++id) {
+    const Key& key = Node(id);
+    if (!(key.flags_ & kDeleted))
+      order[start[(key.hash_ & mask) >> shift]++] =
+          static_cast<uint64_t>(key.hash_) << 32 | id;
+  }
+  for (uint64_t entry : order)
+    InsertHashed(static_cast<uint32_t>(entry), static_cast<uint32_t>(entry >> 32));
+}
+
 Key* KeyTree::AddSourceSubkey(Key& key, uint32_t nameHash, uint64_t at,
                               size_t length) {
   const uint32_t parent = IdOf(key);
+  if (!indexed_ && key.lastChild_ != Key::kNone) {
+    // Out of order: later lookups under this key cannot stop at its last.
+    std::string a, b;
+    if (CompareNames(names_->Name(at, length, a),
+                     NameView(Node(key.lastChild_), b)) <= 0)
+      key.flags_ |= kUnsorted;
+  }
   Key& fresh = Node(NewNode(parent, Combine(parent, nameHash)));
   fresh.nameLow_ = static_cast<uint32_t>(at);
   fresh.nameHigh_ = static_cast<uint16_t>(at >> 32);

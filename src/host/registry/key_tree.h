@@ -65,14 +65,29 @@ class KeyTree {
   Key* FindPath(const Key& key, std::string_view path) const;
 
   Key* AddSubkey(Key& key, const std::string& name);
+  // Deletes the key with everything below it, as RegDeleteTree does: it is
+  // no longer found or listed, and a key added later under the same name is
+  // a new key. Not the root.
+  void DeleteTree(Key& key);
+  bool IsDeleted(const Key& key) const { return key.flags_ & kDeleted; }
   // Loading: a key whose name stays in the source, `length` units at `at`.
   void SetNameSource(const KeySource* source) { names_ = source; }
   Key* AddSourceSubkey(Key& key, uint32_t nameHash, uint64_t at,
                        size_t length);
+  // Loading many keys: the hash table is built once at the end, in the
+  // order of its slots, rather than probed once a key. Meanwhile a subkey
+  // is looked for among its siblings, which exports list in sorted order:
+  // a name after the last one is new. Lookups the siblings cannot answer
+  // cheaply build the table at once.
+  void BeginLoading();
+  void EndLoading() const;
 
  private:
   static constexpr uint32_t kChunkBits = 14;
   static constexpr uint16_t kPooledName = 1;  // the name is in pool_
+  static constexpr uint16_t kDeleted = 2;     // unlinked by DeleteTree
+  static constexpr uint16_t kUnsorted = 4;    // subkeys added out of order
+  static constexpr size_t kSiblingScan = 32;  // siblings looked through
 
   Key& Node(uint32_t id) const {
     return chunks_[id >> kChunkBits][id & ((1u << kChunkBits) - 1)];
@@ -82,15 +97,23 @@ class KeyTree {
   std::string_view NameView(const Key& key, std::string& scratch) const;
   uint32_t PoolName(std::string_view name);
   void Index(uint32_t id);
-  void Insert(uint32_t id);
+  void Insert(uint32_t id) const;
+  void InsertHashed(uint32_t id, uint32_t hash) const;
   void Grow();
+  void BuildIndex() const;
+  // While loading: the subkey named so among the siblings, or null; false
+  // when that takes the table.
+  bool FindAmongSiblings(const Key& key, std::string_view name,
+                         Key*& found) const;
 
   std::vector<std::unique_ptr<Key[]>> chunks_;
   // Chunk start address -> chunk number, to find a key's number.
   std::map<const Key*, uint32_t> chunkOf_;
   uint32_t count_ = 0;
   // Open addressing over (parent, folded name): key number + 1, 0 empty.
-  std::vector<uint32_t> table_;
+  // Built late while loading (indexed_ false until then).
+  mutable std::vector<uint32_t> table_;
+  mutable bool indexed_ = true;
   std::string pool_;  // names given as strings, each after its 4-byte length
   const KeySource* names_ = nullptr;
 };

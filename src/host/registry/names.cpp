@@ -55,6 +55,16 @@ int CompareNames(const char* a, const char* b) {
   }
 }
 
+int CompareNames(std::string_view a, std::string_view b) {
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < n; ++i) {
+    const int ca = FoldCase(static_cast<unsigned char>(a[i]));
+    const int cb = FoldCase(static_cast<unsigned char>(b[i]));
+    if (ca != cb) return ca < cb ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
 uint32_t NameHash(std::string_view name) {
   uint32_t h = 2166136261u;  // FNV-1a over the folded bytes
   for (unsigned char c : name) h = (h ^ kFold.folded[c]) * 16777619u;

@@ -20,6 +20,8 @@ unsigned char FoldCase(unsigned char c);
 bool NamesEqual(std::string_view a, std::string_view b);
 // lstrcmpiA's order over two C strings.
 int CompareNames(const char* a, const char* b);
+// lstrcmpiA's order over two names of any bytes; a prefix comes first.
+int CompareNames(std::string_view a, std::string_view b);
 // A hash of the folded name: names equal without regard to case hash alike.
 uint32_t NameHash(std::string_view name);
 

@@ -19,11 +19,6 @@ const uint16_t kHigh1252[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-char NarrowUnit(const unsigned char* p) {
-  const int byte = ByteOf1252(ReadUnit(p));
-  return byte < 0 ? kForeignByte : static_cast<char>(byte);
-}
-
 void AppendUtf8(std::string& out, uint32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -60,29 +55,45 @@ void AppendUnit(std::string& out, uint16_t unit) {
   out += static_cast<char>(unit >> 8);
 }
 
-void NarrowUnits(const unsigned char* p, size_t count, char* out) {
-  // Eight units at a time while all are ASCII, as nearly all are: their low
-  // bytes are the narrow ones. The mask is laid out byte by byte, so it
-  // means the same in either byte order.
-  static const unsigned char kNotAsciiBytes[8] = {0x80, 0xFF, 0x80, 0xFF,
-                                                  0x80, 0xFF, 0x80, 0xFF};
-  uint64_t notAscii;
-  std::memcpy(&notAscii, kNotAsciiBytes, sizeof notAscii);
-  size_t i = 0;
-  while (i + 8 <= count) {
-    uint64_t a, b;
-    std::memcpy(&a, p + 2 * i, 8);
-    std::memcpy(&b, p + 2 * i + 8, 8);
-    if (((a | b) & notAscii) == 0) {
-      for (size_t k = 0; k < 8; ++k)
-        out[i + k] = static_cast<char>(p[2 * (i + k)]);
-      i += 8;
+namespace {
+
+// The length of the UTF-8 sequence led by `lead` and its first bits; 0 for
+// a byte that leads none.
+size_t SequenceLength(unsigned char lead, uint32_t& cp) {
+  if (lead < 0x80) { cp = lead; return 1; }
+  if (lead >= 0xC2 && lead < 0xE0) { cp = lead & 0x1F; return 2; }
+  if (lead >= 0xE0 && lead < 0xF0) { cp = lead & 0x0F; return 3; }
+  if (lead >= 0xF0 && lead < 0xF5) { cp = lead & 0x07; return 4; }
+  return 0;
+}
+
+}  // namespace
+
+void AppendUtf8Units(const unsigned char* p, size_t count,
+                     std::vector<uint16_t>& units) {
+  for (size_t i = 0; i < count;) {
+    uint32_t cp;
+    size_t n = SequenceLength(p[i], cp);
+    bool ok = n > 0 && i + n <= count;
+    for (size_t k = 1; ok && k < n; ++k) {
+      ok = (p[i + k] & 0xC0) == 0x80;
+      cp = cp << 6 | (p[i + k] & 0x3F);
+    }
+    const uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
+    ok = ok && cp >= least[n] && cp < 0x110000 && (cp < 0xD800 || cp > 0xDFFF);
+    if (!ok) {
+      units.push_back(0xFFFD);
+      ++i;
       continue;
     }
-    for (const size_t stop = i + 8; i < stop; ++i)
-      out[i] = NarrowUnit(p + 2 * i);
+    if (cp >= 0x10000) {
+      units.push_back(static_cast<uint16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      units.push_back(static_cast<uint16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    } else {
+      units.push_back(static_cast<uint16_t>(cp));
+    }
+    i += n;
   }
-  for (; i < count; ++i) out[i] = NarrowUnit(p + 2 * i);
 }
 
 void AppendForeign(std::string& out, uint16_t unit) {
@@ -96,10 +107,14 @@ std::vector<uint16_t> UnitsOf(const std::string& text) {
   std::vector<uint16_t> units;
   units.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t unit;
-    if (text[i] == kForeignMark && i + kForeignLength <= text.size() &&
-        ParseHexNumber(std::string_view(text).substr(i + 1, kForeignLength - 1),
-                       kForeignLength - 1, unit)) {
+    uint32_t unit = 0;
+    bool foreign = text[i] == kForeignMark && i + kForeignLength <= text.size();
+    for (size_t k = 1; foreign && k < kForeignLength; ++k) {
+      const int digit = HexDigit(static_cast<unsigned char>(text[i + k]));
+      foreign = digit >= 0;
+      unit = unit * 16 + static_cast<uint32_t>(digit);
+    }
+    if (foreign) {
       units.push_back(static_cast<uint16_t>(unit));
       i += kForeignLength - 1;
     } else {

@@ -23,11 +23,10 @@ inline uint16_t ReadUnit(const char* p) {
 }
 void AppendUnit(std::string& out, uint16_t unit);
 
-// A UTF-16 file is read through a narrow copy with one byte per unit: the
-// unit's 1252 byte, or kForeignByte where it has none (the real unit is
-// then read back from the file).
-constexpr char kForeignByte = '\x01';
-void NarrowUnits(const unsigned char* p, size_t count, char* out);
+// The UTF-16 units of UTF-8 text; a byte that starts no valid sequence
+// reads as U+FFFD, as Windows reads it.
+void AppendUtf8Units(const unsigned char* p, size_t count,
+                     std::vector<uint16_t>& units);
 
 // A name's character that 1252 has no byte for, as the registry holds it
 // (kForeignMark and four hex digits).

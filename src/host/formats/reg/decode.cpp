@@ -1,53 +1,61 @@
 #include "host/formats/reg/decode.h"
 
 #include "host/formats/reg/line_reader.h"
-#include "host/formats/reg/text.h"
-#include "host/formats/reg/value_line.h"
+#include "host/formats/reg/statement.h"
 #include "host/registry/names.h"
 
 namespace hostreg {
 
 namespace {
 
-// Adds a value, or replaces the one of the same name: the later line wins,
-// as it does on import.
-void Merge(std::vector<SpannedValue>& values, SpannedValue&& value) {
-  for (SpannedValue& existing : values) {
-    if (NamesEqual(existing.value.name, value.value.name)) {
-      existing = std::move(value);
+SpannedValue* Named(std::vector<SpannedValue>& values, const std::string& name) {
+  for (SpannedValue& value : values)
+    if (NamesEqual(value.value.name, name)) return &value;
+  return nullptr;
+}
+
+// One section: its key line, then statements up to the next line that
+// opens, fails to open or deletes a key.
+template <class U>
+void DecodeSection(const RegText& text, U units, size_t at, KeyValues& out) {
+  LineReader<U> lines(units);
+  lines.Seek(at, 1);
+  StatementReader<U, std::string> reader(text, lines);
+  Statement st;
+  std::string name, data;
+  reader.Next(st, name, data);  // the key line
+  out.insertAt = st.last.end;
+  while (reader.Next(st, name, data)) {
+    if (st.kind == StatementKind::kKey || st.kind == StatementKind::kDeleteKey)
       return;
+    if (st.kind == StatementKind::kNothing) continue;
+    if (!st.endedByFile) out.insertAt = st.last.end;
+    SpannedValue* was = Named(out.values, name);
+    if (st.kind == StatementKind::kDeleteValue && was != nullptr) {
+      out.values.erase(out.values.begin() + (was - out.values.data()));
+    } else if (st.kind == StatementKind::kSetValue) {
+      if (was == nullptr) {
+        out.values.emplace_back();
+        was = &out.values.back();
+      }
+      was->value.name = name;
+      was->value.type = st.type;
+      was->value.data = data;
+      was->begin = st.first.begin;
+      was->end = st.last.end;
     }
   }
-  values.push_back(std::move(value));
 }
 
 }  // namespace
 
 void DecodeSections(const RegText& text, const std::vector<size_t>& sections,
-                    std::vector<SpannedValue>& values, size_t& insertAt) {
-  const std::string name;  // the file was checked: nothing is refused
-  LineReader lines(name, text.Text(), false);
-  const std::string_view t = text.Text();
-  for (size_t section : sections) {
-    lines.Seek(section);
-    Line line;
-    lines.Next(line);  // the key line
-    insertAt = line.end;
-    while (lines.Next(line)) {
-      size_t at = line.begin;
-      while (at < line.textEnd && IsBlank(t[at])) ++at;
-      if (at == line.textEnd || t[at] == ';') continue;
-      if (t[at] == '[') break;  // the next section
-      SpannedValue value;
-      Line last;
-      ParseValueLine(text, lines, line, last, value.value.name,
-                     value.value.type, value.value.data);
-      value.begin = line.begin;
-      value.end = last.end;
-      insertAt = last.end;
-      Merge(values, std::move(value));
-    }
-  }
+                    KeyValues& out) {
+  for (size_t section : sections)
+    text.Visit([&](auto units) {
+      DecodeSection(text, units, section, out);
+      return 0;
+    });
 }
 
 std::string_view RegSource::Name(uint64_t at, size_t length,
@@ -58,11 +66,11 @@ std::string_view RegSource::Name(uint64_t at, size_t length,
 void RegSource::LoadValues(uint32_t keyId, std::vector<Value>& values) const {
   const std::vector<size_t> sections = text_->sections().All(keyId);
   if (sections.empty()) return;
-  std::vector<SpannedValue> spanned;
-  size_t insertAt;
-  DecodeSections(*text_, sections, spanned, insertAt);
-  values.reserve(spanned.size());
-  for (SpannedValue& value : spanned) values.push_back(std::move(value.value));
+  KeyValues decoded;
+  DecodeSections(*text_, sections, decoded);
+  values.reserve(decoded.values.size());
+  for (SpannedValue& value : decoded.values)
+    values.push_back(std::move(value.value));
 }
 
 }  // namespace hostreg

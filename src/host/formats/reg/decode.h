@@ -1,4 +1,4 @@
-// A key's values, read from its sections of an already checked .reg file.
+// A key's values, read from its sections of an already loaded .reg file.
 #ifndef REGSWITCH_HOST_FORMATS_REG_DECODE_H
 #define REGSWITCH_HOST_FORMATS_REG_DECODE_H
 
@@ -11,19 +11,26 @@
 
 namespace hostreg {
 
-// A value and the lines that give it, as Text() offsets: from the start of
-// its first line to the end of its last, line ending included.
+// A value and the lines that set it, in units: from the start of its first
+// line to the end of its last, line ending included.
 struct SpannedValue {
   Value value;
   size_t begin = 0;
   size_t end = 0;
 };
 
+struct KeyValues {
+  std::vector<SpannedValue> values;
+  // Where a new value goes: behind the last statement of the key's last
+  // section, after every line that could undo it.
+  size_t insertAt = kNoSection;
+};
+
 // The values in the sections (key lines) at `sections`, as an import
-// leaves them: a name given twice keeps the later line. `insertAt` becomes
-// the end of the last section's last line, where a new value goes.
+// leaves them: statements in file order, a value set twice keeps the later
+// one, one deleted is gone, skipped lines do nothing.
 void DecodeSections(const RegText& text, const std::vector<size_t>& sections,
-                    std::vector<SpannedValue>& values, size_t& insertAt);
+                    KeyValues& out);
 
 // The registry's source over a loaded .reg file.
 class RegSource : public KeySource {

@@ -1,7 +1,6 @@
 #include "host/formats/reg/key_line.h"
 
 #include <cstring>
-#include <string>
 
 #include "host/formats/reg/text.h"
 #include "host/registry/names.h"
@@ -14,68 +13,72 @@ const char* const kRoots[] = {
     "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKEY_CLASSES_ROOT",
     "HKEY_USERS",         "HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA",
 };
-const char kMachineRoot[] = "HKEY_LOCAL_MACHINE";
 
-bool IsRoot(const RegText& text, const std::pair<size_t, size_t>& part,
-            const char* root) {
-  return std::strlen(root) == part.second - part.first &&
-         StartsWithWord(text.Text().substr(part.first), root);
+uint16_t UpperUnit(uint16_t c) {
+  return c >= 'a' && c <= 'z' ? static_cast<uint16_t>(c - ('a' - 'A')) : c;
 }
 
-void SplitPath(std::string_view text, size_t begin, size_t end,
-               KeyPath& path) {
+template <class U>
+bool IsRoot(const U& t, size_t begin, size_t end, const char* root) {
+  for (size_t i = begin; i < end; ++i, ++root)
+    if (*root == '\0' || UpperUnit(t[i]) != static_cast<unsigned char>(*root))
+      return false;
+  return *root == '\0';
+}
+
+// Which root [begin, end) names: 0 for HKEY_LOCAL_MACHINE, -1 for none.
+template <class U>
+int RootOf(const U& t, size_t begin, size_t end) {
+  for (size_t i = 0; i < sizeof kRoots / sizeof kRoots[0]; ++i)
+    if (IsRoot(t, begin, end, kRoots[i])) return static_cast<int>(i);
+  return -1;
+}
+
+template <class U>
+size_t FindSeparator(const U& t, size_t from, size_t end) {
+  while (from < end && t[from] != '\\') ++from;
+  return from;
+}
+
+template <class U>
+const char* ParsePath(const RegText& text, const U& t, size_t begin,
+                      size_t end, KeyRoot& root, KeyPath& path) {
   path.clear();
-  for (size_t start = begin;;) {
-    const void* slash = std::memchr(text.data() + start, '\\', end - start);
-    const size_t stop =
-        slash == nullptr ? end
-                         : static_cast<size_t>(static_cast<const char*>(slash) -
-                                               text.data());
-    path.emplace_back(start, stop);
-    if (stop == end) return;
+  const size_t rootEnd = FindSeparator(t, begin, end);
+  const int which = RootOf(t, begin, rootEnd);
+  if (which < 0)
+    return "an unknown root; keys start with HKEY_LOCAL_MACHINE or another "
+           "HKEY_ root";
+  root = which == 0 ? KeyRoot::kMachine : KeyRoot::kOther;
+  if (rootEnd + 1 < end && t[rootEnd + 1] == '\\')
+    return "a '\\' right behind the root, which Windows does not open";
+  for (size_t start = rootEnd + 1; start < end;) {
+    const size_t stop = FindSeparator(t, start, end);
+    if (stop > start) {
+      if (stop - start > kMaxKeyNameLength &&
+          text.CharCount(start, stop) > kMaxKeyNameLength)
+        return "a key name longer than 255 characters, which Windows cannot "
+               "hold";
+      path.emplace_back(start, stop);
+    }
     start = stop + 1;
   }
+  if (path.size() > kMaxKeyDepth)
+    return "keys nested deeper than 512 levels, which Windows cannot hold";
+  return nullptr;
 }
 
 }  // namespace
 
-bool ParseKeyPath(const RegText& text, size_t begin, size_t end,
-                  const Line& line, LineReader& lines, KeyPath& path) {
-  if (begin < end && text.Text()[begin] == '-')
-    return lines.Fail(line.number, "a key deletion ([-...]) has no place in "
-                                   "a registry export");
-  SplitPath(text.Text(), begin, end, path);
-  bool known = false;
-  for (const char* root : kRoots) known = known || IsRoot(text, path[0], root);
-  if (!known)
-    return lines.Fail(line.number,
-                      "unknown root \"" +
-                          text.Shown(path[0].first, path[0].second) +
-                          "\"; keys start with HKEY_LOCAL_MACHINE or "
-                          "another HKEY_ root");
-  for (size_t i = 1; i < path.size(); ++i) {
-    const size_t length = path[i].second - path[i].first;
-    if (length == 0)
-      return lines.Fail(line.number,
-                        "empty key name in [" + text.Shown(begin, end) + "]");
-    if (length > kMaxKeyNameLength)
-      return lines.Fail(line.number,
-                        "key name longer than " +
-                            std::to_string(kMaxKeyNameLength) + " characters");
-  }
-  if (path.size() - 1 > kMaxKeyDepth)
-    return lines.Fail(line.number, "keys nested deeper than " +
-                                       std::to_string(kMaxKeyDepth) +
-                                       " levels, more than Windows allows");
-  return true;
-}
-
-bool IsMachineRoot(const RegText& text, const KeyPath& path) {
-  return IsRoot(text, path[0], kMachineRoot);
+const char* ParseKeyPath(const RegText& text, size_t begin, size_t end,
+                         KeyRoot& root, KeyPath& path) {
+  return text.Visit([&](const auto& t) {
+    return ParsePath(text, t, begin, end, root, path);
+  });
 }
 
 Key* KeyPathCache::Resolve(KeyPath& path) {
-  size_t same = 0;
+  size_t same = 0;  // components spelt as on the last line
   while (same < path.size() && same < lastPath_.size()) {
     const auto& a = path[same];
     const auto& b = lastPath_[same];
@@ -85,10 +88,9 @@ Key* KeyPathCache::Resolve(KeyPath& path) {
       break;
     ++same;
   }
-  if (same == 0) same = 1;  // the root component: HKEY_LOCAL_MACHINE
-  lastKeys_.resize(same);
+  lastKeys_.resize(same + 1);
   lastKeys_[0] = &keys_.Root();
-  Key* key = lastKeys_[same - 1];
+  Key* key = lastKeys_[same];
   for (size_t i = same; i < path.size(); ++i) {
     const size_t length = path[i].second - path[i].first;
     const std::string_view name = text_.Name(path[i].first, length, scratch_);
@@ -100,6 +102,17 @@ Key* KeyPathCache::Resolve(KeyPath& path) {
     lastKeys_.push_back(key);
   }
   std::swap(lastPath_, path);
+  return key;
+}
+
+Key* KeyPathCache::Find(const KeyPath& path) {
+  Key* key = &keys_.Root();
+  for (const auto& part : path) {
+    const std::string_view name =
+        text_.Name(part.first, part.second - part.first, scratch_);
+    key = keys_.FindSubkey(*key, name, NameHash(name));
+    if (key == nullptr) return nullptr;
+  }
   return key;
 }
 

@@ -1,52 +1,130 @@
-// Reading .reg text line by line, and keeping the first reason to refuse it
-// as "NAME:LINE: why".
+// Reading .reg text line by line, as the registry editor splits it: a line
+// ends at CR LF, at LF or at a CR alone.
 #ifndef REGSWITCH_HOST_FORMATS_REG_LINE_READER_H
 #define REGSWITCH_HOST_FORMATS_REG_LINE_READER_H
 
 #include <cstddef>
+#include <cstring>
 #include <string>
-#include <string_view>
+
+#include "host/formats/reg/reg_text.h"
 
 namespace hostreg {
 
-// Where a line begins and ends in the text.
+// Where a line begins and ends in the text, in units.
 struct Line {
-  size_t begin = 0;    // first byte
+  size_t begin = 0;    // first unit
   size_t textEnd = 0;  // before the line ending
   size_t end = 0;      // after the line ending
   size_t number = 0;   // 1-based
 };
 
-class LineReader {
+// Finds line ends in 8-bit text with memchr: the next CR and the next LF are
+// each looked for again only once reading has passed them, so a file with
+// one kind of line ending is scanned once for each.
+class EndFinder8 {
  public:
-  // With `findNul`, a line that holds a NUL byte is refused: the file is no
-  // text. `name` is used in messages only.
-  LineReader(const std::string& name, std::string_view text, bool findNul)
-      : name_(name), text_(text), findNul_(findNul) {}
-
-  // Reading goes on from the line that starts at `at`.
-  void Seek(size_t at) { pos_ = at; }
-  // False at the end of the text, or after refusing a line.
-  bool Next(Line& line);
-
-  // Keeps the first reason to refuse the text; returns false.
-  bool Fail(size_t lineNumber, const std::string& why);
-  bool failed() const { return !error_.empty(); }
-  const std::string& error() const { return error_; }
+  explicit EndFinder8(Units8 text) : text_(text) {}
+  size_t Find(size_t from) {
+    if (!found_ || cr_ < from) cr_ = Search('\r', from);
+    if (!found_ || lf_ < from) lf_ = Search('\n', from);
+    found_ = true;
+    return cr_ < lf_ ? cr_ : lf_;
+  }
+  void Reset() { found_ = false; }
 
  private:
-  void FindNulAhead(size_t from);
+  size_t Search(char c, size_t from) const {
+    const void* at = std::memchr(text_.p + from, c, text_.n - from);
+    return at == nullptr ? text_.n
+                         : static_cast<size_t>(
+                               static_cast<const unsigned char*>(at) - text_.p);
+  }
+  Units8 text_;
+  size_t cr_ = 0, lf_ = 0;
+  bool found_ = false;
+};
 
-  const std::string& name_;
-  const std::string_view text_;
-  const bool findNul_;
+// In UTF-16 text, a byte 0A or 0D found with memchr is a line end when it
+// is a unit's low byte and its high byte is zero; other hits (units such as
+// U+0A0D) are passed over.
+class EndFinder16 {
+ public:
+  explicit EndFinder16(Units16 text) : text_(text) {}
+  size_t Find(size_t from) {
+    if (!found_ || cr_ < from) cr_ = Search(0x0D, from);
+    if (!found_ || lf_ < from) lf_ = Search(0x0A, from);
+    found_ = true;
+    return cr_ < lf_ ? cr_ : lf_;
+  }
+  void Reset() { found_ = false; }
+
+ private:
+  size_t Search(unsigned char c, size_t from) const {
+    const unsigned char* p = text_.p;
+    const size_t bytes = 2 * text_.n;
+    for (size_t at = 2 * from; at < bytes;) {
+      const void* hit = std::memchr(p + at, c, bytes - at);
+      if (hit == nullptr) break;
+      const size_t byte = static_cast<size_t>(
+          static_cast<const unsigned char*>(hit) - p);
+      if (byte % 2 == 0 && p[byte + 1] == 0) return byte / 2;
+      at = byte + 1;
+    }
+    return text_.n;
+  }
+  Units16 text_;
+  size_t cr_ = 0, lf_ = 0;
+  bool found_ = false;
+};
+
+template <class U>
+struct EndFinderOf;
+template <>
+struct EndFinderOf<Units8> {
+  using type = EndFinder8;
+};
+template <>
+struct EndFinderOf<Units16> {
+  using type = EndFinder16;
+};
+
+template <class U>
+class LineReader {
+ public:
+  explicit LineReader(U text) : text_(text), ends_(text) {}
+
+  // Reading goes on from the line that starts at `at`, which is line
+  // number `number`.
+  void Seek(size_t at, size_t number) {
+    pos_ = at;
+    lineNumber_ = number - 1;
+    ends_.Reset();
+  }
+  // False at the end of the text.
+  bool Next(Line& line) {
+    if (pos_ >= text_.size()) return false;
+    line.begin = pos_;
+    line.textEnd = ends_.Find(pos_);
+    line.end = line.textEnd;
+    if (line.end < text_.size()) {
+      if (text_[line.end] == '\r' && line.end + 1 < text_.size() &&
+          text_[line.end + 1] == '\n')
+        ++line.end;
+      ++line.end;
+    }
+    line.number = ++lineNumber_;
+    pos_ = line.end;
+    return true;
+  }
+  size_t position() const { return pos_; }
+  const U& text() const { return text_; }
+
+ private:
+  U text_;
+  typename EndFinderOf<U>::type ends_;
   size_t pos_ = 0;
   size_t lineNumber_ = 0;
-  // NUL bytes are looked for a stretch ahead of the line read, so that the
-  // file is read once, front to back.
-  size_t nulCheckedTo_ = 0;
-  size_t firstNul_ = std::string::npos;
-  std::string error_;
 };
 
 }  // namespace hostreg

@@ -1,14 +1,15 @@
 #include "host/formats/reg/reg_file.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "host/formats/reg/codepage.h"
 #include "host/formats/reg/decode.h"
+#include "host/formats/reg/line_reader.h"
 #include "host/formats/reg/reg_loader.h"
 #include "host/formats/reg/reg_text.h"
 #include "host/formats/reg/render.h"
 #include "host/formats/reg/splice.h"
-#include "host/formats/reg/text.h"
 
 namespace hostreg {
 
@@ -16,81 +17,110 @@ namespace {
 
 class RegFile : public RegistryFile {
  public:
-  RegFile(std::shared_ptr<const RegText> text, std::string eol)
-      : text_(std::move(text)), eol_(std::move(eol)) {}
+  RegFile(std::shared_ptr<const RegText> text, std::string header,
+          bool imported, std::string eol, std::vector<std::string> warnings)
+      : text_(std::move(text)),
+        header_(std::move(header)),
+        imported_(imported),
+        eol_(std::move(eol)),
+        warnings_(std::move(warnings)) {}
 
+  // Windows imports nothing from a file under a header it only half takes,
+  // so a change written into it would never reach a registry.
   bool Render(const Registry& registry, Rendering& out,
-              std::string&) const override {
+              std::string& error) const override {
+    if (!imported_ && registry.values().Changed()) {
+      error = "Windows' importer imports nothing from this file (its first "
+              "line is \"" + header_ + "\"), so no change can be saved in it";
+      return false;
+    }
     SpliceChanges(*text_, registry, eol_, out);
     return true;
   }
-  // A Version 5.00 file's fragment is UTF-8, so that it reads on a
-  // terminal and in a review; `iconv -f UTF-8 -t UTF-16` makes it
-  // importable again.
+  // The fragment is in the file's encoding, but UTF-8 for a UTF-16 file,
+  // so that it reads on a terminal and in a review; `iconv -f UTF-8 -t
+  // UTF-16` makes it importable again.
   std::string DescribeChanges(const Registry& registry) const override {
-    const bool utf16 = text_->utf16();
-    const std::string out = FormatChanges(
-        registry, utf16 ? kVersion5Header : kRegedit4Header, eol_, utf16);
-    return utf16 ? Utf8Of(UnitsOf(out)) : out;
+    const std::string out =
+        FormatChanges(registry, header_, eol_, text_->WideStrings());
+    return text_->WideStrings() ? Utf8Of(UnitsOf(out)) : out;
   }
   const FileBytes* Source() const override { return text_->Bytes(); }
+  const std::vector<std::string>& Warnings() const override {
+    return warnings_;
+  }
 
  private:
   std::shared_ptr<const RegText> text_;
-  std::string eol_;  // the header line's ending, used for new lines
+  std::string header_;  // REGEDIT4 or the Version 5.00 line, for fragments
+  bool imported_;       // false: the header makes the importer skip it all
+  std::string eol_;     // the header line's ending, used for new lines
+  std::vector<std::string> warnings_;
 };
 
-size_t CountLines(std::string_view text) {
-  return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
-}
-
-// The encodings regedit writes: 8-bit REGEDIT4, and UTF-16LE with its
-// byte-order mark. Sets `utf16`; false and the reason for anything else.
-bool CheckEncoding(std::string_view contents, bool& utf16, std::string& why) {
+// The editor reads UTF-16LE after its byte-order mark and 8-bit text
+// otherwise; Windows reads UTF-8 after its mark. Sets the encoding and the
+// mark's size; false and the reason for what no editor reads.
+bool CheckEncoding(std::string_view bytes, Encoding& encoding, size_t& bom,
+                   std::string& why) {
   const auto byte = [&](size_t i) {
-    return static_cast<unsigned char>(contents[i]);
+    return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0x100;
   };
-  if (contents.empty()) {
-    why = "the file is empty; a registry export starts with the line "
-          "REGEDIT4 or " + std::string(kVersion5Header);
-    return false;
+  encoding = Encoding::kAnsi;
+  bom = 0;
+  if (byte(0) == 0xFF && byte(1) == 0xFE) {
+    encoding = Encoding::kUtf16;
+    bom = 2;
+  } else if (byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
+    encoding = Encoding::kUtf8;
+    bom = 3;
+  } else if (byte(0) == 0xFE && byte(1) == 0xFF) {
+    why = "big-endian UTF-16, which the registry editor does not read; save "
+          "it as UTF-16LE";
+  } else if (byte(0) < 0x80 && byte(1) == 0) {
+    why = "UTF-16 without its byte-order mark (FF FE), which the registry "
+          "editor does not read";
+  } else if (bytes.size() < 2) {
+    why = std::string(bytes.empty() ? "the file is empty" : "one byte") +
+          "; a registry export starts with the line REGEDIT4 or " +
+          kVersion5Header;
   }
-  utf16 = contents.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE;
-  if (contents.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF)
-    why = "big-endian UTF-16 is not a registry export format; save it as "
-          "UTF-16LE";
-  else if (contents.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB &&
-           byte(2) == 0xBF)
-    why = "a UTF-8 file; registry exports are REGEDIT4 (ANSI) or Version "
-          "5.00 in UTF-16";
-  else if (!utf16 && contents.size() >= 2 && byte(0) != 0 && byte(1) == 0)
-    why = "UTF-16 without its byte-order mark (FF FE); an export in UTF-16 "
-          "starts with one";
   return why.empty();
 }
 
-// The first line must be the format's header. Sets `eol` to its ending.
-bool CheckHeader(std::string_view text, bool utf16, std::string& eol,
-                 std::string& why) {
-  const size_t nl = text.find('\n');
-  size_t headerEnd = nl == std::string::npos ? text.size() : nl;
-  if (headerEnd > 0 && text[headerEnd - 1] == '\r') --headerEnd;
-  std::string header(text.substr(0, headerEnd));
-  while (!header.empty() && IsBlank(header.back())) header.pop_back();
-  const char* const wanted = utf16 ? kVersion5Header : kRegedit4Header;
-  if (header != wanted) {
-    if (!utf16 && header == kVersion5Header)
-      why = "a Version 5.00 export must be UTF-16 with a byte-order mark, as "
-            "regedit writes it";
-    else
-      why = std::string("not a registry export: the first line must be ") +
-            wanted;
-    return false;
+template <class U>
+size_t LineOf(U units, size_t at) {
+  LineReader<U> lines(units);
+  Line line;
+  while (lines.Next(line) && line.end <= at) {
   }
-  eol = "\r\n";
-  if (nl != std::string::npos)
-    eol = nl > 0 && text[nl - 1] == '\r' ? "\r\n" : "\n";
-  return true;
+  return line.number;
+}
+
+enum class Header { kImported, kNothingImported, kRefused };
+
+// The header as the editor reads it: blanks, then exactly REGEDIT4 or the
+// Version 5.00 line. Other headers that start with REGEDIT are taken, but
+// nothing in their files is imported.
+Header ReadHeader(const RegText& text, const Line& line, std::string& header) {
+  size_t at = line.begin;
+  while (at < line.textEnd && (text.UnitAt(at) == ' ' || text.UnitAt(at) == '\t'))
+    ++at;
+  header.clear();
+  for (size_t i = at; i < line.textEnd; ++i) {
+    const uint16_t u = text.UnitAt(i);
+    header += u < 0x80 ? static_cast<char>(u) : '?';
+  }
+  if (header == kRegedit4Header || header == kVersion5Header)
+    return Header::kImported;
+  return header.compare(0, 7, "REGEDIT") == 0 ? Header::kNothingImported
+                                              : Header::kRefused;
+}
+
+std::string EndingOf(const RegText& text, const Line& line) {
+  if (line.end == line.textEnd) return "\r\n";
+  if (text.UnitAt(line.textEnd) == '\n') return "\n";
+  return line.end - line.textEnd == 2 ? "\r\n" : "\r";
 }
 
 }  // namespace
@@ -102,19 +132,38 @@ std::unique_ptr<RegistryFile> LoadRegFile(
     error = name + ":" + std::to_string(line) + ": " + why;
     return nullptr;
   };
-  bool utf16 = false;
+  Encoding encoding;
+  size_t bom;
   std::string why;
-  if (!CheckEncoding(bytes->View(), utf16, why)) return fail(1, why);
+  if (!CheckEncoding(bytes->View(), encoding, bom, why)) return fail(1, why);
   const size_t size = bytes->View().size();
-  auto text = std::make_shared<RegText>(std::move(bytes), utf16);
-  if (utf16 && size % 2 != 0)
-    return fail(CountLines(text->Text()),
-                "the file ends in the middle of a UTF-16 character");
-  std::string eol;
-  if (!CheckHeader(text->Text(), utf16, eol, why)) return fail(1, why);
+  auto text = std::make_shared<RegText>(std::move(bytes), encoding, bom);
+  Line first;
+  text->Visit([&](auto u) { return LineReader<decltype(u)>(u).Next(first); });
+  const auto nulAt = [&](size_t nul) {
+    return fail(text->Visit([&](auto u) { return LineOf(u, nul); }),
+                "a NUL byte; this is not a text registry export");
+  };
+  if (const size_t nul = FindNul(*text, 0, first.end); nul != kNoSection)
+    return nulAt(nul);
+  std::string header;
+  const Header kind = ReadHeader(*text, first, header);
+  if (kind == Header::kRefused)
+    return fail(1, "not a registry export: the first line must be REGEDIT4 "
+                   "or " + std::string(kVersion5Header));
+  SkipNotes warnings(name);
+  if (text->utf16() && size % 2 != 0)
+    warnings.Add(1, "the file's last byte, half a UTF-16 character");
   registry.SetSource(std::make_shared<RegSource>(text));
-  if (!LoadRegLines(name, *text, registry.keys(), error)) return nullptr;
-  return std::make_unique<RegFile>(text, eol);
+  const size_t nul = kind == Header::kImported
+                         ? LoadRegLines(*text, 2, first.end, registry.keys(), warnings)
+                         : FindNul(*text, 0, text->size());
+  if (nul != kNoSection) return nulAt(nul);
+  if (kind != Header::kImported)
+    warnings.Add(1, "every line, under the header \"" + header +
+                        "\", which is not REGEDIT4 or " + kVersion5Header);
+  return std::make_unique<RegFile>(text, header, kind == Header::kImported,
+                                   EndingOf(*text, first), warnings.Lines());
 }
 
 }  // namespace hostreg

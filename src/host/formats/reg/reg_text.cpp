@@ -9,8 +9,6 @@ namespace hostreg {
 
 namespace {
 
-// How far the narrow copy is made before the file's pages behind it go.
-constexpr size_t kStretch = 8 << 20;
 constexpr uint64_t kNone48 = 0xFFFFFFFFFFFFull;
 
 }  // namespace
@@ -52,56 +50,99 @@ std::vector<size_t> SectionTable::All(uint32_t keyId) const {
   return all;
 }
 
-RegText::RegText(std::shared_ptr<const FileBytes> bytes, bool utf16)
-    : bytes_(std::move(bytes)), contents_(bytes_->View()), utf16_(utf16) {
-  if (!utf16_) return;
-  const size_t units = (contents_.size() - 2) / 2;
-  narrowBytes_.reset(new char[units]);
-  const unsigned char* p =
-      reinterpret_cast<const unsigned char*>(contents_.data()) + 2;
-  for (size_t i = 0; i < units; i += kStretch) {
-    const size_t n = std::min(kStretch, units - i);
-    NarrowUnits(p + 2 * i, n, narrowBytes_.get() + i);
-    if (n == kStretch) ReleaseBefore(i + n - 1);
-  }
-  narrow_ = std::string_view(narrowBytes_.get(), units);
+RegText::RegText(std::shared_ptr<const FileBytes> bytes, Encoding encoding,
+                 size_t bomSize)
+    : bytes_(std::move(bytes)),
+      contents_(bytes_->View()),
+      encoding_(encoding),
+      bom_(bomSize),
+      units_((contents_.size() - bomSize) / (encoding == Encoding::kUtf16 ? 2 : 1)) {}
+
+Units8 RegText::Narrow() const {
+  return {reinterpret_cast<const unsigned char*>(contents_.data()) + bom_,
+          units_};
+}
+
+Units16 RegText::Wide() const {
+  return {reinterpret_cast<const unsigned char*>(contents_.data()) + bom_,
+          units_};
 }
 
 uint16_t RegText::UnitAt(size_t at) const {
-  return ReadUnit(contents_.data() + FileOffset(at));
+  return utf16() ? Wide()[at] : Narrow()[at];
+}
+
+void RegText::Append(std::string& out, size_t begin, size_t end,
+                     bool name) const {
+  if (encoding_ == Encoding::kAnsi) {
+    out.append(contents_.data() + bom_ + begin, end - begin);
+    return;
+  }
+  std::vector<uint16_t> units;
+  if (utf16()) {
+    // Written as ASCII in one pass, as nearly all text is; taken back
+    // otherwise.
+    const Units16 wide = Wide();
+    const size_t old = out.size();
+    out.resize(old + (end - begin));
+    uint16_t high = 0;
+    for (size_t i = begin; i < end; ++i) {
+      const uint16_t unit = wide[i];
+      high |= unit;
+      out[old + (i - begin)] = static_cast<char>(unit);
+    }
+    if (high < 0x80) return;
+    out.resize(old);
+    for (size_t i = begin; i < end; ++i) units.push_back(wide[i]);
+  } else {
+    AppendUtf8Units(Narrow().p + begin, end - begin, units);
+  }
+  for (uint16_t unit : units) {
+    const int byte = ByteOf1252(unit);
+    if (byte >= 0) out += static_cast<char>(byte);
+    else if (name) AppendForeign(out, unit);
+    else out += '?';  // what RegQueryValueExA gives for it
+  }
+}
+
+void RegText::AppendName(std::string& out, size_t begin, size_t end) const {
+  Append(out, begin, end, true);
+}
+
+void RegText::AppendData(std::string& out, size_t begin, size_t end) const {
+  Append(out, begin, end, false);
 }
 
 std::string_view RegText::Name(size_t at, size_t length,
                                std::string& scratch) const {
-  const std::string_view text = Text();
-  // Names of foreign characters are rare; the rest read as they are.
-  if (!utf16_ ||
-      std::memchr(text.data() + at, kForeignByte, length) == nullptr)
-    return text.substr(at, length);
+  if (encoding_ == Encoding::kAnsi)
+    return std::string_view(contents_.data() + bom_ + at, length);
   scratch.clear();
-  for (size_t i = at; i < at + length; ++i) {
-    const uint16_t unit = UnitAt(i);
-    if (text[i] != kForeignByte ||
-        unit == static_cast<unsigned char>(kForeignByte))
-      scratch += text[i];
-    else
-      AppendForeign(scratch, unit);
-  }
+  AppendName(scratch, at, at + length);
   return scratch;
 }
 
+size_t RegText::CharCount(size_t begin, size_t end) const {
+  if (encoding_ != Encoding::kUtf8) return end - begin;
+  size_t count = 0;
+  const Units8 narrow = Narrow();
+  for (size_t i = begin; i < end; ++i) {
+    const unsigned char c = narrow.p[i];
+    if ((c & 0xC0) != 0x80) count += c >= 0xF0 ? 2 : 1;  // a pair for >FFFF
+  }
+  return count;
+}
+
 std::string RegText::Shown(size_t begin, size_t end) const {
-  if (!utf16_) return std::string(Text().substr(begin, end - begin));
+  if (!utf16()) return std::string(contents_.substr(bom_ + begin, end - begin));
   std::vector<uint16_t> units;
   for (size_t i = begin; i < end; ++i) units.push_back(UnitAt(i));
   return Utf8Of(units);
 }
 
 bool RegText::SameText(size_t a, size_t b, size_t length) const {
-  if (!utf16_)
-    return std::memcmp(contents_.data() + a, contents_.data() + b, length) == 0;
   return std::memcmp(contents_.data() + FileOffset(a),
-                     contents_.data() + FileOffset(b), 2 * length) == 0;
+                     contents_.data() + FileOffset(b), width() * length) == 0;
 }
 
 }  // namespace hostreg

@@ -1,9 +1,10 @@
 // A loaded .reg file's text, kept as it was read: keys and values refer
 // into it, and saving splices changes into its bytes.
 //
-// A UTF-16 file is read through a narrow copy with one byte per UTF-16 code
-// unit (see NarrowUnits). Offsets in the copy map onto the file as
-// 2 + 2 * offset, so both formats share the parser and the splicing.
+// The parser reads the text in place in whichever encoding it has: 8-bit
+// (code page 1252, or UTF-8 after its byte-order mark) one byte a unit, or
+// UTF-16LE after its byte-order mark two bytes a unit. Places in the text
+// are unit numbers counted from the end of the byte-order mark.
 #ifndef REGSWITCH_HOST_FORMATS_REG_REG_TEXT_H
 #define REGSWITCH_HOST_FORMATS_REG_REG_TEXT_H
 
@@ -20,6 +21,24 @@
 namespace hostreg {
 
 constexpr size_t kNoSection = static_cast<size_t>(-1);
+
+enum class Encoding { kAnsi, kUtf8, kUtf16 };
+
+// The text as units: bytes, or UTF-16 code units read little-endian.
+struct Units8 {
+  const unsigned char* p;
+  size_t n;
+  uint16_t operator[](size_t i) const { return p[i]; }
+  size_t size() const { return n; }
+};
+struct Units16 {
+  const unsigned char* p;
+  size_t n;
+  uint16_t operator[](size_t i) const {
+    return static_cast<uint16_t>(p[2 * i] | p[2 * i + 1] << 8);
+  }
+  size_t size() const { return n; }
+};
 
 // Where each key's lines start: the offset of every key line that names
 // it, by key number. Most keys have one; a large export has a million, so
@@ -40,44 +59,62 @@ class SectionTable {
 
 class RegText {
  public:
-  // Makes the narrow copy of a UTF-16 file as it goes, letting the file's
-  // pages go behind it.
-  RegText(std::shared_ptr<const FileBytes> bytes, bool utf16);
+  RegText(std::shared_ptr<const FileBytes> bytes, Encoding encoding,
+          size_t bomSize);
 
-  // What the parser reads: the file itself, or a UTF-16 file's narrow copy.
-  std::string_view Text() const { return utf16_ ? narrow_ : contents_; }
   // The file's own bytes.
   std::string_view Contents() const { return contents_; }
   const FileBytes* Bytes() const { return bytes_.get(); }
-  bool utf16() const { return utf16_; }
-  // The UTF-16 unit behind Text() offset `at`.
+  Encoding encoding() const { return encoding_; }
+  bool utf16() const { return encoding_ == Encoding::kUtf16; }
+  // Whether hex(1), hex(2) and hex(7) data are UTF-16, as in a file the
+  // editor reads as Unicode.
+  bool WideStrings() const { return encoding_ != Encoding::kAnsi; }
+  size_t size() const { return units_; }
+  Units8 Narrow() const;
+  Units16 Wide() const;
+  // Calls `f` with the text's units view.
+  template <class F>
+  auto Visit(F&& f) const {
+    return utf16() ? f(Wide()) : f(Narrow());
+  }
   uint16_t UnitAt(size_t at) const;
-  // Where Text() offset `at` is in the file.
-  size_t FileOffset(size_t at) const { return utf16_ ? 2 + 2 * at : at; }
-  // Lets the file's pages before Text() offset `at` go from memory.
+  // Where unit `at` is in the file.
+  size_t FileOffset(size_t at) const { return bom_ + width() * at; }
+  size_t width() const { return utf16() ? 2 : 1; }
+  // Lets the file's pages before unit `at` go from memory.
   void ReleaseBefore(size_t at) const { bytes_->Release(0, FileOffset(at)); }
 
-  // Text as the registry holds it (names' foreign characters as marks) and
-  // the same stretch as the file holds it.
+  // Text as the registry holds it: code page 1252 bytes; a character 1252
+  // has no byte for is a mark in a name (see kForeignMark) and '?' in data.
+  void AppendName(std::string& out, size_t begin, size_t end) const;
+  void AppendData(std::string& out, size_t begin, size_t end) const;
   std::string_view Name(size_t at, size_t length, std::string& scratch) const;
-  // The stretch as UTF-8 or 1252 text, for messages.
+  // How many characters a stretch holds (UTF-16 units).
+  size_t CharCount(size_t begin, size_t end) const;
+  // The stretch as UTF-8 (a 1252 file: as it is), for messages.
   std::string Shown(size_t begin, size_t end) const;
-  // Whether two equally long stretches hold the same characters: in a
-  // UTF-16 file the units themselves, as the narrow copy folds all foreign
-  // ones into one byte.
+  // Whether two equally long stretches hold the same units.
   bool SameText(size_t a, size_t b, size_t length) const;
+
+  // Where a section for a key without any goes, as loading found: before
+  // the file's first key line; or, in a file without one, at the end, where
+  // a value continued up to the end of the file would take the first line
+  // appended as its own (`tailContinued`).
+  size_t firstKeyLine = kNoSection;
+  bool tailContinued = false;
 
   SectionTable& sections() { return sections_; }
   const SectionTable& sections() const { return sections_; }
 
  private:
+  void Append(std::string& out, size_t begin, size_t end, bool name) const;
+
   std::shared_ptr<const FileBytes> bytes_;
   std::string_view contents_;
-  bool utf16_;
-  // Every byte of the narrow copy is written, so it is allocated without
-  // being cleared first.
-  std::unique_ptr<char[]> narrowBytes_;
-  std::string_view narrow_;
+  Encoding encoding_;
+  size_t bom_;
+  size_t units_;
   SectionTable sections_;
 };
 

@@ -12,7 +12,7 @@ namespace hostreg {
 
 namespace {
 
-// Text put in place of [begin, end) of Text(), in the registry's bytes.
+// Text put in place of [begin, end) of the text (units), in the registry's bytes.
 // Where edits meet, those that extend a section go before new sections, so
 // that new values never land in a section inserted ahead of them.
 struct Edit {
@@ -36,7 +36,16 @@ class Splicer {
   std::string EndingAt(size_t end) const;
   std::string BreakBefore(size_t at) const;
   std::string Line(const Value& value) const {
-    return FormatValueLine(value, eol_, text_.utf16());
+    return FormatValueLine(value, eol_, text_.WideStrings());
+  }
+  // Text in the registry's bytes as the file's encoding writes it.
+  std::string Encoded(const std::string& text) const {
+    switch (text_.encoding()) {
+      case Encoding::kUtf16: return Utf16Bytes(text);
+      case Encoding::kUtf8: return Utf8Of(UnitsOf(text));
+      case Encoding::kAnsi: break;
+    }
+    return text;
   }
 
   const RegText& text_;
@@ -50,6 +59,12 @@ void Splicer::Run(Rendering& out) {
   std::stable_sort(edits_.begin(), edits_.end(),
                    [](const Edit& a, const Edit& b) {
                      if (a.begin != b.begin) return a.begin < b.begin;
+                     // New lines before a value rewritten right behind
+                     // them (its place is where new values go when the end
+                     // of the file ends it).
+                     const bool aInserts = a.begin == a.end;
+                     const bool bInserts = b.begin == b.end;
+                     if (aInserts != bInserts) return aInserts;
                      return !a.newSection && b.newSection;
                    });
   const std::string_view file = text_.Contents();
@@ -57,7 +72,7 @@ void Splicer::Run(Rendering& out) {
   for (const Edit& edit : edits_) {
     const size_t begin = text_.FileOffset(edit.begin);
     if (begin > copied) out.pieces.push_back(file.substr(copied, begin - copied));
-    out.Add(text_.utf16() ? Utf16Bytes(edit.text) : edit.text);
+    out.Add(Encoded(edit.text));
     copied = text_.FileOffset(edit.end);
   }
   if (copied < file.size()) out.pieces.push_back(file.substr(copied));
@@ -68,10 +83,10 @@ void Splicer::Run(Rendering& out) {
 void Splicer::EditKey(const KeyChanges& changed) {
   const Key& key = *changed.key;
   const uint32_t id = registry_.keys().IdOf(key);
-  std::vector<SpannedValue> loaded;
-  size_t insertAt = kNoSection;
+  KeyValues loaded;
   if (text_.sections().First(id) != kNoSection)
-    DecodeSections(text_, text_.sections().All(id), loaded, insertAt);
+    DecodeSections(text_, text_.sections().All(id), loaded);
+  const size_t insertAt = loaded.insertAt;
   const std::vector<Value>& values = registry_.values().Of(key);
   std::string added;
   for (size_t index : changed.values) {
@@ -80,7 +95,7 @@ void Splicer::EditKey(const KeyChanges& changed) {
       added += Line(value) + eol_;
       continue;
     }
-    for (const SpannedValue& was : loaded) {
+    for (const SpannedValue& was : loaded.values) {
       if (!NamesEqual(was.value.name, value.name)) continue;
       edits_.push_back({was.begin, was.end, Line(value) + EndingAt(was.end)});
       break;
@@ -95,12 +110,19 @@ void Splicer::EditKey(const KeyChanges& changed) {
     // A key that had no section of its own gets one, just before the
     // first section below it.
     edits_.push_back({below, below, keyLine + eol_ + added + eol_, true});
+  } else if (text_.firstKeyLine != kNoSection) {
+    // Nor any below it (HKEY_LOCAL_MACHINE in an export without its keys):
+    // before the first key line, where no key is open yet.
+    const size_t at = text_.firstKeyLine;
+    edits_.push_back({at, at, keyLine + eol_ + added + eol_, true});
   } else {
-    // Nor any below it (HKEY_LOCAL_MACHINE in an export without its
-    // keys): a section at the end of the file.
-    const size_t end = text_.Text().size();
-    edits_.push_back(
-        {end, end, BreakBefore(end) + eol_ + keyLine + eol_ + added, true});
+    // A file without key lines: at its end. A value continued up to the end
+    // takes the first line appended, so that one is a key line to spare.
+    const size_t end = text_.size();
+    const std::string spare = text_.tailContinued ? keyLine + eol_ : "";
+    edits_.push_back({end, end,
+                      BreakBefore(end) + spare + eol_ + keyLine + eol_ + added,
+                      true});
   }
 }
 
@@ -115,19 +137,17 @@ size_t Splicer::FirstSection(const Key& key) const {
 }
 
 std::string Splicer::EndingAt(size_t end) const {
-  const std::string_view text = text_.Text();
-  if (end >= 2 && text.compare(end - 2, 2, "\r\n") == 0) return "\r\n";
-  if (end >= 1 && text[end - 1] == '\n') return "\n";
-  return std::string();
+  if (end == 0) return std::string();
+  const uint16_t last = text_.UnitAt(end - 1);
+  if (last == '\n')
+    return end >= 2 && text_.UnitAt(end - 2) == '\r' ? "\r\n" : "\n";
+  return last == '\r' ? "\r" : std::string();
 }
 
 // What must come before a line inserted at `at`: nothing after a line
-// ending; after a last line without one, a line break (only the "\n" when
-// the file ends in a lone "\r", which would otherwise join the next line).
+// ending; after a last line without one, a line break.
 std::string Splicer::BreakBefore(size_t at) const {
-  if (!EndingAt(at).empty()) return std::string();
-  if (at > 0 && text_.Text()[at - 1] == '\r') return "\n";
-  return eol_;
+  return EndingAt(at).empty() ? eol_ : std::string();
 }
 
 }  // namespace

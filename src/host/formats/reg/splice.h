@@ -10,8 +10,10 @@
 namespace hostreg {
 
 // Every line the run did not change stays byte for byte as it was; a
-// changed value is rewritten in place, in the file's style; new values go
-// after the last line of their key's last section. `eol` ends new lines.
+// changed value is rewritten in place of the statement it was last set by,
+// in the file's style; new values go behind the last statement of their
+// key's last section, after any line that deleted the key or the value.
+// `eol` ends new lines.
 void SpliceChanges(const RegText& text, const Registry& registry,
                    const std::string& eol, Rendering& out);
 

@@ -1,36 +1,60 @@
-// Small pieces of reading .reg text: blanks, hex digits and numbers, ASCII
-// words without regard to case.
+// Small pieces of reading .reg text as the registry editor reads it:
+// blanks, hex digits and numbers in the forms its C library accepts.
 #ifndef REGSWITCH_HOST_FORMATS_REG_TEXT_H
 #define REGSWITCH_HOST_FORMATS_REG_TEXT_H
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 namespace hostreg {
 
-inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+inline bool IsBlank(uint16_t c) { return c == ' ' || c == '\t'; }
 
-// Each byte's hex digit value, or -1: loading checks every byte of every
-// hex line, so this is a table rather than comparisons.
+// Each byte's hex digit value, or -1.
 extern const std::array<signed char, 256> kHexDigitValue;
-inline int HexDigit(char c) {
-  return kHexDigitValue[static_cast<unsigned char>(c)];
+inline int HexDigit(uint16_t c) {
+  return c < 256 ? kHexDigitValue[c] : -1;
 }
 
-// `digits` as a hex number of 1 to `maxDigits` digits; false for anything
-// else.
-bool ParseHexNumber(std::string_view digits, size_t maxDigits,
-                    uint32_t& value);
+// A number read as wcstoul(s, &end, 16) reads it: blanks, a sign, "0x",
+// hex digits. `end` is where reading stopped, `from` itself when no digit
+// was read; `overflow` when the digits did not fit 32 bits.
+struct HexNumber {
+  uint32_t value = 0;
+  size_t end = 0;
+  bool overflow = false;
+};
 
-// Code page 1252 folds no byte outside ASCII onto an ASCII one, so against
-// an ASCII word (dword:, a root's name) folding ASCII letters decides.
-inline char UpperAscii(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c;
+template <class U>
+HexNumber ReadHexNumber(const U& text, size_t from, size_t limit) {
+  HexNumber n;
+  n.end = from;
+  size_t at = from;
+  while (at < limit && (IsBlank(text[at]) || text[at] == '\v' ||
+                        text[at] == '\f'))
+    ++at;
+  bool negative = false;
+  if (at < limit && (text[at] == '+' || text[at] == '-'))
+    negative = text[at++] == '-';
+  if (at + 2 < limit && text[at] == '0' &&
+      (text[at + 1] == 'x' || text[at + 1] == 'X') && HexDigit(text[at + 2]) >= 0)
+    at += 2;
+  uint64_t value = 0;
+  size_t digits = 0;
+  for (; at < limit && HexDigit(text[at]) >= 0; ++at, ++digits) {
+    value = value * 16 + static_cast<uint64_t>(HexDigit(text[at]));
+    if (value > 0xFFFFFFFFull) {
+      n.overflow = true;
+      value = 0xFFFFFFFFull;
+    }
+  }
+  if (digits == 0) return n;
+  n.end = at;
+  n.value = static_cast<uint32_t>(value);
+  if (negative && !n.overflow) n.value = 0u - n.value;
+  return n;
 }
-// Whether `text` starts with the ASCII `word`, without regard to case.
-bool StartsWithWord(std::string_view text, std::string_view word);
 
 }  // namespace hostreg
 
