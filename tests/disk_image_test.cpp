@@ -403,6 +403,7 @@ TEST(Options, ImageAndPartition) {
       {{"--image", "w.img", "--partition", "1234"},
        "needs a partition number", "", 0},
       {{"--image"}, "--image needs a disk image", "", 0},
+      {{"--show", "--image", "w.img"}, "", "w.img", 0},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv{"regswitch"};

@@ -13,6 +13,7 @@ copied out with mcopy and read with libcreg.
 """
 
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -188,11 +189,18 @@ def apply(work, layout):
                  "status %d: %s%s" % (status, out, err))
     checks.check("--dry-run leaves the image byte for byte",
                  images.digest(m.image) == before)
+    setting = re.compile(r"^%s +on " % first[1:4], re.M)
+    status, out, err = regswitch(["--image", m.image, "--show"] + m.args)
+    checks.check("--show: %s not yet on, the image byte for byte" % first[1:4],
+                 status == 0 and out.startswith("SSP ") and not setting.search(out)
+                 and images.digest(m.image) == before, out + err)
     status, out, err = regswitch(["--image", m.image] + m.args + [first])
     checks.check("%s exits 0 and prints nothing" % first, (status, out, err) == (0, "", ""),
                  "status %d: %s%s" % (status, out, err))
     m.check(checks, first, m.expected(first))
     after = images.digest(m.image)
+    status, out, err = regswitch(["--image", m.image, "--show"] + m.args)
+    checks.check("--show: %s on" % first[1:4], status == 0 and setting.search(out), out + err)
     status, out, err = regswitch(["--image", m.image] + m.args + [first])
     checks.check("%s again changes no byte" % first, status == 0 and
                  images.digest(m.image) == after, err)

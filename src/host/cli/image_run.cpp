@@ -52,7 +52,7 @@ class ImageRun {
   int Run(RunReport* report);
 
  private:
-  bool ReadsOnly() const { return options_.dryRun; }
+  bool ReadsOnly() const { return options_.dryRun || options_.show; }
   bool Lock();
   bool Open(DiskLayout& layout);
   int Work(const StopSignals& stop, RunReport* report);

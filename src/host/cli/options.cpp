@@ -13,7 +13,10 @@ namespace {
 const char kSynopsis[] =
     "usage: regswitch --registry FILE [--dry-run] [--] SWITCH...\n"
     "       regswitch --image DISK [--partition N] [--dry-run] [--] SWITCH...\n"
-    "       regswitch /?\n";
+    "       regswitch --registry FILE --show\n"
+    "       regswitch --image DISK [--partition N] --show\n"
+    "       regswitch /?\n"
+    "       regswitch --help | --version\n";
 
 const char kAbout[] =
     "\n"
@@ -83,6 +86,20 @@ const OptionRow kOptionRows[] = {
        return true;
      },
      false},
+    {"--show", nullptr,
+     "print each setting's state in the file (on, off,\n"
+     "mixed...) and the values behind it; change nothing",
+     [](Options& options, const std::string&, std::string&) {
+       options.show = true;
+       return true;
+     },
+     false},
+    {"--version", nullptr, "print the program's version",
+     [](Options& options, const std::string&, std::string&) {
+       options.version = true;
+       return true;
+     },
+     true},
     {"--help", nullptr, "this text; /? shows the program's about box",
      [](Options& options, const std::string&, std::string&) {
        options.help = true;
@@ -133,7 +150,28 @@ bool TakeOption(int argc, const char* const* argv, int& i,
   return row->apply(options, value, why) || UsageError(why, message);
 }
 
+// What no single option can tell: one registry, a partition only of an
+// image, and --show reads a file and runs no switch.
+bool CheckTogether(const Options& options, std::string& message) {
+  if (options.haveImage && options.haveRegistry)
+    return UsageError("--image and --registry name two registries; give one",
+                      message);
+  if (options.partition != 0 && !options.haveImage)
+    return UsageError("--partition goes with --image", message);
+  if (!options.show) return true;
+  if (!options.haveRegistry && !options.haveImage)
+    return UsageError("--show needs --registry FILE or --image DISK", message);
+  if (options.dryRun)
+    return UsageError("--show changes nothing; leave out --dry-run", message);
+  if (!options.tail.empty())
+    return UsageError("--show takes no switches (run them without --show)",
+                      message);
+  return true;
+}
+
 }  // namespace
+
+std::string VersionText() { return "regswitch " REGSWITCH_VERSION "\n"; }
 
 std::string UsageText() {
   std::string text = std::string(kSynopsis) + kAbout;
@@ -172,16 +210,11 @@ bool ParseOptions(int argc, const char* const* argv, Options& options,
       words.push_back(argv[i++]);
     }
   }
-  if (options.haveImage && options.haveRegistry)
-    return UsageError("--image and --registry name two registries; give one",
-                      message);
-  if (options.partition != 0 && !options.haveImage)
-    return UsageError("--partition goes with --image", message);
   for (size_t j = 0; j < words.size(); ++j) {
     if (j > 0) options.tail += ' ';
     options.tail += words[j];
   }
-  return true;
+  return CheckTogether(options, message);
 }
 
 }  // namespace hostreg

@@ -9,9 +9,11 @@ namespace hostreg {
 
 struct Options {
   bool help = false;
+  bool version = false;
   bool haveRegistry = false;
   std::string registryPath;
   bool dryRun = false;
+  bool show = false;
   // --image: a disk image whose Windows SYSTEM.DAT the run changes in
   // place; --partition: the partition that holds it (0: found).
   bool haveImage = false;
@@ -26,10 +28,13 @@ struct Options {
 // The help text: synopsis, switches and options.
 std::string UsageText();
 
+// "regswitch VERSION", as --version prints it.
+std::string VersionText();
+
 // Options are the words that start with "--", wherever they stand before a
 // "--" of its own; "-dma:1" and "/SSP" are switch text. False for a usage
-// error (an unknown option, one given twice, a missing or unwanted value),
-// with `message` to print.
+// error (an unknown option, one given twice, a missing or unwanted value,
+// options that do not go together), with `message` to print.
 bool ParseOptions(int argc, const char* const* argv, Options& options,
                   std::string& message);
 

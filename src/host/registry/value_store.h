@@ -47,11 +47,22 @@ class ValueStore {
   // source still holds them.
   void Release(const Key& key);
 
+  // A trial: every write from BeginTrial on is taken back by EndTrial, so
+  // that --show can run a tweak on the loaded registry and leave it as it
+  // was. Changes made before the trial stay.
+  void BeginTrial();
+  void EndTrial();
+
  private:
   const KeyTree& keys_;
   const KeySource* source_ = nullptr;
   mutable std::unordered_map<uint32_t, std::vector<Value>> loaded_;
   std::vector<Change> changes_;
+  // While a trial runs: each written key's values as they were before its
+  // first write in the trial, and how many changes there were.
+  bool trial_ = false;
+  size_t changesBeforeTrial_ = 0;
+  std::unordered_map<uint32_t, std::vector<Value>> beforeTrial_;
 };
 
 }  // namespace hostreg
