@@ -9,6 +9,7 @@
 #include "host/files/fault_guard.h"
 #include "host/files/locked_file.h"
 #include "host/files/printable.h"
+#include "host/formats/changes.h"
 #include "host/formats/open_file.h"
 #include "host/registry/about_box.h"
 #include "host/registry/machine.h"
@@ -134,7 +135,7 @@ int HostRun::Finish(RunReport* report) {
     out_ << changes;
     return 0;
   }
-  if (!registry_.values().Changed()) return 0;
+  if (!HasChanges(registry_)) return 0;
   if (!SaveRegistryFile(path, *file_, registry_, calls_, error, &locked_)) {
     Complain(path + ": " + error + "; the file was left as it was");
     return kExitFile;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "host/formats/changes.h"
 #include "host/formats/reg/codepage.h"
 #include "host/formats/reg/decode.h"
 #include "host/formats/reg/line_reader.h"
@@ -29,7 +30,7 @@ class RegFile : public RegistryFile {
   // so a change written into it would never reach a registry.
   bool Render(const Registry& registry, Rendering& out,
               std::string& error) const override {
-    if (!imported_ && registry.values().Changed()) {
+    if (!imported_ && HasChanges(registry)) {
       error = "Windows' importer imports nothing from this file (its first "
               "line is \"" + header_ + "\"), so no change can be saved in it";
       return false;
@@ -159,6 +160,7 @@ std::unique_ptr<RegistryFile> LoadRegFile(
                          ? LoadRegLines(*text, 2, first.end, registry.keys(), warnings)
                          : FindNul(*text, 0, text->size());
   if (nul != kNoSection) return nulAt(nul);
+  registry.MarkLoaded();
   if (kind != Header::kImported)
     warnings.Add(1, "every line, under the header \"" + header +
                         "\", which is not REGEDIT4 or " + kVersion5Header);
