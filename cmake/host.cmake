@@ -56,9 +56,11 @@ add_library(regswitch_formats STATIC
   src/host/formats/reg/splice.cpp
   src/host/formats/reg/text.cpp
   src/host/formats/reg/statement.cpp
+  src/host/formats/creg/blocks.cpp
   src/host/formats/creg/checksums.cpp
   src/host/formats/creg/creg_file.cpp
   src/host/formats/creg/loader.cpp
+  src/host/formats/creg/node_table.cpp
   src/host/formats/creg/writer.cpp
 )
 target_link_libraries(regswitch_formats PUBLIC regswitch_files regswitch_registry)
