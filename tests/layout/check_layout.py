@@ -30,7 +30,11 @@ ALLOWED = {
                           "host/registry", "core"},
     "host/formats": {"host/formats/reg", "host/formats/creg", "host/files",
                      "host/registry", "core"},
-    "host/cli": {"host/formats", "host/files", "host/registry", "core"},
+    # Merging .reg files: the importer's statements applied to registries.
+    "host/formats/merge": {"host/formats/reg", "host/files", "host/registry",
+                           "core"},
+    "host/cli": {"host/formats", "host/formats/merge", "host/files",
+                 "host/registry", "core"},
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)

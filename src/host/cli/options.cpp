@@ -12,6 +12,8 @@ namespace {
 
 const char kSynopsis[] =
     "usage: regswitch --registry FILE [--dry-run] [--] SWITCH...\n"
+    "       regswitch --registry FILE [--user FILE] --merge FILE.reg [--merge ...]\n"
+    "                 [--dry-run] [--] [SWITCH...]\n"
     "       regswitch /?\n";
 
 const char kAbout[] =
@@ -56,6 +58,26 @@ const OptionRow kOptionRows[] = {
        return true;
      },
      false},
+    {"--merge", "FILE",
+     "apply a .reg file to the registry (and --user) as\n"
+     "Windows' importer would, before the switches; may be\n"
+     "given several times, applied in order",
+     [](Options& options, const std::string& value, std::string& message) {
+       options.mergePaths.push_back(value);
+       if (value.empty()) message = "--merge needs a file name";
+       return !value.empty();
+     },
+     false},
+    {"--user", "FILE",
+     "the USER.DAT (HKEY_USERS, HKEY_CURRENT_USER) that\n"
+     "merges reach besides the registry",
+     [](Options& options, const std::string& value, std::string& message) {
+       options.userPath = value;
+       options.haveUser = true;
+       if (value.empty()) message = "--user needs a file name";
+       return !value.empty();
+     },
+     false},
     {"--help", nullptr, "this text; /? shows the program's about box",
      [](Options& options, const std::string&, std::string&) {
        options.help = true;
@@ -65,6 +87,15 @@ const OptionRow kOptionRows[] = {
 };
 
 constexpr size_t kHelpColumn = 20;
+
+// Options that may be given more than once, each time adding to a list.
+const char* const kRepeatable[] = {"--merge"};
+
+bool Repeatable(const OptionRow* row) {
+  for (const char* name : kRepeatable)
+    if (std::strcmp(name, row->name) == 0) return true;
+  return false;
+}
 
 bool UsageError(const std::string& why, std::string& message) {
   message = "regswitch: " + Printable(why) + "\n" + kSynopsis +
@@ -92,7 +123,8 @@ bool TakeOption(int argc, const char* const* argv, int& i,
                           " (switch text that starts with -- goes after --)",
                       message);
   for (const OptionRow* before : seen)
-    if (before == row) return UsageError(name + " is given twice", message);
+    if (before == row && !Repeatable(row))
+      return UsageError(name + " is given twice", message);
   seen.push_back(row);
   std::string value;
   if (row->value == nullptr && equals != std::string::npos)

@@ -4,6 +4,7 @@
 #define REGSWITCH_HOST_CLI_OPTIONS_H
 
 #include <string>
+#include <vector>
 
 namespace hostreg {
 
@@ -12,6 +13,11 @@ struct Options {
   bool haveRegistry = false;
   std::string registryPath;
   bool dryRun = false;
+  // --user: the USER.DAT (HKEY_USERS) that merges reach besides the
+  // registry; --merge: .reg files applied to them first, in order.
+  bool haveUser = false;
+  std::string userPath;
+  std::vector<std::string> mergePaths;
   // Every argument that is no option, and everything after "--", joined
   // with single spaces. The registry file is never part of it: a path such
   // as /home/... would read as the help switch /H.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/front/front.h"
+#include "host/cli/merge_run.h"
 #include "host/cli/options.h"
 #include "host/files/fault_guard.h"
 #include "host/files/locked_file.h"
@@ -159,6 +160,8 @@ int RunHostProgram(int argc, const char* const* argv, std::ostream& out,
     out << UsageText();
     return 0;
   }
+  if (!options.mergePaths.empty() || options.haveUser)
+    return RunMerge(options, out, err, calls, report);
   return HostRun(options, out, err, calls).Run(report);
 }
 

@@ -40,6 +40,8 @@ class CregFile : public RegistryFile {
     return Render(registry, rendering, error) ? std::string() : error;
   }
 
+  std::string_view Original() const override { return image_.contents; }
+
   creg::Image image_;
   // Why no save may go ahead, found on loading; empty when one may.
   std::string refusal_;
