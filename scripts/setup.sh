@@ -16,6 +16,8 @@ packages=(
   python3-pefile python3-capstone
   # Independent readers of Windows 9x registry files
   libcreg-utils python3-libcreg
+  # libcreg for the merge fuzz target, which reads every save with it
+  libcreg-dev libbfio-dev
   # libFuzzer
   clang libclang-rt-14-dev
   # scripts/bench.sh
