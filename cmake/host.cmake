@@ -1,9 +1,17 @@
 # The host build: the program's own code over our registry, the host program
 # and the tests. Libraries follow the folders, and link one way:
-# cli -> formats -> files, registry; core -> registry (the seam's host side).
+# cli -> show, formats -> files, registry; core -> registry (the seam's host
+# side).
 option(REGSWITCH_SANITIZE "Build with AddressSanitizer and UBSan" OFF)
 
 add_compile_options(-Wall -Wextra)
+# Debian's hardening for the program that ships (lintian looks for it); the
+# sanitizers bring checks of their own.
+if(NOT REGSWITCH_SANITIZE)
+  add_compile_options(-fstack-protector-strong)
+  add_compile_definitions($<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
+  add_link_options(-Wl,-z,relro,-z,now)
+endif()
 if(REGSWITCH_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all
                       -fno-omit-frame-pointer)
@@ -67,16 +75,29 @@ add_library(regswitch_formats STATIC
 )
 target_link_libraries(regswitch_formats PUBLIC regswitch_files regswitch_registry)
 
+# --show: the settings' states, found by running the tweaks on and off.
+add_library(regswitch_show STATIC
+  src/host/show/settings.cpp
+  src/host/show/settings_text.cpp
+)
+target_link_libraries(regswitch_show PUBLIC regswitch_core regswitch_formats)
+
 # The host program's command line and run.
 add_library(regswitch_cli STATIC
   src/host/cli/merge_run.cpp
   src/host/cli/options.cpp
   src/host/cli/run.cpp
 )
-target_link_libraries(regswitch_cli PUBLIC regswitch_core regswitch_formats)
+target_link_libraries(regswitch_cli PUBLIC regswitch_show regswitch_core
+                      regswitch_formats)
+# The one version, set in project().
+target_compile_definitions(regswitch_cli PRIVATE
+  REGSWITCH_VERSION="${PROJECT_VERSION}")
 
 add_executable(regswitch src/host/cli/main.cpp)
 target_link_libraries(regswitch PRIVATE regswitch_cli)
+
+include(cmake/install.cmake)
 
 include(CTest)
 if(BUILD_TESTING)

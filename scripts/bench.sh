@@ -4,6 +4,7 @@
 # a 500-deep Enum\SCSI tree) and reports the time and peak memory of
 #   regswitch --registry FILE --dry-run /SSP:0   (loading, and one key)
 #   regswitch --registry FILE /CDP:1 /DMA:1
+#   regswitch --registry FILE --show             (REGEDIT4 only)
 # next to cp of the same file, for the REGEDIT4 file and the same registry
 # as a UTF-16 Version 5.00 file. Then the same work on a 10 MB export with
 # Wine's own regedit (/s import, /e export) in a fresh prefix, for scale.
@@ -56,6 +57,8 @@ cp "$work/big.reg" "$work/run.reg"
 measure "regswitch /CDP:1 /DMA:1 (REGEDIT4)" "$bytes" \
   "$regswitch" --registry "$work/run.reg" /CDP:1 /DMA:1
 echo "  $(cmp -l "$work/big.reg" "$work/run.reg" | wc -l) bytes differ from the original"
+measure "regswitch --show (REGEDIT4)" "$bytes" \
+  "$regswitch" --registry "$work/big.reg" --show
 rm -f "$work/copy.reg" "$work/run.reg"
 
 utf16 "$work/big.reg" "$work/big5.reg"

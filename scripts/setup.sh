@@ -22,6 +22,8 @@ packages=(
   clang libclang-rt-14-dev
   # scripts/bench.sh
   time
+  # The manual page, installing and the Debian package (label install)
+  mandoc groff-base man-db dpkg-dev file lintian
 )
 
 missing=()

@@ -42,7 +42,7 @@ const std::string& Win98System() {
 std::string Win95SystemPath() {
   const char* shared = getenv("REGSWITCH_SHARED_TESTDATA");
   const std::string base =
-      shared != nullptr ? shared : SourcePath("../shared/testdata");
+      shared != nullptr ? shared : REGSWITCH_SHARED_TESTDATA_DIR;
   return base + "/win95/SYSTEM.1ST";
 }
 

@@ -25,7 +25,7 @@ void SetLe16(std::string& d, size_t at, uint16_t v);
 // The Windows 98 SYSTEM.DAT in tests/data/win9x.
 const std::string& Win98System();
 // The Windows 95 SYSTEM.1ST from the shared test data (never copied into
-// the repository): REGSWITCH_SHARED_TESTDATA, else ../shared/testdata
+// the repository): REGSWITCH_SHARED_TESTDATA, else where the build found it
 // beside the source tree. Empty when it is not there.
 const std::string& Win95System();
 std::string Win95SystemPath();

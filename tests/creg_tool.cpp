@@ -33,9 +33,11 @@ std::string HexOf(const std::string& bytes) {
 void Dump(const hostreg::Registry& registry, const hostreg::Key& key) {
   const std::string path = registry.keys().Path(key);
   std::printf("K %s\n", path.c_str());
-  for (const hostreg::Value& value : registry.values().Of(key))
+  for (const hostreg::Value& value : registry.values().Of(key)) {
+    const std::string& data = value.data;
     std::printf("V %s|%s|%u|%s\n", path.c_str(), value.name.c_str(),
-                static_cast<unsigned>(value.type), HexOf(value.data).c_str());
+                static_cast<unsigned>(value.type), HexOf(data).c_str());
+  }
   for (const hostreg::Key* sub : registry.keys().Subkeys(key)) Dump(registry, *sub);
 }
 

@@ -214,7 +214,7 @@ TEST(HostProgram, FileShortenedWhileMappedStopsWithAMessage) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    freopen(errPath.c_str(), "w", stderr);
+    if (freopen(errPath.c_str(), "w", stderr) == nullptr) _exit(9);
     hostreg::MappedFileFaultGuard guard(path, 2);
     hostreg::Registry registry;
     std::string error;

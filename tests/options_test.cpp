@@ -21,6 +21,8 @@ struct ParseCase {
   const char* registry;  // the file, or null for none
   bool dryRun;
   bool help;
+  bool show = false;
+  bool version = false;
 };
 
 void PrintTo(const ParseCase& c, std::ostream* out) {
@@ -62,6 +64,22 @@ const ParseCase kParseCases[] = {
     {{"--registry="}, "--registry needs a file name", "", nullptr, false,
      false},
     {{"--bad\nname"}, "unknown option --bad\\nname", "", nullptr, false, false},
+    // --show reads a file and runs nothing; --version stops there.
+    {{"--show", "--registry", "f"}, "", "", "f", false, false, true},
+    {{"--registry=f", "--", "--show"}, "", "--show", "f", false, false},
+    {{"--show"}, "--show needs --registry FILE", "", nullptr, false, false},
+    {{"--registry", "f", "--show", "/DMA:1"}, "--show takes no switches", "",
+     nullptr, false, false},
+    {{"--registry", "f", "--show", "/?"}, "--show takes no switches", "",
+     nullptr, false, false},
+    {{"--registry", "f", "--dry-run", "--show"}, "--show changes nothing", "",
+     nullptr, false, false},
+    {{"--show=yes", "--registry", "f"}, "--show takes no value", "", nullptr,
+     false, false},
+    {{"--version", "--bogus"}, "", "", nullptr, false, false, false, true},
+    {{"/SSP:1", "--version"}, "", "", nullptr, false, false, false, true},
+    {{"--version", "--version"}, "", "", nullptr, false, false, false, true},
+    {{"--version=1"}, "--version takes no value", "", nullptr, false, false},
 };
 
 class ParseOptionsTest : public testing::TestWithParam<ParseCase> {};
@@ -88,6 +106,8 @@ TEST_P(ParseOptionsTest, ReadsTheCommandLine) {
   }
   EXPECT_EQ(c.dryRun, options.dryRun);
   EXPECT_EQ(c.help, options.help);
+  EXPECT_EQ(c.show, options.show);
+  EXPECT_EQ(c.version, options.version);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ParseOptionsTest, testing::ValuesIn(kParseCases));
@@ -111,6 +131,10 @@ TEST(Options, WhereverOptionsStandTheRunDoesWhatTheySay) {
       {{"--registry", "FILE", "--registry", "FILE", "/SSP:1"}, 2, false, ""},
       {{"--registry", "FILE", "--bogus", "/SSP:1"}, 2, false, ""},
       {{"--registry", "FILE", "/SSP:1", "--dry-run", "--dry-run"}, 2, false, ""},
+      {{"--show", "--registry", "FILE"}, 0, false, "SSP  off "},
+      {{"--registry", "FILE", "--show", "/SSP:1"}, 2, false, ""},
+      {{"--registry", "FILE", "--show", "--dry-run"}, 2, false, ""},
+      {{"--version", "--registry", "FILE", "/SSP:1"}, 0, false, "regswitch "},
   };
   for (const RunCase& c : cases) {
     const std::string path = TempDir() + "/system.reg";

@@ -9,6 +9,29 @@ if(NOT REGSWITCH_PYTHON)
   message(FATAL_ERROR "python3 not found: run scripts/setup.sh")
 endif()
 
+# The shared test data (real registry files that are never copied into the
+# repository): REGSWITCH_SHARED_TESTDATA when set, else a shared/testdata
+# folder beside the source tree or beside one of its parent folders, else
+# the workplace's own. Tests that need a file from it skip without it, and
+# fail under CI.
+set(REGSWITCH_SHARED_TESTDATA "$ENV{REGSWITCH_SHARED_TESTDATA}")
+if(NOT REGSWITCH_SHARED_TESTDATA)
+  set(candidates)
+  set(dir "${PROJECT_SOURCE_DIR}")
+  while(NOT dir STREQUAL "/" AND NOT dir STREQUAL "")
+    get_filename_component(dir "${dir}" DIRECTORY)
+    list(APPEND candidates "${dir}/shared/testdata")
+  endwhile()
+  list(APPEND candidates /work/shared/testdata)
+  set(REGSWITCH_SHARED_TESTDATA "${PROJECT_SOURCE_DIR}/../shared/testdata")
+  foreach(candidate IN LISTS candidates)
+    if(IS_DIRECTORY "${candidate}")
+      set(REGSWITCH_SHARED_TESTDATA "${candidate}")
+      break()
+    endif()
+  endforeach()
+endif()
+
 # The paths a Python test needs (tests/harness/harness.py reads them).
 set(REGSWITCH_TEST_CONFIG "${CMAKE_BINARY_DIR}/harness/config.json")
 

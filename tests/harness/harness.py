@@ -75,10 +75,11 @@ def source_path(*parts):
 
 def shared_testdata(*parts):
     """A file of the shared test data, which is never copied into the
-    repository: under REGSWITCH_SHARED_TESTDATA, else ../shared/testdata
-    beside the source tree. When it is missing the test goes no further."""
+    repository: under REGSWITCH_SHARED_TESTDATA, else where the build found
+    it (tests/harness/harness.cmake). When it is missing the test goes no
+    further."""
     base = (os.environ.get("REGSWITCH_SHARED_TESTDATA")
-            or os.path.join(config()["source_dir"], "..", "shared", "testdata"))
+            or config()["shared_testdata"])
     path = os.path.normpath(os.path.join(base, *parts))
     if not os.path.isfile(path):
         missing("the shared test file %s is missing (set REGSWITCH_SHARED_TESTDATA "

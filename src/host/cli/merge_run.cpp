@@ -102,6 +102,11 @@ bool MergeRun::Merge(const std::string& path, const MergeTargets& targets) {
 }
 
 int MergeRun::Run(RunReport* report) {
+  if (options_.show) {
+    err_ << "regswitch: --show looks at a file as it is; run it without "
+            "--merge and --user\n";
+    return kExitUsage;
+  }
   if (!options_.haveRegistry && !options_.haveUser) {
     err_ << "regswitch: --merge needs a registry file to merge into: "
             "--registry FILE, --user FILE or both\n";

@@ -14,7 +14,9 @@ const char kSynopsis[] =
     "usage: regswitch --registry FILE [--dry-run] [--] SWITCH...\n"
     "       regswitch --registry FILE [--user FILE] --merge FILE.reg [--merge ...]\n"
     "                 [--dry-run] [--] [SWITCH...]\n"
-    "       regswitch /?\n";
+    "       regswitch --registry FILE --show\n"
+    "       regswitch /?\n"
+    "       regswitch --help | --version\n";
 
 const char kAbout[] =
     "\n"
@@ -78,6 +80,20 @@ const OptionRow kOptionRows[] = {
        return !value.empty();
      },
      false},
+    {"--show", nullptr,
+     "print each setting's state in the file (on, off,\n"
+     "mixed...) and the values behind it; change nothing",
+     [](Options& options, const std::string&, std::string&) {
+       options.show = true;
+       return true;
+     },
+     false},
+    {"--version", nullptr, "print the program's version",
+     [](Options& options, const std::string&, std::string&) {
+       options.version = true;
+       return true;
+     },
+     true},
     {"--help", nullptr, "this text; /? shows the program's about box",
      [](Options& options, const std::string&, std::string&) {
        options.help = true;
@@ -138,7 +154,22 @@ bool TakeOption(int argc, const char* const* argv, int& i,
   return row->apply(options, value, why) || UsageError(why, message);
 }
 
+// What no single option can tell: --show reads a file and runs no switch.
+bool CheckTogether(const Options& options, std::string& message) {
+  if (!options.show) return true;
+  if (!options.haveRegistry)
+    return UsageError("--show needs --registry FILE", message);
+  if (options.dryRun)
+    return UsageError("--show changes nothing; leave out --dry-run", message);
+  if (!options.tail.empty())
+    return UsageError("--show takes no switches (run them without --show)",
+                      message);
+  return true;
+}
+
 }  // namespace
+
+std::string VersionText() { return "regswitch " REGSWITCH_VERSION "\n"; }
 
 std::string UsageText() {
   std::string text = std::string(kSynopsis) + kAbout;
@@ -181,7 +212,7 @@ bool ParseOptions(int argc, const char* const* argv, Options& options,
     if (j > 0) options.tail += ' ';
     options.tail += words[j];
   }
-  return true;
+  return CheckTogether(options, message);
 }
 
 }  // namespace hostreg

@@ -10,6 +10,7 @@ namespace hostreg {
 
 struct Options {
   bool help = false;
+  bool version = false;
   bool haveRegistry = false;
   std::string registryPath;
   bool dryRun = false;
@@ -18,6 +19,7 @@ struct Options {
   bool haveUser = false;
   std::string userPath;
   std::vector<std::string> mergePaths;
+  bool show = false;
   // Every argument that is no option, and everything after "--", joined
   // with single spaces. The registry file is never part of it: a path such
   // as /home/... would read as the help switch /H.
@@ -27,10 +29,13 @@ struct Options {
 // The help text: synopsis, switches and options.
 std::string UsageText();
 
+// "regswitch VERSION", as --version prints it.
+std::string VersionText();
+
 // Options are the words that start with "--", wherever they stand before a
 // "--" of its own; "-dma:1" and "/SSP" are switch text. False for a usage
-// error (an unknown option, one given twice, a missing or unwanted value),
-// with `message` to print.
+// error (an unknown option, one given twice, a missing or unwanted value,
+// options that do not go together), with `message` to print.
 bool ParseOptions(int argc, const char* const* argv, Options& options,
                   std::string& message);
 

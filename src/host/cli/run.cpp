@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "core/front/front.h"
 #include "host/cli/merge_run.h"
 #include "host/cli/options.h"
 #include "host/files/fault_guard.h"
@@ -14,6 +13,7 @@
 #include "host/formats/open_file.h"
 #include "host/registry/about_box.h"
 #include "host/registry/machine.h"
+#include "host/show/settings.h"
 
 namespace hostreg {
 
@@ -23,15 +23,6 @@ constexpr int kExitUsage = 2;
 constexpr int kExitFile = 2;
 // How long a run waits for another one on the same file to finish.
 constexpr unsigned kLockWaitMilliseconds = 30000;
-
-// WinMain over the machine, with the tail as Windows would give it: a
-// writable string ending in a zero byte.
-void RunFrontEnd(Machine& machine, const std::string& tail) {
-  std::vector<char> writable(tail.begin(), tail.end());
-  writable.push_back('\0');
-  MachineScope scope(machine);
-  WinMain(nullptr, nullptr, writable.data(), 1);
-}
 
 class HostRun {
  public:
@@ -48,6 +39,7 @@ class HostRun {
  private:
   bool Lock();
   bool Load();
+  int Show();
   int Finish(RunReport* report);
   // One line on standard error; a file name's control characters escaped.
   void Complain(const std::string& text) {
@@ -74,8 +66,9 @@ bool HostRun::Lock() {
                               }};
   std::string error;
   if (locked_.Acquire(path,
-                      options_.dryRun ? LockedFile::Access::kRead
-                                      : LockedFile::Access::kWrite,
+                      options_.dryRun || options_.show
+                          ? LockedFile::Access::kRead
+                          : LockedFile::Access::kWrite,
                       waiting, error))
     return true;
   Complain(error);
@@ -100,13 +93,14 @@ int HostRun::Run(RunReport* report) {
     faultGuard = std::make_unique<MappedFileFaultGuard>(options_.registryPath,
                                                         kExitFile);
     if (!Lock() || !Load()) return kExitFile;
+    if (options_.show) return Show();
   }
   // The about box goes to the run's own output.
   Machine machine(options_.haveRegistry ? &registry_ : nullptr,
                   [this](const char* text, const char* caption, UINT type) {
                     out_ << RenderMessageBox(text, caption, type) << std::flush;
                   });
-  RunFrontEnd(machine, options_.tail);
+  RunCommandLine(machine, options_.tail);
   if (report != nullptr && machine.handles() != nullptr)
     report->openHandlesAtEnd = machine.handles()->Count();
   if (machine.RegistryWanted()) {
@@ -115,6 +109,19 @@ int HostRun::Run(RunReport* report) {
     return kExitUsage;
   }
   return Finish(report);
+}
+
+// The settings as the file holds them, printed only while the file is still
+// the one that was read: a file rewritten meanwhile could show a mixture.
+int HostRun::Show() {
+  const std::string text = SettingsText(registry_, FindSettings(registry_));
+  std::string error;
+  if (!locked_.Unchanged(error)) {
+    Complain(options_.registryPath + ": " + error + "; run again to see it");
+    return kExitFile;
+  }
+  out_ << text;
+  return 0;
 }
 
 // Prints the changes for a dry run, else saves them; either only while the
@@ -158,6 +165,10 @@ int RunHostProgram(int argc, const char* const* argv, std::ostream& out,
   }
   if (options.help) {
     out << UsageText();
+    return 0;
+  }
+  if (options.version) {
+    out << VersionText();
     return 0;
   }
   if (!options.mergePaths.empty() || options.haveUser)

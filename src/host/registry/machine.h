@@ -23,6 +23,9 @@ class Machine {
  public:
   using AboutBox =
       std::function<void(const char* text, const char* caption, UINT type)>;
+  // Told of each value a call reads by name or writes, before it does.
+  using ValueWatch =
+      std::function<void(const Key& key, const char* name, bool write)>;
 
   // Without an about box of its own, the box is printed on standard output.
   explicit Machine(Registry* registry, AboutBox aboutBox = nullptr);
@@ -37,11 +40,18 @@ class Machine {
   bool RegistryWanted() const { return registryWanted_; }
   void NoteRegistryWanted() { registryWanted_ = true; }
 
+  // --show's way to learn which values a tweak looked at.
+  void SetValueWatch(ValueWatch watch) { watch_ = std::move(watch); }
+  void NoteValue(const Key& key, const char* name, bool write) const {
+    if (watch_) watch_(key, name, write);
+  }
+
  private:
   Registry* registry_;
   std::unique_ptr<HandleTable> handles_;
   AboutBox aboutBox_;
   bool registryWanted_ = false;
+  ValueWatch watch_;
 };
 
 // Binds a machine to this thread's RegistryOps calls while it lives.

@@ -100,8 +100,10 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved,
   Machine* machine = WithRegistry();
   Key* parent = ResolveKey(machine, key);
   if (parent == nullptr) return ERROR_INVALID_HANDLE;
-  const hostreg::Value* value = machine->registry()->values().Find(
-      *parent, valueName == nullptr ? "" : valueName);
+  if (valueName == nullptr) valueName = "";
+  machine->NoteValue(*parent, valueName, false);
+  const hostreg::Value* value =
+      machine->registry()->values().Find(*parent, valueName);
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
   if (const LONG result = CopyData(value->data, data, dataSize)) return result;
   if (type != nullptr) *type = value->type;
@@ -116,9 +118,10 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
   Machine* machine = WithRegistry();
   Key* parent = ResolveKey(machine, key);
   if (parent == nullptr) return ERROR_INVALID_HANDLE;
+  if (valueName == nullptr) valueName = "";
+  machine->NoteValue(*parent, valueName, true);
   const std::string bytes(reinterpret_cast<const char*>(data), dataSize);
-  machine->registry()->values().Set(
-      *parent, valueName == nullptr ? "" : valueName, type, bytes);
+  machine->registry()->values().Set(*parent, valueName, type, bytes);
   return ERROR_SUCCESS;
 }
 

@@ -22,6 +22,7 @@ Value* ValueStore::Find(const Key& key, std::string_view name) const {
 void ValueStore::Set(Key& key, const std::string& name, DWORD type,
                      const std::string& data) {
   std::vector<Value>& values = Of(key);
+  if (trial_) beforeTrial_.try_emplace(keys_.IdOf(key), values);
   Value* value = Find(key, name);
   if (value == nullptr) {
     Value fresh;
@@ -106,6 +107,22 @@ void ValueStore::Release(const Key& key) {
     if (value.changed) return;
   if (removed_.count(&key) != 0) return;
   loaded_.erase(found);
+}
+
+void ValueStore::BeginTrial() {
+  trial_ = true;
+  changesBeforeTrial_ = changes_.size();
+  beforeTrial_.clear();
+}
+
+// A key written in the trial kept its values loaded (or had nothing
+// changed, and then its saved values are what the source holds), so
+// putting the saved ones back is all it takes.
+void ValueStore::EndTrial() {
+  for (auto& [id, values] : beforeTrial_) loaded_[id] = std::move(values);
+  beforeTrial_.clear();
+  changes_.resize(changesBeforeTrial_);
+  trial_ = false;
 }
 
 }  // namespace hostreg

@@ -59,6 +59,12 @@ class ValueStore {
   // source still holds them.
   void Release(const Key& key);
 
+  // A trial: every write from BeginTrial on is taken back by EndTrial, so
+  // that --show can run a tweak on the loaded registry and leave it as it
+  // was. Changes made before the trial stay.
+  void BeginTrial();
+  void EndTrial();
+
  private:
   bool Restore(const Key& key, const std::string& name, Value& value);
 
@@ -68,6 +74,11 @@ class ValueStore {
   std::vector<Change> changes_;
   // The loaded values deleted from each key.
   std::unordered_map<const Key*, std::vector<Value>> removed_;
+  // While a trial runs: each written key's values as they were before its
+  // first write in the trial, and how many changes there were.
+  bool trial_ = false;
+  size_t changesBeforeTrial_ = 0;
+  std::unordered_map<uint32_t, std::vector<Value>> beforeTrial_;
 };
 
 }  // namespace hostreg

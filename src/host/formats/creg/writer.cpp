@@ -21,14 +21,10 @@ bool Storable(const std::string& name) {
   return name.find(kForeignMark) == std::string::npos;
 }
 
-// One value as the record holds it: header, name, data. Windows 9x keeps
-// REG_SZ data without its terminating zero (every one of the 19,700 in the
-// three real files; REG_EXPAND_SZ and REG_MULTI_SZ keep theirs), and gives
-// the zero back when the value is read.
+// One value as the record holds it: header, name, data, as the "A" calls
+// gave it (a REG_SZ with its terminating zero).
 std::string ValueEntry(const Value& value, uint32_t reserved) {
-  std::string data = value.data;
-  if (value.type == REG_SZ && !data.empty() && data.back() == '\0')
-    data.pop_back();
+  const std::string& data = value.data;
   std::string entry(kValueHeaderSize, '\0');
   Put32(entry, kValueType, value.type);
   Put32(entry, kValueReserved, reserved);
