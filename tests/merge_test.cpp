@@ -240,13 +240,23 @@ TEST(MergeRefusals, LinesNoGivenFileHoldsAreRefusedWithTheirLine) {
       {"[-HKEY_USERS\\.DEFAULT\\X]\r\n", false, "m.reg:3: a key of HKEY_USERS"},
       {"[HKEY_CURRENT_CONFIG\\Display]\r\n", true, "m.reg:3: a key of HKEY_CURRENT_CONFIG"},
       {"[HKEY_DYN_DATA\\PerfStats]\r\n", true, "m.reg:3: a key of HKEY_DYN_DATA"},
+      {"[HKEY_CLASSES_ROOT\\.txt]\r\n", true, "m.reg:3: a key of HKEY_CLASSES_ROOT, "
+                                              "which no registry file given holds: it is "
+                                              "SYSTEM.DAT's"},
   };
   for (const Refusal& row : rows) {
     Target machine(kBase);
     Target users(regtest::Reg(""), "HKEY_USERS");
     std::string error;
-    EXPECT_FALSE(Merge(machine, regtest::Reg(row.merge), error, nullptr,
-                       row.withUsers ? &users : nullptr));
+    // The last row merges into the user registry alone.
+    const bool usersOnly = &row == &rows.back();
+    hostreg::MergeTargets targets;
+    targets.machine = usersOnly ? nullptr : &machine.registry;
+    targets.users = row.withUsers ? &users.registry : nullptr;
+    hostreg::SkipNotes notes("m.reg");
+    EXPECT_FALSE(hostreg::ApplyMerge(
+        "m.reg", std::make_shared<const hostreg::FileBytes>(regtest::Reg(row.merge)),
+        targets, notes, error));
     EXPECT_NE(std::string::npos, error.find(row.error)) << error;
   }
   // A file the importer refuses whole changes nothing.

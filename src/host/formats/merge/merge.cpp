@@ -64,8 +64,11 @@ bool Merge::Place(const ImportStatement& st, Registry*& registry,
             "HKEY_LOCAL_MACHINE\\Config"
       : st.root == KeyRoot::kDynData
           ? "it lives only in a running Windows' memory"
-          : "it is USER.DAT's (HKEY_USERS), and no user registry was given "
-            "(--user USER.DAT)";
+      : st.root == KeyRoot::kUsers || st.root == KeyRoot::kCurrentUser
+          ? "it is USER.DAT's (HKEY_USERS), and no user registry was given "
+            "(--user USER.DAT)"
+          : "it is SYSTEM.DAT's (HKEY_LOCAL_MACHINE), and no machine "
+            "registry was given (--registry SYSTEM.DAT)";
   error_ = name_ + ":" + std::to_string(st.line) + ": a key of " + root +
            ", which no registry file given holds: " + why +
            "; nothing was changed";
