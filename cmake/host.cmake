@@ -56,6 +56,7 @@ add_library(regswitch_formats STATIC
   src/host/formats/registry_file.cpp
   src/host/formats/reg/codepage.cpp
   src/host/formats/reg/decode.cpp
+  src/host/formats/reg/import_reader.cpp
   src/host/formats/reg/key_line.cpp
   src/host/formats/reg/reg_file.cpp
   src/host/formats/reg/reg_loader.cpp
@@ -64,10 +65,13 @@ add_library(regswitch_formats STATIC
   src/host/formats/reg/splice.cpp
   src/host/formats/reg/text.cpp
   src/host/formats/reg/statement.cpp
+  src/host/formats/creg/blocks.cpp
   src/host/formats/creg/checksums.cpp
   src/host/formats/creg/creg_file.cpp
   src/host/formats/creg/loader.cpp
+  src/host/formats/creg/node_table.cpp
   src/host/formats/creg/writer.cpp
+  src/host/formats/merge/merge.cpp
 )
 target_link_libraries(regswitch_formats PUBLIC regswitch_files regswitch_registry)
 
@@ -94,6 +98,7 @@ target_link_libraries(regswitch_show PUBLIC regswitch_core regswitch_formats)
 # The host program's command line and run.
 add_library(regswitch_cli STATIC
   src/host/cli/image_run.cpp
+  src/host/cli/merge_run.cpp
   src/host/cli/options.cpp
   src/host/cli/run.cpp
 )

@@ -16,6 +16,8 @@ packages=(
   python3-pefile python3-capstone
   # Independent readers of Windows 9x registry files
   libcreg-utils python3-libcreg
+  # libcreg for the merge fuzz target, which reads every save with it
+  libcreg-dev libbfio-dev
   # --image: mtools reads and writes the FAT file systems; the image tests
   # make disks with sfdisk and mkfs.fat and check them with fsck.fat
   mtools dosfstools fdisk

@@ -4,11 +4,16 @@
 //
 //   creg_tool dump FILE
 //   creg_tool set FILE KEY NAME TYPE HEXDATA   (KEY "" is the root)
+//   creg_tool export FILE [UNDER]   every key and value as a UTF-16
+//       Version 5.00 .reg file on standard output, below the key path UNDER
+//       (by default the file's root) for importing somewhere else
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "host/formats/open_file.h"
+#include "host/formats/reg/codepage.h"
+#include "host/formats/reg/render.h"
 #include "host/registry/registry.h"
 
 namespace {
@@ -28,18 +33,32 @@ std::string HexOf(const std::string& bytes) {
 void Dump(const hostreg::Registry& registry, const hostreg::Key& key) {
   const std::string path = registry.keys().Path(key);
   std::printf("K %s\n", path.c_str());
-  for (const hostreg::Value& value : registry.values().Of(key))
+  for (const hostreg::Value& value : registry.values().Of(key)) {
+    const std::string& data = value.data;
     std::printf("V %s|%s|%u|%s\n", path.c_str(), value.name.c_str(),
-                static_cast<unsigned>(value.type), HexOf(value.data).c_str());
+                static_cast<unsigned>(value.type), HexOf(data).c_str());
+  }
   for (const hostreg::Key* sub : registry.keys().Subkeys(key)) Dump(registry, *sub);
+}
+
+void Export(const hostreg::Registry& registry, const hostreg::Key& key,
+            const std::string& under, std::string& out) {
+  const std::string path = registry.keys().Path(key);
+  out += "\r\n[" + under + (path.empty() ? "" : "\\" + path) + "]\r\n";
+  for (const hostreg::Value& value : registry.values().Of(key))
+    out += hostreg::FormatValueLine(value, "\r\n", true) + "\r\n";
+  for (const hostreg::Key* sub : registry.keys().Subkeys(key))
+    Export(registry, *sub, under, out);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
-  if (!((command == "dump" && argc == 3) || (command == "set" && argc == 7))) {
-    std::fprintf(stderr, "usage: creg_tool dump FILE | set FILE KEY NAME TYPE HEX\n");
+  if (!((command == "dump" && argc == 3) || (command == "set" && argc == 7) ||
+        (command == "export" && (argc == 3 || argc == 4)))) {
+    std::fprintf(stderr, "usage: creg_tool dump FILE | set FILE KEY NAME TYPE HEX"
+                         " | export FILE [UNDER]\n");
     return 2;
   }
   hostreg::Registry registry;
@@ -52,6 +71,14 @@ int main(int argc, char** argv) {
   }
   if (command == "dump") {
     Dump(registry, registry.keys().Root());
+    return 0;
+  }
+  if (command == "export") {
+    const hostreg::Key& root = registry.keys().Root();
+    std::string text = std::string(hostreg::kVersion5Header) + "\r\n";
+    Export(registry, root, argc == 4 ? argv[3] : registry.keys().Name(root), text);
+    const std::string bytes = "\xff\xfe" + hostreg::Utf16Bytes(text);
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
     return 0;
   }
   hostreg::Key* key = registry.keys().FindPath(registry.keys().Root(), argv[3]);

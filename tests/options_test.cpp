@@ -23,6 +23,7 @@ struct ParseCase {
   bool help;
   bool show = false;
   bool version = false;
+  std::vector<std::string> merges = {};  // --merge files, in order
 };
 
 void PrintTo(const ParseCase& c, std::ostream* out) {
@@ -80,6 +81,13 @@ const ParseCase kParseCases[] = {
     {{"/SSP:1", "--version"}, "", "", nullptr, false, false, false, true},
     {{"--version", "--version"}, "", "", nullptr, false, false, false, true},
     {{"--version=1"}, "--version takes no value", "", nullptr, false, false},
+    // --merge alone may be given again; each adds a file, in order.
+    {{"--merge", "a.reg", "--registry", "f", "--merge=b.reg", "/SSP"}, "", "/SSP",
+     "f", false, false, false, false, {"a.reg", "b.reg"}},
+    {{"--user", "u", "--user", "v"}, "--user is given twice", "", nullptr, false,
+     false},
+    {{"--registry", "f", "--merge"}, "--merge needs a file name", "", nullptr,
+     false, false},
 };
 
 class ParseOptionsTest : public testing::TestWithParam<ParseCase> {};
@@ -108,6 +116,7 @@ TEST_P(ParseOptionsTest, ReadsTheCommandLine) {
   EXPECT_EQ(c.help, options.help);
   EXPECT_EQ(c.show, options.show);
   EXPECT_EQ(c.version, options.version);
+  EXPECT_EQ(c.merges, options.mergePaths);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ParseOptionsTest, testing::ValuesIn(kParseCases));

@@ -5,6 +5,8 @@
   fuzz.py seed FILE  runs reg_fuzz on one seed of fuzz/corpus/reg
   fuzz.py run reg    fuzzes the .reg loader for REG_FUZZ_SECONDS (60)
   fuzz.py run creg   fuzzes the CREG loader for CREG_FUZZ_SECONDS (45)
+  fuzz.py run merge  merges .reg text into the real Windows 98 and 95 files
+                     for MERGE_FUZZ_SECONDS (45), each save read with libcreg
   fuzz.py run creg95 fuzzes it for CREG95_FUZZ_SECONDS (30) from Windows 95
                      files cut from the shared SYSTEM.1ST at test time
 
@@ -26,12 +28,14 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import creg95  # noqa: E402
 
 BUILD = harness.Fixture("fuzz-build")
-TARGETS = ("reg_fuzz", "creg_fuzz")
+TARGETS = ("reg_fuzz", "creg_fuzz", "merge_fuzz")
 
 RUNS = {  # kind: (target, seconds variable, default seconds, -max_len, seeds)
     "reg": ("reg_fuzz", "REG_FUZZ_SECONDS", 60, 8192, "fuzz/corpus/reg"),
     "creg": ("creg_fuzz", "CREG_FUZZ_SECONDS", 45, 65536, "fuzz/corpus/creg"),
     "creg95": ("creg_fuzz", "CREG95_FUZZ_SECONDS", 30, 65536, None),
+    # .reg text merged into the real Windows 98 and 95 SYSTEM.DAT.
+    "merge": ("merge_fuzz", "MERGE_FUZZ_SECONDS", 45, 8192, "fuzz/corpus/merge"),
 }
 
 
@@ -128,12 +132,21 @@ def run(kind):
     open(log, "w").close()
     seeds = (harness.source_path(seeds) if seeds else
              windows95_seeds(os.path.join(state["build_dir"], "seeds", kind)))
+    env = None
+    if kind == "merge":
+        # Each run loads two real files twice and reads them with libcreg:
+        # allocation-heavy work, which ASan's bookkeeping slows the most.
+        env = dict(os.environ,
+                   ASAN_OPTIONS="malloc_context_size=0:quarantine_size_mb=0",
+                   MERGE_FUZZ_FILES=":".join(
+            [harness.source_path("tests", "data", "win9x", "SYSTEM.DAT"),
+             harness.shared_testdata("win95", "SYSTEM.1ST")]))
     # New inputs go to the first folder only; the seeds are read.
     status = harness.run_logged(
         [binary, "-max_total_time=%d" % seconds, "-max_len=%d" % max_len,
          "-rss_limit_mb=2048", "-artifact_prefix=%s/" % crashes,
          discovered, seeds],
-        log, timeout=seconds + 600)
+        log, timeout=seconds + 600, env=env)
     if status != 0:
         found = sorted(glob.glob(os.path.join(crashes, "*")))
         harness.fail("the %s fuzz target found a fault (status %s):\n%s\n%s"

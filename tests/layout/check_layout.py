@@ -31,11 +31,14 @@ ALLOWED = {
                           "host/registry", "core"},
     "host/formats": {"host/formats/reg", "host/formats/creg", "host/files",
                      "host/registry", "core"},
+    # Merging .reg files: the importer's statements applied to registries.
+    "host/formats/merge": {"host/formats/reg", "host/files", "host/registry",
+                           "core"},
     # --show runs the tweaks over the registry; its text needs the code page.
     "host/show": {"host/formats/reg", "host/registry", "core"},
     "host/image": {"host/files"},
-    "host/cli": {"host/show", "host/formats", "host/image", "host/files",
-                 "host/registry", "core"},
+    "host/cli": {"host/show", "host/formats", "host/formats/merge",
+                 "host/image", "host/files", "host/registry", "core"},
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)

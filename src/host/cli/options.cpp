@@ -12,7 +12,10 @@ namespace {
 
 const char kSynopsis[] =
     "usage: regswitch --registry FILE [--dry-run] [--] SWITCH...\n"
-    "       regswitch --image DISK [--partition N] [--dry-run] [--] SWITCH...\n"
+    "       regswitch --registry FILE [--user FILE] --merge FILE.reg [--merge ...]\n"
+    "                 [--dry-run] [--] [SWITCH...]\n"
+    "       regswitch --image DISK [--partition N] [--merge FILE.reg ...]\n"
+    "                 [--dry-run] [--] [SWITCH...]\n"
     "       regswitch --registry FILE --show\n"
     "       regswitch --image DISK [--partition N] --show\n"
     "       regswitch /?\n"
@@ -86,6 +89,26 @@ const OptionRow kOptionRows[] = {
        return true;
      },
      false},
+    {"--merge", "FILE",
+     "apply a .reg file to the registry (and --user) as\n"
+     "Windows' importer would, before the switches; may be\n"
+     "given several times, applied in order",
+     [](Options& options, const std::string& value, std::string& message) {
+       options.mergePaths.push_back(value);
+       if (value.empty()) message = "--merge needs a file name";
+       return !value.empty();
+     },
+     false},
+    {"--user", "FILE",
+     "the USER.DAT (HKEY_USERS, HKEY_CURRENT_USER) that\n"
+     "merges reach besides the registry",
+     [](Options& options, const std::string& value, std::string& message) {
+       options.userPath = value;
+       options.haveUser = true;
+       if (value.empty()) message = "--user needs a file name";
+       return !value.empty();
+     },
+     false},
     {"--show", nullptr,
      "print each setting's state in the file (on, off,\n"
      "mixed...) and the values behind it; change nothing",
@@ -109,6 +132,15 @@ const OptionRow kOptionRows[] = {
 };
 
 constexpr size_t kHelpColumn = 20;
+
+// Options that may be given more than once, each time adding to a list.
+const char* const kRepeatable[] = {"--merge"};
+
+bool Repeatable(const OptionRow* row) {
+  for (const char* name : kRepeatable)
+    if (std::strcmp(name, row->name) == 0) return true;
+  return false;
+}
 
 bool UsageError(const std::string& why, std::string& message) {
   message = "regswitch: " + Printable(why) + "\n" + kSynopsis +
@@ -136,7 +168,8 @@ bool TakeOption(int argc, const char* const* argv, int& i,
                           " (switch text that starts with -- goes after --)",
                       message);
   for (const OptionRow* before : seen)
-    if (before == row) return UsageError(name + " is given twice", message);
+    if (before == row && !Repeatable(row))
+      return UsageError(name + " is given twice", message);
   seen.push_back(row);
   std::string value;
   if (row->value == nullptr && equals != std::string::npos)
@@ -158,6 +191,10 @@ bool CheckTogether(const Options& options, std::string& message) {
                       message);
   if (options.partition != 0 && !options.haveImage)
     return UsageError("--partition goes with --image", message);
+  if (options.haveUser && options.haveImage)
+    return UsageError("--user goes with --registry, not --image: copy the "
+                      "image's USER.DAT out to merge into it",
+                      message);
   if (!options.show) return true;
   if (!options.haveRegistry && !options.haveImage)
     return UsageError("--show needs --registry FILE or --image DISK", message);

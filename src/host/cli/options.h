@@ -4,6 +4,7 @@
 #define REGSWITCH_HOST_CLI_OPTIONS_H
 
 #include <string>
+#include <vector>
 
 namespace hostreg {
 
@@ -13,6 +14,11 @@ struct Options {
   bool haveRegistry = false;
   std::string registryPath;
   bool dryRun = false;
+  // --user: the USER.DAT (HKEY_USERS) that merges reach besides the
+  // registry; --merge: .reg files applied to them first, in order.
+  bool haveUser = false;
+  std::string userPath;
+  std::vector<std::string> mergePaths;
   bool show = false;
   // --image: a disk image whose Windows SYSTEM.DAT the run changes in
   // place; --partition: the partition that holds it (0: found).

@@ -5,10 +5,12 @@
 #include <vector>
 
 #include "host/cli/image_run.h"
+#include "host/cli/merge_run.h"
 #include "host/cli/options.h"
 #include "host/files/fault_guard.h"
 #include "host/files/locked_file.h"
 #include "host/files/printable.h"
+#include "host/formats/changes.h"
 #include "host/formats/open_file.h"
 #include "host/registry/about_box.h"
 #include "host/registry/machine.h"
@@ -142,7 +144,7 @@ int HostRun::Finish(RunReport* report) {
     out_ << changes;
     return 0;
   }
-  if (!registry_.values().Changed()) return 0;
+  if (!HasChanges(registry_)) return 0;
   if (!SaveRegistryFile(path, *file_, registry_, calls_, error, &locked_)) {
     Complain(path + ": " + error + "; the file was left as it was");
     return kExitFile;
@@ -156,6 +158,8 @@ int HostRun::Finish(RunReport* report) {
 int RunOnRegistryFile(const Options& options, std::ostream& out,
                       std::ostream& err, const SystemCalls& calls,
                       RunReport* report) {
+  if (!options.mergePaths.empty() || options.haveUser)
+    return RunMerge(options, out, err, calls, report);
   return HostRun(options, out, err, calls).Run(report);
 }
 

@@ -25,8 +25,9 @@ int RunHostProgram(int argc, const char* const* argv, std::ostream& out,
                    RunReport* report = nullptr);
 
 // The run on a registry file (options.registryPath, when
-// options.haveRegistry), as RunHostProgram makes it once the options are
-// read; the run on a disk image makes it on its copy of SYSTEM.DAT.
+// options.haveRegistry), with its merges when there are any, as
+// RunHostProgram makes it once the options are read; the run on a disk
+// image makes it on its copy of SYSTEM.DAT.
 int RunOnRegistryFile(const Options& options, std::ostream& out,
                       std::ostream& err, const SystemCalls& calls,
                       RunReport* report);

@@ -1,4 +1,4 @@
-// A run's changes gathered by key, as both formats write them.
+// A run's changes gathered by key, as every format writes them.
 #ifndef REGSWITCH_HOST_FORMATS_CHANGES_H
 #define REGSWITCH_HOST_FORMATS_CHANGES_H
 
@@ -14,9 +14,15 @@ struct KeyChanges {
   std::vector<size_t> values;  // indexes into the key's values
 };
 
-// Each changed key once, in the order of its first change, with its changed
-// values in the order of their first change.
+// Each loaded key still in the tree whose values changed, once, in the
+// order of its first change, with its changed values in the order of their
+// first change. A key that only lost values is listed after those, with no
+// value indexes; its deleted values are ValueStore::Removed.
 std::vector<KeyChanges> ChangesByKey(const Registry& registry);
+
+// Whether the registry differs in any way from what was loaded: keys made
+// or deleted, values set or deleted.
+bool HasChanges(const Registry& registry);
 
 }  // namespace hostreg
 

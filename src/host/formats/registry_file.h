@@ -43,6 +43,8 @@ class RegistryFile {
   // The loaded file that pieces may point into, so that saving copies those
   // stretches file to file; null when there is none.
   virtual const FileBytes* Source() const { return nullptr; }
+  // The file's bytes as they were loaded, for putting a saved file back.
+  virtual std::string_view Original() const = 0;
   // What loading passed over as Windows' importer would, one note a line
   // ("NAME:LINE: skipped, ..."); none for most files.
   virtual const std::vector<std::string>& Warnings() const;

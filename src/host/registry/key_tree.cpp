@@ -25,11 +25,11 @@ uint32_t Combine(uint32_t parent, uint32_t nameHash) {
 
 }  // namespace
 
-KeyTree::KeyTree() {
+KeyTree::KeyTree(std::string_view rootName) {
   table_.assign(1024, 0);
   Key& root = Node(NewNode(Key::kNone, 0));
   root.flags_ = kPooledName;
-  root.nameLow_ = PoolName("HKEY_LOCAL_MACHINE");
+  root.nameLow_ = PoolName(rootName);
 }
 
 KeyTree::~KeyTree() = default;
@@ -236,6 +236,38 @@ void KeyTree::DeleteTree(Key& key) {
     if (parent.lastChild_ == id) parent.lastChild_ = before;
   }
   key.flags_ |= kDeleted;
+  if (trackDeletions_ && id < loadedCount_) deletedByRun_.push_back(id);
+}
+
+bool KeyTree::IsLive(const Key& key) const {
+  for (const Key* k = &key;; k = &Node(k->parent_)) {
+    if (k->flags_ & kDeleted) return false;
+    if (k->parent_ == Key::kNone) return true;
+  }
+}
+
+void KeyTree::MarkLoaded() {
+  loadedCount_ = count_;
+  trackDeletions_ = true;
+  deletedByRun_.clear();
+}
+
+// Keys are numbered as they are made, so a parent's number is below its
+// subkeys'.
+std::vector<Key*> KeyTree::CreatedKeys() const {
+  std::vector<Key*> keys;
+  for (uint32_t id = loadedCount_; id < count_; ++id)
+    if (IsLive(Node(id))) keys.push_back(&Node(id));
+  return keys;
+}
+
+// A loaded key's parent is a loaded key too: when it is no longer live,
+// its own deletion (or one above it) covers this one.
+std::vector<Key*> KeyTree::DeletedKeys() const {
+  std::vector<Key*> keys;
+  for (uint32_t id : deletedByRun_)
+    if (IsLive(Node(Node(id).parent_))) keys.push_back(&Node(id));
+  return keys;
 }
 
 void KeyTree::BeginLoading() {

@@ -33,8 +33,9 @@ class Key {
 
 class KeyTree {
  public:
-  // The root is HKEY_LOCAL_MACHINE, key number 0.
-  KeyTree();
+  // The root, key number 0, is named `rootName` (the root key a file
+  // holds: HKEY_LOCAL_MACHINE, or HKEY_USERS for a USER.DAT).
+  explicit KeyTree(std::string_view rootName = "HKEY_LOCAL_MACHINE");
   ~KeyTree();
   KeyTree(const KeyTree&) = delete;
   KeyTree& operator=(const KeyTree&) = delete;
@@ -70,6 +71,19 @@ class KeyTree {
   // a new key. Not the root.
   void DeleteTree(Key& key);
   bool IsDeleted(const Key& key) const { return key.flags_ & kDeleted; }
+  // Whether the key is still in the tree: neither it nor a key above it
+  // was deleted.
+  bool IsLive(const Key& key) const;
+
+  // What a run did to the tree, as against the keys loaded from a file:
+  // everything made before MarkLoaded() counts as loaded.
+  void MarkLoaded();
+  bool IsNew(const Key& key) const { return IdOf(key) >= loadedCount_; }
+  // The keys made since, still in the tree, parents before their subkeys.
+  std::vector<Key*> CreatedKeys() const;
+  // The loaded keys deleted since, each the top of what went (a key whose
+  // parent also went is left out), in the order of their deletion.
+  std::vector<Key*> DeletedKeys() const;
   // Loading: a key whose name stays in the source, `length` units at `at`.
   void SetNameSource(const KeySource* source) { names_ = source; }
   Key* AddSourceSubkey(Key& key, uint32_t nameHash, uint64_t at,
@@ -110,6 +124,9 @@ class KeyTree {
   // Chunk start address -> chunk number, to find a key's number.
   std::map<const Key*, uint32_t> chunkOf_;
   uint32_t count_ = 0;
+  uint32_t loadedCount_ = 1;
+  bool trackDeletions_ = false;
+  std::vector<uint32_t> deletedByRun_;
   // Open addressing over (parent, folded name): key number + 1, 0 empty.
   // Built late while loading (indexed_ false until then).
   mutable std::vector<uint32_t> table_;

@@ -4,6 +4,7 @@
 #define REGSWITCH_HOST_REGISTRY_REGISTRY_H
 
 #include <memory>
+#include <string_view>
 
 #include "host/registry/key_tree.h"
 #include "host/registry/names.h"
@@ -13,7 +14,8 @@ namespace hostreg {
 
 class Registry {
  public:
-  Registry() : values_(keys_) {}
+  explicit Registry(std::string_view rootName = "HKEY_LOCAL_MACHINE")
+      : keys_(rootName), values_(keys_) {}
   Registry(const Registry&) = delete;
   Registry& operator=(const Registry&) = delete;
 
@@ -21,6 +23,10 @@ class Registry {
   const KeyTree& keys() const { return keys_; }
   ValueStore& values() { return values_; }
   const ValueStore& values() const { return values_; }
+
+  // What is in the registry now is what its file holds: later changes are
+  // the run's.
+  void MarkLoaded() { keys_.MarkLoaded(); }
 
   // Where the keys' names and values stay; the registry keeps it alive.
   void SetSource(std::shared_ptr<const KeySource> source) {

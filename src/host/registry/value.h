@@ -15,6 +15,9 @@ struct Value {
   std::string data;
   bool changed = false;  // type or data differ from what was loaded
   bool added = false;    // created by this run
+  // What a changed value held when loaded.
+  DWORD wasType = REG_NONE;
+  std::string wasData;
 };
 
 }  // namespace hostreg

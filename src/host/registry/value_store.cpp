@@ -27,17 +27,24 @@ void ValueStore::Set(Key& key, const std::string& name, DWORD type,
   if (value == nullptr) {
     Value fresh;
     fresh.name = name;
-    fresh.type = type;
-    fresh.data = data;
-    fresh.changed = true;
-    fresh.added = true;
+    fresh.added = !Restore(key, name, fresh);
     values.push_back(std::move(fresh));
-    changes_.push_back({&key, values.size() - 1});
-    return;
+    value = &values.back();
+    if (value->added) {
+      value->type = type;
+      value->data = data;
+      value->changed = true;
+      changes_.push_back({&key, values.size() - 1});
+      return;
+    }
   }
   // Rewriting a value with what it already holds is no change, so a run
   // that alters nothing leaves the file alone.
   if (value->type == type && value->data == data) return;
+  if (!value->changed && !value->added) {
+    value->wasType = value->type;
+    value->wasData = value->data;
+  }
   value->type = type;
   value->data = data;
   if (!value->changed) {
@@ -46,12 +53,59 @@ void ValueStore::Set(Key& key, const std::string& name, DWORD type,
   }
 }
 
+// A loaded value deleted earlier in the run comes back as it was loaded,
+// so that setting it again to that is no change.
+bool ValueStore::Restore(const Key& key, const std::string& name,
+                         Value& value) {
+  auto found = removed_.find(&key);
+  if (found == removed_.end()) return false;
+  std::vector<Value>& gone = found->second;
+  for (size_t i = 0; i < gone.size(); ++i) {
+    if (!NamesEqual(gone[i].name, name)) continue;
+    value = std::move(gone[i]);
+    gone.erase(gone.begin() + static_cast<std::ptrdiff_t>(i));
+    if (gone.empty()) removed_.erase(found);
+    return true;
+  }
+  return false;
+}
+
+bool ValueStore::Delete(Key& key, std::string_view name) {
+  std::vector<Value>& values = Of(key);
+  Value* value = Find(key, name);
+  if (value == nullptr) return false;
+  const size_t index = static_cast<size_t>(value - values.data());
+  if (!value->added) {
+    Value loaded;
+    loaded.name = value->name;
+    loaded.type = value->changed ? value->wasType : value->type;
+    loaded.data = value->changed ? value->wasData : value->data;
+    removed_[&key].push_back(std::move(loaded));
+  }
+  values.erase(values.begin() + static_cast<std::ptrdiff_t>(index));
+  // The log names values by their place in the key's list.
+  std::vector<Change> kept;
+  for (Change change : changes_) {
+    if (change.key == &key && change.valueIndex == index) continue;
+    if (change.key == &key && change.valueIndex > index) --change.valueIndex;
+    kept.push_back(change);
+  }
+  changes_ = std::move(kept);
+  return true;
+}
+
+const std::vector<Value>* ValueStore::Removed(const Key& key) const {
+  auto found = removed_.find(&key);
+  return found == removed_.end() ? nullptr : &found->second;
+}
+
 void ValueStore::Release(const Key& key) {
   if (source_ == nullptr) return;  // nowhere to read them from again
   auto found = loaded_.find(keys_.IdOf(key));
   if (found == loaded_.end()) return;
   for (const Value& value : found->second)
     if (value.changed) return;
+  if (removed_.count(&key) != 0) return;
   loaded_.erase(found);
 }
 

@@ -39,9 +39,21 @@ class ValueStore {
   void Set(Key& key, const std::string& name, DWORD type,
            const std::string& data);
 
+  // Deletes a value as RegDeleteValueA does; false when the key has none
+  // of that name.
+  bool Delete(Key& key, std::string_view name);
+  // The values the source holds for the key that a run deleted, as loaded;
+  // null when there are none. A value set again is no longer among them.
+  const std::vector<Value>* Removed(const Key& key) const;
+  // Calls `f` with each key that has deleted values, in no set order.
+  template <class F>
+  void ForEachRemoved(F&& f) const {
+    for (const auto& entry : removed_) f(*entry.first);
+  }
+
   // Every changed value, in the order of the first write to it.
   const std::vector<Change>& Changes() const { return changes_; }
-  bool Changed() const { return !changes_.empty(); }
+  bool Changed() const { return !changes_.empty() || !removed_.empty(); }
 
   // Lets the key's values go, unless a write changed one of them; the
   // source still holds them.
@@ -54,10 +66,14 @@ class ValueStore {
   void EndTrial();
 
  private:
+  bool Restore(const Key& key, const std::string& name, Value& value);
+
   const KeyTree& keys_;
   const KeySource* source_ = nullptr;
   mutable std::unordered_map<uint32_t, std::vector<Value>> loaded_;
   std::vector<Change> changes_;
+  // The loaded values deleted from each key.
+  std::unordered_map<const Key*, std::vector<Value>> removed_;
   // While a trial runs: each written key's values as they were before its
   // first write in the trial, and how many changes there were.
   bool trial_ = false;

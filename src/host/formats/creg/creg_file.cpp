@@ -1,5 +1,6 @@
 #include "host/formats/creg/creg_file.h"
 
+#include "host/formats/changes.h"
 #include "host/formats/creg/checksums.h"
 #include "host/formats/creg/image.h"
 #include "host/formats/creg/loader.h"
@@ -14,7 +15,7 @@ class CregFile : public RegistryFile {
  public:
   bool Render(const Registry& registry, Rendering& out,
               std::string& error) const override {
-    if (!registry.values().Changed()) {
+    if (!HasChanges(registry)) {
       out.pieces.push_back(image_.contents);
       return true;
     }
@@ -33,11 +34,13 @@ class CregFile : public RegistryFile {
   // The file's own reason, else the writer's for these changes: files of
   // this kind are small enough to write once more for a dry run.
   std::string SaveRefusal(const Registry& registry) const override {
-    if (!refusal_.empty() || !registry.values().Changed()) return refusal_;
+    if (!refusal_.empty() || !HasChanges(registry)) return refusal_;
     Rendering rendering;
     std::string error;
     return Render(registry, rendering, error) ? std::string() : error;
   }
+
+  std::string_view Original() const override { return image_.contents; }
 
   creg::Image image_;
   // Why no save may go ahead, found on loading; empty when one may.
@@ -56,6 +59,7 @@ std::unique_ptr<RegistryFile> LoadCregFile(const std::string& name,
   file->image_.contents = std::move(contents);
   if (!creg::Load(name, file->image_, registry, error)) return nullptr;
   file->refusal_ = creg::ChecksumRefusal(file->image_.contents);
+  registry.MarkLoaded();
   return file;
 }
 

@@ -29,7 +29,7 @@ constexpr size_t kRgknHeaderSize = 0x20;
 //   +0   "RGKN"
 constexpr size_t kRgknSize = 4;       // +4, size of the whole key tree
 constexpr size_t kRgknRoot = 8;       // +8, the root key's node
-//   +12  the first free node, never changed by this program
+constexpr size_t kRgknFirstFree = 12;  // +12, the first free node, or none
 constexpr size_t kRgknFlags = 16;     // +16, 16-bit flags, as a block's
 constexpr size_t kRgknChecksum = 20;  // +20, see checksums.h
 
@@ -40,12 +40,22 @@ constexpr size_t kNodeSize = 28;
 // 95 and 98) is on it: the first 8 KB run from the header, every later page
 // from its own start.
 constexpr size_t kNodePage = 0x1000;
-//   +0..+11  fields this program never changes
+constexpr size_t kNodeMark = 0;  // +0, 0 in use, kFreeNodeMark when free
+constexpr size_t kNodeHash = 4;  // +4, NodeNameHash (node_table.h)
+// +8: 0xFFFFFFFF in every Windows 95 node in use; leftover links in Windows
+// 98's. New nodes get 0xFFFFFFFF.
+constexpr size_t kNodeUnknown = 8;
 constexpr size_t kNodeParent = 12;  // +12, the parent's node
 constexpr size_t kNodeChild = 16;   // +16, the first child's node
 constexpr size_t kNodeNext = 20;    // +20, the next sibling's node
 constexpr size_t kNodeId = 24;      // +24, 16-bit id of the key's record
 constexpr size_t kNodeBlock = 26;   // +26, 16-bit number of its RGDB block
+// A free node: the mark, then the size of the free stretch it begins (28
+// for one node; the stretch at the end of the tree runs to its last page's
+// end), then the next free node. All three real files show it so.
+constexpr uint32_t kFreeNodeMark = 0x80000000;
+constexpr size_t kFreeNodeSize = 4;
+constexpr size_t kFreeNodeNext = 8;
 
 // Data blocks ("RGDB") follow up to the end of the file: a 32-byte header
 // and records that tile the rest of the block.

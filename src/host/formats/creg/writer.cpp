@@ -1,11 +1,13 @@
 #include "host/formats/creg/writer.h"
 
 #include <algorithm>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "host/formats/changes.h"
+#include "host/formats/creg/blocks.h"
 #include "host/formats/creg/checksums.h"
 #include "host/formats/creg/layout.h"
+#include "host/formats/creg/node_table.h"
 #include "host/formats/reg/render.h"
 
 namespace hostreg {
@@ -13,247 +15,192 @@ namespace creg {
 
 namespace {
 
+// Names are code page 1252 bytes in the file; a character read from a
+// UTF-16 file that 1252 has no byte for has none there either.
+bool Storable(const std::string& name) {
+  return name.find(kForeignMark) == std::string::npos;
+}
+
+// One value as the record holds it: header, name, data, as the "A" calls
+// gave it (a REG_SZ with its terminating zero).
+std::string ValueEntry(const Value& value, uint32_t reserved) {
+  const std::string& data = value.data;
+  std::string entry(kValueHeaderSize, '\0');
+  Put32(entry, kValueType, value.type);
+  Put32(entry, kValueReserved, reserved);
+  Put16(entry, kValueNameLength, static_cast<uint16_t>(value.name.size()));
+  Put16(entry, kValueDataLength, static_cast<uint16_t>(data.size()));
+  return entry + value.name + data;
+}
+
+bool CheckValues(const std::vector<Value>& values, const std::string& what,
+                 std::string& error) {
+  if (values.size() > 0xFFFF) {
+    error = what + " would hold more values than the format can count";
+    return false;
+  }
+  for (const Value& value : values) {
+    if (value.name.size() > 0xFFFF || value.data.size() > 0xFFFF) {
+      error = "value \"" + value.name + "\" of " + what +
+              " is too long for the format";
+      return false;
+    }
+    if (!Storable(value.name)) {
+      error = "a value name of " + what +
+              " holds a character that code page 1252 cannot hold";
+      return false;
+    }
+  }
+  return true;
+}
+
 // The key's record as it should now read: the original header and name,
-// unchanged values byte for byte, changed and new ones built afresh.
+// values the run left alone byte for byte (found by name, as deletions
+// and values set again change their order), others built afresh.
 bool BuildRecord(const std::string& d, const Registry& registry,
                  const Key& key, const Record& record, std::string& bytes,
                  std::string& error) {
   const std::vector<Value>& values = registry.values().Of(key);
-  const std::string path = registry.keys().Path(key);
-  if (values.size() > 0xFFFF) {
-    error = "[" + path + "] would hold more values than the format can count";
-    return false;
-  }
+  const std::string what = FormatKeyLine(registry.keys(), key);
+  if (!CheckValues(values, what, error)) return false;
+  std::unordered_map<std::string, size_t> origin;  // name -> offset
+  size_t at = record.offset + kRecordHeaderSize + record.nameLength;
+  for (size_t i = 0; i < record.valueCount; ++i, at += ValueLength(d, at))
+    origin.emplace(d.substr(at + kValueHeaderSize, Get16(d, at + kValueNameLength)), at);
   bytes = d.substr(record.offset, kRecordHeaderSize + record.nameLength);
-  // The first values are the record's own, in order.
-  size_t was = record.offset + kRecordHeaderSize + record.nameLength;
-  for (size_t i = 0; i < values.size(); ++i) {
-    const Value& value = values[i];
-    const size_t origin = i < record.valueCount ? was : kNone;
-    if (i < record.valueCount) was += ValueLength(d, was);
-    if (!value.changed && !value.added) {
-      bytes.append(d, origin, ValueLength(d, origin));
-      continue;
+  for (const Value& value : values) {
+    auto found = value.added ? origin.end() : origin.find(value.name);
+    if (found == origin.end()) {
+      bytes += ValueEntry(value, kNewValueReserved);
+    } else if (!value.changed) {
+      bytes.append(d, found->second, ValueLength(d, found->second));
+    } else {
+      bytes += ValueEntry(value, Get32(d, found->second + kValueReserved));
     }
-    if (value.name.size() > 0xFFFF || value.data.size() > 0xFFFF) {
-      error = "value \"" + value.name + "\" of [" + path +
-              "] is too long for the format";
-      return false;
-    }
-    std::string entry(kValueHeaderSize, '\0');
-    Put32(entry, kValueType, value.type);
-    Put32(entry, kValueReserved,
-          value.added ? kNewValueReserved : Get32(d, origin + kValueReserved));
-    Put16(entry, kValueNameLength, static_cast<uint16_t>(value.name.size()));
-    Put16(entry, kValueDataLength, static_cast<uint16_t>(value.data.size()));
-    bytes += entry + value.name + value.data;
   }
   Put32(bytes, kRecordUsed, static_cast<uint32_t>(bytes.size()));
   Put16(bytes, kRecordValueCount, static_cast<uint16_t>(values.size()));
   return true;
 }
 
-// The working copy of the file while its changes are written in.
+// A new key's record; its size, id and block are set where it is placed.
+bool NewRecord(const Registry& registry, const Key& key, std::string& bytes,
+               std::string& error) {
+  const std::string name = registry.keys().Name(key);
+  const std::vector<Value>& values = registry.values().Of(key);
+  const std::string what = FormatKeyLine(registry.keys(), key);
+  if (!Storable(name)) {
+    error = what + ": its name holds a character that code page 1252 "
+                   "cannot hold";
+    return false;
+  }
+  if (!CheckValues(values, what, error)) return false;
+  bytes.assign(kRecordHeaderSize, '\0');
+  Put16(bytes, kRecordNameLength, static_cast<uint16_t>(name.size()));
+  Put16(bytes, kRecordValueCount, static_cast<uint16_t>(values.size()));
+  bytes += name;
+  for (const Value& value : values)
+    bytes += ValueEntry(value, kNewValueReserved);
+  Put32(bytes, kRecordUsed, static_cast<uint32_t>(bytes.size()));
+  return true;
+}
+
 class Writer {
  public:
   Writer(const Image& image, const Registry& registry, std::string& d,
          std::string& error)
-      : image_(image), registry_(registry), d_(d), error_(error) {}
+      : image_(image),
+        registry_(registry),
+        keys_(registry.keys()),
+        error_(error),
+        nodes_(d),
+        blocks_(image, d, error) {}
 
-  bool Place(const Key& key, const Record& record, std::string bytes);
-  bool AppendNewBlock();
+  bool Run();
 
  private:
-  struct Moved {
-    Record record;
-    std::string bytes;
-  };
-
-  bool Refuse(const std::string& why) {
-    error_ = why;
-    return false;
-  }
-  bool NeedSoundBlock(size_t index, const Key& key);
-  bool GrowInPlace(const Record& record, const std::string& bytes);
-  bool MoveWithinBlock(const Record& record, const std::string& bytes);
-  // Takes `amount` bytes from the start of the free record at `rel` in
-  // `block`; returns how many it took (all of it when the rest would be too
-  // small to stand alone).
-  size_t TakeFromFree(const Block& block, size_t rel, size_t amount);
-  void Free(const Block& block, size_t rel, size_t size);
-  void MakeFree(size_t at, size_t size, uint32_t next);
-  void Clear(size_t at, size_t end);
-  void WriteRecord(size_t at, size_t room, uint16_t id, uint16_t blockIndex,
-                   const std::string& bytes);
-  void AddUnused(size_t blockOffset, long long delta);
-  uint16_t SharedBlockFlags() const;
+  void DeleteKeys();
+  bool ChangeValues();
+  bool CreateKeys();
+  uint32_t NodeOf(const Key& key) const;
 
   const Image& image_;
   const Registry& registry_;
-  std::string& d_;
+  const KeyTree& keys_;
   std::string& error_;
-  std::vector<Moved> toNewBlock_;
+  NodeTable nodes_;
+  Blocks blocks_;
+  std::unordered_map<const Key*, uint32_t> created_;  // key -> its node
 };
 
-bool Writer::NeedSoundBlock(size_t index, const Key& key) {
-  if (image_.blocks[index].freeListSound) return true;
-  return Refuse("the record of [" + registry_.keys().Path(key) +
-                "] must move, but data block " + std::to_string(index) +
-                "'s list of free space does not match its contents");
+uint32_t Writer::NodeOf(const Key& key) const {
+  if (&key == &keys_.Root())
+    return Get32(image_.contents, kRgknOffset + kRgknRoot);
+  auto loaded = image_.records.find(&key);
+  if (loaded != image_.records.end())
+    return static_cast<uint32_t>(loaded->second.node - kRgknOffset);
+  return created_.at(&key);
 }
 
-void Writer::Clear(size_t at, size_t end) {
-  std::fill(d_.begin() + static_cast<std::ptrdiff_t>(at),
-            d_.begin() + static_cast<std::ptrdiff_t>(end), '\0');
-}
-
-void Writer::AddUnused(size_t blockOffset, long long delta) {
-  Put32(d_, blockOffset + kBlockUnused,
-        static_cast<uint32_t>(Get32(d_, blockOffset + kBlockUnused) + delta));
-}
-
-void Writer::MakeFree(size_t at, size_t size, uint32_t next) {
-  // A free record's header reads as an empty key record after its link.
-  Clear(at, at + kRecordHeaderSize);
-  Put32(d_, at + kRecordSize, static_cast<uint32_t>(size));
-  Put16(d_, at + kRecordId, kNoId);
-  Put16(d_, at + kRecordBlock, kNoId);
-  Put32(d_, at + kFreeNext, next);
-}
-
-void Writer::WriteRecord(size_t at, size_t room, uint16_t id,
-                         uint16_t blockIndex, const std::string& bytes) {
-  d_.replace(at, bytes.size(), bytes);
-  // Whatever the record no longer uses is cleared rather than left stale.
-  Clear(at + bytes.size(), at + room);
-  Put32(d_, at + kRecordSize, static_cast<uint32_t>(room));
-  Put16(d_, at + kRecordId, id);
-  Put16(d_, at + kRecordBlock, blockIndex);
-}
-
-size_t Writer::TakeFromFree(const Block& block, size_t rel, size_t amount) {
-  const size_t b = block.offset;
-  const size_t size = Get32(d_, b + rel + kRecordSize);
-  const uint32_t next = Get32(d_, b + rel + kFreeNext);
-  // The link that points at this free record: the header's or another's.
-  size_t link = b + kBlockFirstFree;
-  while (Get32(d_, link) != rel) link = b + Get32(d_, link) + kFreeNext;
-  size_t taken = size;
-  if (size - amount >= kSplitMin) {
-    taken = amount;
-    MakeFree(b + rel + amount, size - amount, next);
-    Put32(d_, link, static_cast<uint32_t>(rel + amount));
-  } else {
-    Put32(d_, link, next);
+// Every node and record below a deleted key goes, in the order of the
+// nodes, so that a save is the same every time.
+void Writer::DeleteKeys() {
+  for (const Key* top : keys_.DeletedKeys()) nodes_.Unlink(NodeOf(*top));
+  std::vector<const Record*> gone;
+  for (const auto& entry : image_.records)
+    if (!keys_.IsLive(*entry.first)) gone.push_back(&entry.second);
+  std::sort(gone.begin(), gone.end(), [](const Record* a, const Record* b) {
+    return a->node < b->node;
+  });
+  for (const Record* record : gone) {
+    nodes_.Free(static_cast<uint32_t>(record->node - kRgknOffset));
+    blocks_.Remove(*record);
   }
-  AddUnused(b, -static_cast<long long>(taken));
-  return taken;
+  blocks_.Tidy();
 }
 
-void Writer::Free(const Block& block, size_t rel, size_t size) {
-  const size_t at = block.offset + rel;
-  Clear(at, at + size);
-  MakeFree(at, size, Get32(d_, block.offset + kBlockFirstFree));
-  Put32(d_, block.offset + kBlockFirstFree, static_cast<uint32_t>(rel));
-  AddUnused(block.offset, static_cast<long long>(size));
-}
-
-// Into a free record right behind it.
-bool Writer::GrowInPlace(const Record& record, const std::string& bytes) {
-  const Block& block = image_.blocks[record.block];
-  const size_t after = record.offset + record.size;
-  if (after >= block.offset + block.size || Get16(d_, after + kRecordId) != kNoId ||
-      record.size + Get32(d_, after + kRecordSize) < bytes.size())
-    return false;
-  const size_t taken =
-      TakeFromFree(block, after - block.offset, bytes.size() - record.size);
-  WriteRecord(record.offset, record.size + taken,
-              Get16(d_, record.offset + kRecordId),
-              static_cast<uint16_t>(record.block), bytes);
+bool Writer::ChangeValues() {
+  for (const KeyChanges& changed : ChangesByKey(registry_)) {
+    const Key& key = *changed.key;
+    auto found = image_.records.find(&key);
+    if (found == image_.records.end()) {
+      error_ = FormatKeyLine(keys_, key) + " has no data record to hold values";
+      return false;
+    }
+    std::string bytes;
+    if (!BuildRecord(image_.contents, registry_, key, found->second, bytes,
+                     error_) ||
+        !blocks_.Place(FormatKeyLine(keys_, key), found->second,
+                       std::move(bytes)))
+      return false;
+  }
   return true;
 }
 
-// Into free space elsewhere in the same block: the key keeps its id, so its
-// node stays as it is.
-bool Writer::MoveWithinBlock(const Record& record, const std::string& bytes) {
-  const Block& block = image_.blocks[record.block];
-  for (uint32_t rel = Get32(d_, block.offset + kBlockFirstFree); rel != kNone;
-       rel = Get32(d_, block.offset + rel + kFreeNext)) {
-    if (Get32(d_, block.offset + rel + kRecordSize) < bytes.size()) continue;
-    const uint16_t id = Get16(d_, record.offset + kRecordId);
-    const size_t taken = TakeFromFree(block, rel, bytes.size());
-    WriteRecord(block.offset + rel, taken, id,
-                static_cast<uint16_t>(record.block), bytes);
-    Free(block, record.offset - block.offset, record.size);
-    return true;
+// Parents come before their subkeys. A new key's record goes to its
+// parent's block where there is room, as neighbours are read together.
+bool Writer::CreateKeys() {
+  for (const Key* key : keys_.CreatedKeys()) {
+    const Key& parent = *keys_.Parent(*key);
+    std::string bytes;
+    if (!NewRecord(registry_, *key, bytes, error_)) return false;
+    auto parentRecord = image_.records.find(&parent);
+    const size_t preferred =
+        parentRecord != image_.records.end() ? parentRecord->second.block : 0;
+    uint16_t id, block;
+    if (!blocks_.Insert(bytes, preferred, id, block)) return false;
+    const uint32_t rel = nodes_.Add(NodeOf(parent), keys_.Name(*key));
+    nodes_.Set16(rel, kNodeId, id);
+    nodes_.Set16(rel, kNodeBlock, block);
+    created_[key] = rel;
   }
-  return false;
-}
-
-bool Writer::Place(const Key& key, const Record& record, std::string bytes) {
-  if (bytes.size() <= record.size) {
-    WriteRecord(record.offset, record.size,
-                Get16(d_, record.offset + kRecordId),
-                static_cast<uint16_t>(record.block), bytes);
-    return true;
-  }
-  if (!NeedSoundBlock(record.block, key)) return false;
-  if (GrowInPlace(record, bytes) || MoveWithinBlock(record, bytes))
-    return true;
-  toNewBlock_.push_back({record, std::move(bytes)});
   return true;
 }
 
-// A new block's flags: only those that every block of the file has, so
-// that none claims a state (such as a stale checksum) it is not in.
-uint16_t Writer::SharedBlockFlags() const {
-  uint16_t flags = 0xFFFF;
-  for (const Block& block : image_.blocks)
-    flags &= Get16(image_.contents, block.offset + kBlockFlags);
-  return flags;
-}
-
-bool Writer::AppendNewBlock() {
-  if (toNewBlock_.empty()) return true;
-  if (toNewBlock_.size() > kMaxRecordsPerBlock)
-    return Refuse("too many keys need a new data block at once");
-  const size_t index = image_.blocks.size();
-  if (index >= kMaxBlocks)
-    return Refuse("the file holds the most data blocks it can");
-  size_t total = kBlockHeaderSize;
-  for (const Moved& moved : toNewBlock_) total += moved.bytes.size();
-  const size_t size =
-      (total + kBlockGranularity - 1) / kBlockGranularity * kBlockGranularity;
-  const size_t rest = size - total;
-  const bool restIsFree = rest >= kSplitMin;
-  const size_t start = d_.size();
-  d_.append(size, '\0');
-  d_.replace(start, 4, "RGDB");
-  Put32(d_, start + kBlockSize, static_cast<uint32_t>(size));
-  Put32(d_, start + kBlockUnused, restIsFree ? static_cast<uint32_t>(rest) : 0);
-  Put16(d_, start + kBlockFlags, SharedBlockFlags());
-  Put16(d_, start + kBlockIndex, static_cast<uint16_t>(index));
-  Put32(d_, start + kBlockFirstFree,
-        restIsFree ? static_cast<uint32_t>(total) : kNone);
-  Put16(d_, start + kBlockHighestId,
-        static_cast<uint16_t>(toNewBlock_.size() - 1));
-  Put16(d_, start + kBlockLowestFreeId,
-        static_cast<uint16_t>(toNewBlock_.size()));
-  size_t at = start + kBlockHeaderSize;
-  for (size_t i = 0; i < toNewBlock_.size(); ++i) {
-    const Moved& moved = toNewBlock_[i];
-    const bool last = i + 1 == toNewBlock_.size();
-    const size_t room = moved.bytes.size() + (last && !restIsFree ? rest : 0);
-    WriteRecord(at, room, static_cast<uint16_t>(i),
-                static_cast<uint16_t>(index), moved.bytes);
-    const Block& old = image_.blocks[moved.record.block];
-    Free(old, moved.record.offset - old.offset, moved.record.size);
-    Put16(d_, moved.record.node + kNodeId, static_cast<uint16_t>(i));
-    Put16(d_, moved.record.node + kNodeBlock, static_cast<uint16_t>(index));
-    at += room;
-  }
-  if (restIsFree) MakeFree(at, rest, kNone);
-  Put16(d_, kHeaderBlockCount, static_cast<uint16_t>(index + 1));
+bool Writer::Run() {
+  DeleteKeys();
+  if (!ChangeValues() || !CreateKeys() || !blocks_.Finish()) return false;
+  nodes_.Finish();
   return true;
 }
 
@@ -262,22 +209,7 @@ bool Writer::AppendNewBlock() {
 bool Write(const Image& image, const Registry& registry, std::string& out,
            std::string& error) {
   std::string d = image.contents;
-  Writer writer(image, registry, d, error);
-  for (const KeyChanges& changed : ChangesByKey(registry)) {
-    const Key& key = *changed.key;
-    auto found = image.records.find(&key);
-    if (found == image.records.end()) {
-      error = FormatKeyLine(registry.keys(), key) +
-              " has no data record to hold values";
-      return false;
-    }
-    std::string bytes;
-    if (!BuildRecord(image.contents, registry, key, found->second, bytes,
-                     error) ||
-        !writer.Place(key, found->second, std::move(bytes)))
-      return false;
-  }
-  if (!writer.AppendNewBlock() ||
+  if (!Writer(image, registry, d, error).Run() ||
       !UpdateChecksums(image.contents, d, error))
     return false;
   out = std::move(d);

@@ -7,12 +7,18 @@
 
 namespace hostreg {
 
-namespace {
-
-const char* const kRoots[] = {
+const char* const kRootNames[6] = {
     "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKEY_CLASSES_ROOT",
     "HKEY_USERS",         "HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA",
 };
+
+KeyRoot RootNamed(const std::string& name) {
+  for (size_t i = 0; i < 6; ++i)
+    if (name == kRootNames[i]) return static_cast<KeyRoot>(i);
+  return KeyRoot::kLocalMachine;
+}
+
+namespace {
 
 uint16_t UpperUnit(uint16_t c) {
   return c >= 'a' && c <= 'z' ? static_cast<uint16_t>(c - ('a' - 'A')) : c;
@@ -29,8 +35,8 @@ bool IsRoot(const U& t, size_t begin, size_t end, const char* root) {
 // Which root [begin, end) names: 0 for HKEY_LOCAL_MACHINE, -1 for none.
 template <class U>
 int RootOf(const U& t, size_t begin, size_t end) {
-  for (size_t i = 0; i < sizeof kRoots / sizeof kRoots[0]; ++i)
-    if (IsRoot(t, begin, end, kRoots[i])) return static_cast<int>(i);
+  for (size_t i = 0; i < 6; ++i)
+    if (IsRoot(t, begin, end, kRootNames[i])) return static_cast<int>(i);
   return -1;
 }
 
@@ -49,7 +55,7 @@ const char* ParsePath(const RegText& text, const U& t, size_t begin,
   if (which < 0)
     return "an unknown root; keys start with HKEY_LOCAL_MACHINE or another "
            "HKEY_ root";
-  root = which == 0 ? KeyRoot::kMachine : KeyRoot::kOther;
+  root = static_cast<KeyRoot>(which);
   if (rootEnd + 1 < end && t[rootEnd + 1] == '\\')
     return "a '\\' right behind the root, which Windows does not open";
   for (size_t start = rootEnd + 1; start < end;) {

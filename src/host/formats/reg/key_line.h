@@ -18,7 +18,19 @@ namespace hostreg {
 // Windows reads them.
 using KeyPath = std::vector<std::pair<size_t, size_t>>;
 
-enum class KeyRoot { kMachine, kOther };
+// The roots a key line may name, in the order of kRootNames.
+enum class KeyRoot {
+  kLocalMachine,
+  kCurrentUser,
+  kClassesRoot,
+  kUsers,
+  kCurrentConfig,
+  kDynData,
+};
+extern const char* const kRootNames[6];
+// The root that `name` spells exactly (HKEY_USERS...); kLocalMachine for
+// any other.
+KeyRoot RootNamed(const std::string& name);
 
 // Reads the path in [begin, end). Null when Windows would open that key,
 // else why it would not: an unknown root, a separator just behind the

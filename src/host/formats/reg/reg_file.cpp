@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "host/formats/changes.h"
 #include "host/formats/reg/codepage.h"
 #include "host/formats/reg/decode.h"
 #include "host/formats/reg/line_reader.h"
@@ -29,7 +30,7 @@ class RegFile : public RegistryFile {
   // so a change written into it would never reach a registry.
   bool Render(const Registry& registry, Rendering& out,
               std::string& error) const override {
-    if (!imported_ && registry.values().Changed()) {
+    if (!imported_ && HasChanges(registry)) {
       error = "Windows' importer imports nothing from this file (its first "
               "line is \"" + header_ + "\"), so no change can be saved in it";
       return false;
@@ -46,6 +47,7 @@ class RegFile : public RegistryFile {
     return text_->WideStrings() ? Utf8Of(UnitsOf(out)) : out;
   }
   const FileBytes* Source() const override { return text_->Bytes(); }
+  std::string_view Original() const override { return text_->Contents(); }
   const std::vector<std::string>& Warnings() const override {
     return warnings_;
   }
@@ -117,6 +119,8 @@ Header ReadHeader(const RegText& text, const Line& line, std::string& header) {
                                               : Header::kRefused;
 }
 
+const char kNulWhy[] = "a NUL byte; this is not a text registry export";
+
 std::string EndingOf(const RegText& text, const Line& line) {
   if (line.end == line.textEnd) return "\r\n";
   if (text.UnitAt(line.textEnd) == '\n') return "\n";
@@ -125,9 +129,10 @@ std::string EndingOf(const RegText& text, const Line& line) {
 
 }  // namespace
 
-std::unique_ptr<RegistryFile> LoadRegFile(
-    const std::string& name, std::shared_ptr<const FileBytes> bytes,
-    Registry& registry, std::string& error) {
+std::shared_ptr<RegText> OpenRegText(const std::string& name,
+                                     std::shared_ptr<const FileBytes> bytes,
+                                     RegHead& head, SkipNotes& notes,
+                                     std::string& error) {
   auto fail = [&](size_t line, const std::string& why) {
     error = name + ":" + std::to_string(line) + ": " + why;
     return nullptr;
@@ -140,30 +145,47 @@ std::unique_ptr<RegistryFile> LoadRegFile(
   auto text = std::make_shared<RegText>(std::move(bytes), encoding, bom);
   Line first;
   text->Visit([&](auto u) { return LineReader<decltype(u)>(u).Next(first); });
-  const auto nulAt = [&](size_t nul) {
-    return fail(text->Visit([&](auto u) { return LineOf(u, nul); }),
-                "a NUL byte; this is not a text registry export");
-  };
   if (const size_t nul = FindNul(*text, 0, first.end); nul != kNoSection)
-    return nulAt(nul);
-  std::string header;
-  const Header kind = ReadHeader(*text, first, header);
+    return fail(1, kNulWhy);
+  const Header kind = ReadHeader(*text, first, head.header);
   if (kind == Header::kRefused)
     return fail(1, "not a registry export: the first line must be REGEDIT4 "
                    "or " + std::string(kVersion5Header));
-  SkipNotes warnings(name);
   if (text->utf16() && size % 2 != 0)
-    warnings.Add(1, "the file's last byte, half a UTF-16 character");
+    notes.Add(1, "the file's last byte, half a UTF-16 character");
+  head.imported = kind == Header::kImported;
+  head.eol = EndingOf(*text, first);
+  head.bodyStart = first.end;
+  if (!head.imported)
+    notes.Add(1, "every line, under the header \"" + head.header +
+                     "\", which is not REGEDIT4 or " + kVersion5Header);
+  return text;
+}
+
+size_t LineAt(const RegText& text, size_t at) {
+  return text.Visit([&](auto u) { return LineOf(u, at); });
+}
+
+std::unique_ptr<RegistryFile> LoadRegFile(
+    const std::string& name, std::shared_ptr<const FileBytes> bytes,
+    Registry& registry, std::string& error) {
+  SkipNotes warnings(name);
+  RegHead head;
+  std::shared_ptr<RegText> text =
+      OpenRegText(name, std::move(bytes), head, warnings, error);
+  if (!text) return nullptr;
   registry.SetSource(std::make_shared<RegSource>(text));
-  const size_t nul = kind == Header::kImported
-                         ? LoadRegLines(*text, 2, first.end, registry.keys(), warnings)
-                         : FindNul(*text, 0, text->size());
-  if (nul != kNoSection) return nulAt(nul);
-  if (kind != Header::kImported)
-    warnings.Add(1, "every line, under the header \"" + header +
-                        "\", which is not REGEDIT4 or " + kVersion5Header);
-  return std::make_unique<RegFile>(text, header, kind == Header::kImported,
-                                   EndingOf(*text, first), warnings.Lines());
+  const size_t nul =
+      head.imported
+          ? LoadRegLines(*text, 2, head.bodyStart, registry.keys(), warnings)
+          : FindNul(*text, 0, text->size());
+  if (nul != kNoSection) {
+    error = name + ":" + std::to_string(LineAt(*text, nul)) + ": " + kNulWhy;
+    return nullptr;
+  }
+  registry.MarkLoaded();
+  return std::make_unique<RegFile>(text, head.header, head.imported, head.eol,
+                                   warnings.Lines());
 }
 
 }  // namespace hostreg

@@ -10,6 +10,8 @@
 #include <string>
 
 #include "host/files/file_bytes.h"
+#include "host/formats/reg/reg_loader.h"
+#include "host/formats/reg/reg_text.h"
 #include "host/formats/registry_file.h"
 
 namespace hostreg {
@@ -21,6 +23,24 @@ namespace hostreg {
 std::unique_ptr<RegistryFile> LoadRegFile(
     const std::string& name, std::shared_ptr<const FileBytes> bytes,
     Registry& registry, std::string& error);
+
+// A .reg file's header as the editor reads it.
+struct RegHead {
+  std::string header;    // REGEDIT4, the Version 5.00 line, or what it was
+  bool imported = false;  // false: the editor imports nothing under it
+  std::string eol;        // the header line's ending
+  size_t bodyStart = 0;   // where the line after it starts
+};
+
+// The file's text, its encoding and header checked as the editor checks
+// them (a NUL byte in the header line too); null and `error` reads
+// "NAME:LINE: why" for a file the editor refuses. Notes what it skips.
+std::shared_ptr<RegText> OpenRegText(const std::string& name,
+                                     std::shared_ptr<const FileBytes> bytes,
+                                     RegHead& head, SkipNotes& notes,
+                                     std::string& error);
+// The number of the line that holds unit `at`.
+size_t LineAt(const RegText& text, size_t at);
 
 }  // namespace hostreg
 

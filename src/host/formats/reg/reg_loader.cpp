@@ -63,7 +63,8 @@ class RegLoader {
         warnings_(warnings),
         lines_(units),
         reader_(text, lines_),
-        cache_(text, keys) {}
+        cache_(text, keys),
+        held_(RootNamed(keys.Name(keys.Root()))) {}
 
   size_t Load(size_t firstLine, size_t from);
 
@@ -81,6 +82,7 @@ class RegLoader {
   StatementReader<U, Discard> reader_;
   KeyPathCache cache_;
   KeyPath path_;
+  const KeyRoot held_;  // the root the registry holds; others stay text
   Open open_ = Open::kNone;
   size_t releasedTo_ = 0;
   size_t nulCheckedTo_ = 0;
@@ -149,7 +151,7 @@ void RegLoader<U>::OpenKey(const Statement& st) {
                                      "are skipped with it");
     return;
   }
-  if (root == KeyRoot::kOther) {  // kept as text only
+  if (root != held_) {  // kept as text only
     open_ = Open::kOther;
     cache_.Forget();
     return;
@@ -170,13 +172,15 @@ void RegLoader<U>::DeleteKey(const Statement& st) {
   const char* why =
       named ? ParseKeyPath(text_, st.pathBegin, st.pathEnd, root, path_)
             : "a deletion that names no HKEY_ root";
-  if (why == nullptr && root == KeyRoot::kMachine && path_.empty())
-    why = "HKEY_LOCAL_MACHINE itself cannot be deleted";
+  if (why == nullptr && root == held_ && path_.empty())
+    why = held_ == KeyRoot::kLocalMachine
+              ? "HKEY_LOCAL_MACHINE itself cannot be deleted"
+              : "a root key itself cannot be deleted";
   if (why != nullptr) {
     warnings_.Add(st.first.number, why);
     return;
   }
-  if (root != KeyRoot::kMachine) return;
+  if (root != held_) return;
   cache_.Forget();
   if (Key* key = cache_.Find(path_)) keys_.DeleteTree(*key);
 }

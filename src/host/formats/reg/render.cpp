@@ -102,23 +102,56 @@ std::string FormatValueLine(const Value& value, const std::string& eol,
   return line;
 }
 
-std::string FormatKeyLine(const KeyTree& keys, const Key& key) {
+std::string FormatKeyPath(const KeyTree& keys, const Key& key) {
   const std::string path = keys.Path(key);
-  return "[HKEY_LOCAL_MACHINE" + std::string(path.empty() ? "" : "\\") +
-         path + "]";
+  return keys.Name(keys.Root()) + std::string(path.empty() ? "" : "\\") +
+         path;
 }
 
+std::string FormatKeyLine(const KeyTree& keys, const Key& key) {
+  return "[" + FormatKeyPath(keys, key) + "]";
+}
+
+std::string FormatValueDeletion(const std::string& name) {
+  return (name.empty() ? "@" : "\"" + EscapeName(name) + "\"") + "=-";
+}
+
+std::string FormatStructuralChanges(const Registry& registry, bool created,
+                                    const std::string& eol, bool utf16) {
+  const KeyTree& keys = registry.keys();
+  std::string out;
+  if (!created) {
+    for (const Key* key : keys.DeletedKeys())
+      out += eol + "[-" + FormatKeyPath(keys, *key) + "]" + eol;
+    return out;
+  }
+  for (const Key* key : keys.CreatedKeys()) {
+    out += eol + FormatKeyLine(keys, *key) + eol;
+    for (const Value& value : registry.values().Of(*key))
+      out += FormatValueLine(value, eol, utf16) + eol;
+  }
+  return out;
+}
+
+// Deletions first and new keys last, so that the fragment imported into
+// the registry as it was loaded gives the registry the run left: a key
+// deleted and made again is new, and comes after its deletion.
 std::string FormatChanges(const Registry& registry, const std::string& header,
                           const std::string& eol, bool utf16) {
-  if (!registry.values().Changed()) return std::string();
+  if (!HasChanges(registry)) return std::string();
   std::string out = header + eol;
+  out += FormatStructuralChanges(registry, false, eol, utf16);
   for (const KeyChanges& changed : ChangesByKey(registry)) {
     out += eol + FormatKeyLine(registry.keys(), *changed.key) + eol;
+    if (const std::vector<Value>* gone =
+            registry.values().Removed(*changed.key))
+      for (const Value& value : *gone)
+        out += FormatValueDeletion(value.name) + eol;
     const std::vector<Value>& values = registry.values().Of(*changed.key);
     for (size_t index : changed.values)
       out += FormatValueLine(values[index], eol, utf16) + eol;
   }
-  return out;
+  return out + FormatStructuralChanges(registry, true, eol, utf16);
 }
 
 }  // namespace hostreg

@@ -19,11 +19,20 @@ extern const char kVersion5Header[];
 std::string FormatValueLine(const Value& value, const std::string& eol,
                             bool utf16);
 
+// "HKEY_LOCAL_MACHINE\path" for a key, under the name of its tree's root.
+std::string FormatKeyPath(const KeyTree& keys, const Key& key);
 // "[HKEY_LOCAL_MACHINE\path]" for a key.
 std::string FormatKeyLine(const KeyTree& keys, const Key& key);
+// "name"=- or @=-.
+std::string FormatValueDeletion(const std::string& name);
+// With `created` false, a [-path] line for each loaded key the run deleted;
+// with it, each key the run made, with all its values.
+std::string FormatStructuralChanges(const Registry& registry, bool created,
+                                    const std::string& eol, bool utf16);
 
-// The changes as a fragment under `header`: each changed key's line and
-// its changed values, in the order of the first change.
+// The changes as a fragment under `header`: deleted keys, each changed
+// key's line with its deleted and changed values in the order of the first
+// change, then new keys with their values.
 std::string FormatChanges(const Registry& registry, const std::string& header,
                           const std::string& eol, bool utf16);
 

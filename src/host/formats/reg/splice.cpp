@@ -32,6 +32,7 @@ class Splicer {
 
  private:
   void EditKey(const KeyChanges& changed);
+  void AppendTail();
   size_t FirstSection(const Key& key) const;
   std::string EndingAt(size_t end) const;
   std::string BreakBefore(size_t at) const;
@@ -56,6 +57,7 @@ class Splicer {
 
 void Splicer::Run(Rendering& out) {
   for (const KeyChanges& changed : ChangesByKey(registry_)) EditKey(changed);
+  AppendTail();
   std::stable_sort(edits_.begin(), edits_.end(),
                    [](const Edit& a, const Edit& b) {
                      if (a.begin != b.begin) return a.begin < b.begin;
@@ -89,6 +91,18 @@ void Splicer::EditKey(const KeyChanges& changed) {
   const size_t insertAt = loaded.insertAt;
   const std::vector<Value>& values = registry_.values().Of(key);
   std::string added;
+  // A deleted value's last statement becomes its deletion: no later one
+  // sets it, and earlier ones are undone by it.
+  if (const std::vector<Value>* gone = registry_.values().Removed(key)) {
+    for (const Value& value : *gone) {
+      const std::string line = FormatValueDeletion(value.name);
+      const SpannedValue* was = nullptr;
+      for (const SpannedValue& loadedValue : loaded.values)
+        if (NamesEqual(loadedValue.value.name, value.name)) was = &loadedValue;
+      if (was == nullptr) added += line + eol_;
+      else edits_.push_back({was->begin, was->end, line + EndingAt(was->end)});
+    }
+  }
   for (size_t index : changed.values) {
     const Value& value = values[index];
     if (value.added) {
@@ -124,6 +138,27 @@ void Splicer::EditKey(const KeyChanges& changed) {
                       BreakBefore(end) + spare + eol_ + keyLine + eol_ + added,
                       true});
   }
+}
+
+// Deleted keys and new ones go after everything else, in that order: the
+// deletions then undo every line that made those keys, and nothing can
+// undo the new keys after them. Neither touches a key that the run kept,
+// so the edits above stay as they are.
+void Splicer::AppendTail() {
+  const bool utf16 = text_.WideStrings();
+  const std::string tail =
+      FormatStructuralChanges(registry_, false, eol_, utf16) +
+      FormatStructuralChanges(registry_, true, eol_, utf16);
+  if (tail.empty()) return;
+  const size_t end = text_.size();
+  bool spared = false;  // an edit at the end already took the spare line
+  for (const Edit& edit : edits_) spared = spared || edit.begin == end;
+  const std::string spare =
+      text_.tailContinued && !spared
+          ? "[" + registry_.keys().Name(registry_.keys().Root()) + "]" + eol_
+          : "";
+  edits_.push_back({end, end, (spared ? "" : BreakBefore(end)) + spare + tail,
+                    true});
 }
 
 // The earliest place in the file that belongs to the key or a key below it.
