@@ -10,6 +10,7 @@ copied out with mcopy and read with libcreg.
                                  the run stopped at each mtools command
                                  (kill-before, kill-during, term-during)
   image_checks.py concurrent     runs at once with different switches
+  image_checks.py merge          --merge FILE.reg into the image's SYSTEM.DAT
 """
 
 import os
@@ -456,6 +457,23 @@ def interrupted(work, mode):
     checks.finish()
 
 
+def merge(work):
+    """--merge on an image: the .reg file's value and the switch's both land."""
+    checks = harness.Checks()
+    m = Machine(work, LAYOUTS["mbr-fat16"])
+    reg = os.path.join(work, "apm.reg")
+    with open(reg, "wb") as f:
+        f.write(b"REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C05\\0000]\r\n"
+                b"\"APMMenuSuspend\"=hex:00\r\n")
+    status, out, err = regswitch(["--image", m.image, "--merge", reg, "/DMA:1"])
+    checks.check("exits 0", status == 0, out + err)
+    m.check(checks, "--merge apm.reg /DMA:1", m.expected("/SSP:0", "/DMA:1"))
+    status, out, err = regswitch(["--image", m.image, "--user", reg, "--merge", reg])
+    checks.check("--user with --image is a usage error", status == 2 and
+                 "--user goes with --registry, not --image" in err, err)
+    checks.finish()
+
+
 # --- Runs at once ------------------------------------------------------------
 
 def concurrent(work):
@@ -481,7 +499,8 @@ def main(argv):
                           ("fsck.fat", "dosfstools"), ("sfdisk", "fdisk")):
         images.tool(name, package)
     commands = {"apply": (apply, LAYOUTS), "refused": (refused, REFUSED),
-                "interrupted": (interrupted, MODES), "concurrent": (concurrent, None)}
+                "interrupted": (interrupted, MODES), "concurrent": (concurrent, None),
+                "merge": (merge, None)}
     if len(argv) < 2 or argv[1] not in commands or \
             (commands[argv[1]][1] is not None and (len(argv) != 3 or
                                                     argv[2] not in commands[argv[1]][1])):
