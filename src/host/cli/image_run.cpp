@@ -25,8 +25,6 @@ namespace hostreg {
 namespace {
 
 constexpr int kExitImage = 2;
-// How long a run waits for another one on the same image to finish.
-constexpr unsigned kLockWaitMilliseconds = 30000;
 
 std::string ReplaceAll(std::string text, const std::string& from,
                        const std::string& to) {
@@ -96,7 +94,7 @@ bool ImageRun::Lock() {
           ReadsOnly() ? LockedFile::Access::kRead : LockedFile::Access::kWrite,
           waiting, error))
     return true;
-  err_ << "regswitch: " << Printable(error) << "\n" << std::flush;
+  hostreg::Complain(err_, error);
   return false;
 }
 

@@ -7,7 +7,6 @@
 #include "core/front/front.h"
 #include "host/files/fault_guard.h"
 #include "host/files/locked_file.h"
-#include "host/files/printable.h"
 #include "host/files/read_file.h"
 #include "host/files/replace_file.h"
 #include "host/formats/changes.h"
@@ -19,10 +18,6 @@
 namespace hostreg {
 
 namespace {
-
-constexpr int kExitUsage = 2;
-constexpr int kExitFile = 2;
-constexpr unsigned kLockWaitMilliseconds = 30000;
 
 // One registry file of the run: locked from load to save.
 struct Target {
@@ -48,9 +43,7 @@ class MergeRun {
   int DryRun();
   int Save(RunReport* report);
   bool Restore(Target& target);
-  void Complain(const std::string& text) {
-    err_ << "regswitch: " << Printable(text) << "\n" << std::flush;
-  }
+  void Complain(const std::string& text) { hostreg::Complain(err_, text); }
 
   const Options& options_;
   std::ostream& out_;

@@ -18,12 +18,11 @@
 
 namespace hostreg {
 
-namespace {
+void Complain(std::ostream& err, const std::string& text) {
+  err << "regswitch: " << Printable(text) << "\n" << std::flush;
+}
 
-constexpr int kExitUsage = 2;
-constexpr int kExitFile = 2;
-// How long a run waits for another one on the same file to finish.
-constexpr unsigned kLockWaitMilliseconds = 30000;
+namespace {
 
 class HostRun {
  public:
@@ -42,10 +41,7 @@ class HostRun {
   bool Load();
   int Show();
   int Finish(RunReport* report);
-  // One line on standard error; a file name's control characters escaped.
-  void Complain(const std::string& text) {
-    err_ << "regswitch: " << Printable(text) << "\n" << std::flush;
-  }
+  void Complain(const std::string& text) { hostreg::Complain(err_, text); }
 
   const Options& options_;
   std::ostream& out_;

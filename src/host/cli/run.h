@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <ostream>
+#include <string>
 
 #include "host/cli/options.h"
 #include "host/files/system_calls.h"
@@ -12,6 +13,16 @@
 namespace hostreg {
 
 // What a run left behind, for the tests.
+// Exit status for a usage error, and for a file or image that cannot be
+// read or saved: both 2, but named apart where they are returned.
+constexpr int kExitUsage = 2;
+constexpr int kExitFile = 2;
+// How long a run waits for another one on the same file or image.
+constexpr unsigned kLockWaitMilliseconds = 30000;
+
+// One line on standard error; a file name's control characters escaped.
+void Complain(std::ostream& err, const std::string& text);
+
 struct RunReport {
   size_t openHandlesAtEnd = 0;
   bool saved = false;
