@@ -100,6 +100,7 @@ add_library(regswitch_cli STATIC
   src/host/cli/image_run.cpp
   src/host/cli/merge_run.cpp
   src/host/cli/options.cpp
+  src/host/cli/registry_target.cpp
   src/host/cli/run.cpp
 )
 target_link_libraries(regswitch_cli PUBLIC regswitch_show regswitch_core

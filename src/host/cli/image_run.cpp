@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "host/cli/registry_target.h"
 #include "host/files/locked_file.h"
 #include "host/files/printable.h"
 #include "host/formats/open_file.h"
@@ -81,21 +82,7 @@ class ImageRun {
 // Held from before the image is read until after it is written, so that
 // runs on one image take turns.
 bool ImageRun::Lock() {
-  const std::string& path = options_.imagePath;
-  LockedFile::Waiting waiting{kLockWaitMilliseconds, [this, &path] {
-                                err_ << "regswitch: " << Printable(path)
-                                     << ": waiting for another run to finish "
-                                        "with the image\n"
-                                     << std::flush;
-                              }};
-  std::string error;
-  if (locked_.Acquire(
-          path,
-          ReadsOnly() ? LockedFile::Access::kRead : LockedFile::Access::kWrite,
-          waiting, error))
-    return true;
-  hostreg::Complain(err_, error);
-  return false;
+  return LockForRun(locked_, options_.imagePath, ReadsOnly(), "image", err_);
 }
 
 bool ImageRun::Open(DiskLayout& layout) {

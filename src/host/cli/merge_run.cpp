@@ -4,9 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "core/front/front.h"
+#include "host/cli/registry_target.h"
 #include "host/files/fault_guard.h"
-#include "host/files/locked_file.h"
 #include "host/files/read_file.h"
 #include "host/files/replace_file.h"
 #include "host/formats/changes.h"
@@ -19,16 +18,6 @@ namespace hostreg {
 
 namespace {
 
-// One registry file of the run: locked from load to save.
-struct Target {
-  Target(std::string path, const char* root, const SystemCalls& calls)
-      : path(std::move(path)), registry(root), locked(calls) {}
-  std::string path;
-  Registry registry;
-  LockedFile locked;
-  std::unique_ptr<RegistryFile> file;
-};
-
 class MergeRun {
  public:
   MergeRun(const Options& options, std::ostream& out, std::ostream& err,
@@ -38,11 +27,10 @@ class MergeRun {
   int Run(RunReport* report);
 
  private:
-  bool Open(Target& target);
   bool Merge(const std::string& path, const MergeTargets& targets);
   int DryRun();
   int Save(RunReport* report);
-  bool Restore(Target& target);
+  bool Restore(RegistryTarget& target);
   void Complain(const std::string& text) { hostreg::Complain(err_, text); }
 
   const Options& options_;
@@ -51,32 +39,8 @@ class MergeRun {
   const SystemCalls& calls_;
   // The registry file first, then the user file: every run locks them in
   // that order, so that two runs never wait for each other.
-  std::vector<std::unique_ptr<Target>> targets_;
+  std::vector<std::unique_ptr<RegistryTarget>> targets_;
 };
-
-bool MergeRun::Open(Target& target) {
-  LockedFile::Waiting waiting{kLockWaitMilliseconds, [this, &target] {
-                                Complain(target.path +
-                                         ": waiting for another run to "
-                                         "finish with the file");
-                              }};
-  std::string error;
-  if (!target.locked.Acquire(target.path,
-                             options_.dryRun ? LockedFile::Access::kRead
-                                             : LockedFile::Access::kWrite,
-                             waiting, error)) {
-    Complain(error);
-    return false;
-  }
-  target.file =
-      LoadRegistryFile(target.path, target.registry, calls_, error);
-  if (!target.file) {
-    Complain(error);
-    return false;
-  }
-  for (const std::string& note : target.file->Warnings()) Complain(note);
-  return true;
-}
 
 bool MergeRun::Merge(const std::string& path, const MergeTargets& targets) {
   ReadableFile file(calls_);
@@ -110,14 +74,14 @@ int MergeRun::Run(RunReport* report) {
     return kExitUsage;
   }
   if (options_.haveRegistry)
-    targets_.push_back(std::make_unique<Target>(
+    targets_.push_back(std::make_unique<RegistryTarget>(
         options_.registryPath, "HKEY_LOCAL_MACHINE", calls_));
   if (options_.haveUser)
     targets_.push_back(
-        std::make_unique<Target>(options_.userPath, "HKEY_USERS", calls_));
+        std::make_unique<RegistryTarget>(options_.userPath, "HKEY_USERS", calls_));
   MappedFileFaultGuard faultGuard(targets_.front()->path, kExitFile);
   for (auto& target : targets_)
-    if (!Open(*target)) return kExitFile;
+    if (!target->Open(options_.dryRun, calls_, err_)) return kExitFile;
   MergeTargets reach;
   reach.machine = options_.haveRegistry ? &targets_.front()->registry : nullptr;
   reach.users = options_.haveUser ? &targets_.back()->registry : nullptr;
@@ -127,12 +91,7 @@ int MergeRun::Run(RunReport* report) {
                   [this](const char* text, const char* caption, UINT type) {
                     out_ << RenderMessageBox(text, caption, type) << std::flush;
                   });
-  {
-    std::vector<char> writable(options_.tail.begin(), options_.tail.end());
-    writable.push_back('\0');
-    MachineScope scope(machine);
-    WinMain(nullptr, nullptr, writable.data(), 1);
-  }
+  RunCommandLine(machine, options_.tail);
   if (report != nullptr && machine.handles() != nullptr)
     report->openHandlesAtEnd = machine.handles()->Count();
   if (machine.RegistryWanted()) {
@@ -148,16 +107,10 @@ int MergeRun::Run(RunReport* report) {
 int MergeRun::DryRun() {
   std::string shown;
   for (auto& target : targets_) {
-    std::string changes = target->file->DescribeChanges(target->registry);
+    std::string changes;
+    if (!target->DescribeChanges(err_, changes)) return kExitFile;
     if (changes.empty()) continue;
-    std::string error;
-    if (!target->locked.Unchanged(error)) {
-      Complain(target->path + ": " + error + "; run again to see its changes");
-      return kExitFile;
-    }
-    const std::string refusal = target->file->SaveRefusal(target->registry);
-    if (!refusal.empty())
-      Complain(target->path + ": a save would be refused: " + refusal);
+    target->WarnOfRefusal(err_);
     if (!shown.empty()) changes.erase(0, changes.find('\n') + 1);
     shown += changes;
   }
@@ -170,7 +123,7 @@ int MergeRun::DryRun() {
 // would be refused for, and whether another program changed it. When the
 // second save still fails, the first file gets its loaded bytes back.
 int MergeRun::Save(RunReport* report) {
-  std::vector<Target*> changed;
+  std::vector<RegistryTarget*> changed;
   for (auto& target : targets_) {
     if (!HasChanges(target->registry)) continue;
     std::string error;
@@ -184,7 +137,7 @@ int MergeRun::Save(RunReport* report) {
     changed.push_back(target.get());
   }
   for (size_t i = 0; i < changed.size(); ++i) {
-    Target& target = *changed[i];
+    RegistryTarget& target = *changed[i];
     std::string error;
     if (SaveRegistryFile(target.path, *target.file, target.registry, calls_,
                          error, &target.locked))
@@ -200,7 +153,7 @@ int MergeRun::Save(RunReport* report) {
   return 0;
 }
 
-bool MergeRun::Restore(Target& target) {
+bool MergeRun::Restore(RegistryTarget& target) {
   std::string error;
   const std::vector<std::string_view> pieces{target.file->Original()};
   if (ReplaceFile(target.path, pieces, target.file->Source(), calls_, nullptr,

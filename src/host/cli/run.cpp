@@ -7,6 +7,7 @@
 #include "host/cli/image_run.h"
 #include "host/cli/merge_run.h"
 #include "host/cli/options.h"
+#include "host/cli/registry_target.h"
 #include "host/files/fault_guard.h"
 #include "host/files/locked_file.h"
 #include "host/files/printable.h"
@@ -32,13 +33,11 @@ class HostRun {
         out_(out),
         err_(err),
         calls_(calls),
-        locked_(calls) {}
+        target_(options.registryPath, "HKEY_LOCAL_MACHINE", calls) {}
 
   int Run(RunReport* report);
 
  private:
-  bool Lock();
-  bool Load();
   int Show();
   int Finish(RunReport* report);
   void Complain(const std::string& text) { hostreg::Complain(err_, text); }
@@ -47,41 +46,8 @@ class HostRun {
   std::ostream& out_;
   std::ostream& err_;
   const SystemCalls& calls_;
-  LockedFile locked_;
-  Registry registry_;
-  std::unique_ptr<RegistryFile> file_;
+  RegistryTarget target_;
 };
-
-// Held from before loading until after saving, so that runs on one file
-// take turns and none saves over another's change.
-bool HostRun::Lock() {
-  const std::string& path = options_.registryPath;
-  LockedFile::Waiting waiting{kLockWaitMilliseconds, [this, &path] {
-                                Complain(path +
-                                         ": waiting for another run to "
-                                         "finish with the file");
-                              }};
-  std::string error;
-  if (locked_.Acquire(path,
-                      options_.dryRun || options_.show
-                          ? LockedFile::Access::kRead
-                          : LockedFile::Access::kWrite,
-                      waiting, error))
-    return true;
-  Complain(error);
-  return false;
-}
-
-bool HostRun::Load() {
-  std::string error;
-  file_ = LoadRegistryFile(options_.registryPath, registry_, calls_, error);
-  if (!file_) {
-    Complain(error);
-    return false;
-  }
-  for (const std::string& note : file_->Warnings()) Complain(note);
-  return true;
-}
 
 int HostRun::Run(RunReport* report) {
   // Every read of a mapped file happens while this lives.
@@ -89,11 +55,12 @@ int HostRun::Run(RunReport* report) {
   if (options_.haveRegistry) {
     faultGuard = std::make_unique<MappedFileFaultGuard>(options_.registryPath,
                                                         kExitFile);
-    if (!Lock() || !Load()) return kExitFile;
+    if (!target_.Open(options_.dryRun || options_.show, calls_, err_))
+      return kExitFile;
     if (options_.show) return Show();
   }
   // The about box goes to the run's own output.
-  Machine machine(options_.haveRegistry ? &registry_ : nullptr,
+  Machine machine(options_.haveRegistry ? &target_.registry : nullptr,
                   [this](const char* text, const char* caption, UINT type) {
                     out_ << RenderMessageBox(text, caption, type) << std::flush;
                   });
@@ -111,9 +78,10 @@ int HostRun::Run(RunReport* report) {
 // The settings as the file holds them, printed only while the file is still
 // the one that was read: a file rewritten meanwhile could show a mixture.
 int HostRun::Show() {
-  const std::string text = SettingsText(registry_, FindSettings(registry_));
+  Registry& registry = target_.registry;
+  const std::string text = SettingsText(registry, FindSettings(registry));
   std::string error;
-  if (!locked_.Unchanged(error)) {
+  if (!target_.locked.Unchanged(error)) {
     Complain(options_.registryPath + ": " + error + "; run again to see it");
     return kExitFile;
   }
@@ -124,24 +92,19 @@ int HostRun::Show() {
 // Prints the changes for a dry run, else saves them; either only while the
 // file is still the one that was read.
 int HostRun::Finish(RunReport* report) {
-  if (!file_) return 0;
-  const std::string& path = options_.registryPath;
-  std::string error;
+  if (!target_.file) return 0;
   if (options_.dryRun) {
-    const std::string changes = file_->DescribeChanges(registry_);
-    if (!changes.empty() && !locked_.Unchanged(error)) {
-      Complain(path + ": " + error + "; run again to see its changes");
-      return kExitFile;
-    }
-    // First, so that the preview never promises what a save would refuse.
-    const std::string refusal = file_->SaveRefusal(registry_);
-    if (!refusal.empty())
-      Complain(path + ": a save would be refused: " + refusal);
+    std::string changes;
+    if (!target_.DescribeChanges(err_, changes)) return kExitFile;
+    target_.WarnOfRefusal(err_);
     out_ << changes;
     return 0;
   }
-  if (!HasChanges(registry_)) return 0;
-  if (!SaveRegistryFile(path, *file_, registry_, calls_, error, &locked_)) {
+  if (!HasChanges(target_.registry)) return 0;
+  const std::string& path = options_.registryPath;
+  std::string error;
+  if (!SaveRegistryFile(path, *target_.file, target_.registry, calls_, error,
+                        &target_.locked)) {
     Complain(path + ": " + error + "; the file was left as it was");
     return kExitFile;
   }

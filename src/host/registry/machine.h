@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "core/win32_types.h"
 #include "host/registry/handles.h"
@@ -69,6 +70,10 @@ class MachineScope {
 // The machine bound to this thread, for the RegistryOps calls; null when
 // none is.
 Machine* BoundMachine();
+
+// WinMain over the machine, with `tail` as Windows would give it: a
+// writable string ending in a zero byte.
+void RunCommandLine(Machine& machine, const std::string& tail);
 
 }  // namespace hostreg
 

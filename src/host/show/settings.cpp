@@ -159,11 +159,4 @@ std::vector<Setting> FindSettings(Registry& registry) {
   return settings;
 }
 
-void RunCommandLine(Machine& machine, const std::string& tail) {
-  std::vector<char> writable(tail.begin(), tail.end());
-  writable.push_back('\0');
-  MachineScope scope(machine);
-  WinMain(nullptr, nullptr, writable.data(), 1);
-}
-
 }  // namespace hostreg

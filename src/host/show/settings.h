@@ -60,10 +60,6 @@ std::vector<Setting> FindSettings(Registry& registry);
 std::string SettingsText(const Registry& registry,
                          const std::vector<Setting>& settings);
 
-// WinMain over the machine, with `tail` as Windows would give it: a
-// writable string ending in a zero byte.
-void RunCommandLine(Machine& machine, const std::string& tail);
-
 }  // namespace hostreg
 
 #endif
