@@ -240,7 +240,7 @@ TEST(ValueStoreTrial, TakesBackEveryWriteAndKeepsWhatCameBefore) {
   struct Write {
     const char* key;
     const char* name;
-    const char* data;
+    const char* data;  // null: the value is deleted
   };
   struct Case {
     const char* label;
@@ -255,6 +255,7 @@ TEST(ValueStoreTrial, TakesBackEveryWriteAndKeepsWhatCameBefore) {
       {"after a change",
        {{"A", "v", "\x01"}},
        {{"A", "v", "\x02"}, {"A", "added", "a"}, {"A", "w", "\x06"}}},
+      {"after a deletion", {{"A", "v", nullptr}}, {{"A", "v", "\x01"}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -263,7 +264,10 @@ TEST(ValueStoreTrial, TakesBackEveryWriteAndKeepsWhatCameBefore) {
     auto set = [&](const Write& w) {
       hostreg::Key* key = registry.keys().FindPath(registry.keys().Root(), w.key);
       ASSERT_NE(nullptr, key);
-      registry.values().Set(*key, w.name, REG_BINARY, w.data);
+      if (w.data == nullptr)
+        registry.values().Delete(*key, w.name);
+      else
+        registry.values().Set(*key, w.name, REG_BINARY, w.data);
     };
     for (const Write& w : c.before) set(w);
     const std::string saved = loaded.Saved();

@@ -111,17 +111,22 @@ void ValueStore::Release(const Key& key) {
 
 void ValueStore::BeginTrial() {
   trial_ = true;
-  changesBeforeTrial_ = changes_.size();
+  changesBeforeTrial_ = changes_;
+  removedBeforeTrial_ = removed_;
   beforeTrial_.clear();
 }
 
 // A key written in the trial kept its values loaded (or had nothing
 // changed, and then its saved values are what the source holds), so
-// putting the saved ones back is all it takes.
+// putting the saved ones back is all it takes. A write in the trial can
+// bring back a value deleted before it, so the deletions go back too.
 void ValueStore::EndTrial() {
   for (auto& [id, values] : beforeTrial_) loaded_[id] = std::move(values);
   beforeTrial_.clear();
-  changes_.resize(changesBeforeTrial_);
+  changes_ = std::move(changesBeforeTrial_);
+  removed_ = std::move(removedBeforeTrial_);
+  changesBeforeTrial_.clear();
+  removedBeforeTrial_.clear();
   trial_ = false;
 }
 

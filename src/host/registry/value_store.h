@@ -75,9 +75,10 @@ class ValueStore {
   // The loaded values deleted from each key.
   std::unordered_map<const Key*, std::vector<Value>> removed_;
   // While a trial runs: each written key's values as they were before its
-  // first write in the trial, and how many changes there were.
+  // first write in the trial, and the change log and deletions as they were.
   bool trial_ = false;
-  size_t changesBeforeTrial_ = 0;
+  std::vector<Change> changesBeforeTrial_;
+  std::unordered_map<const Key*, std::vector<Value>> removedBeforeTrial_;
   std::unordered_map<uint32_t, std::vector<Value>> beforeTrial_;
 };
 
