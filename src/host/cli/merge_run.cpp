@@ -124,10 +124,12 @@ int MergeRun::DryRun() {
 // second save still fails, the first file gets its loaded bytes back.
 int MergeRun::Save(RunReport* report) {
   std::vector<RegistryTarget*> changed;
+  // Sized once: the pieces point into each rendering's own text.
+  std::vector<Rendering> renderings(targets_.size());
   for (auto& target : targets_) {
     if (!HasChanges(target->registry)) continue;
     std::string error;
-    Rendering rendering;
+    Rendering& rendering = renderings[changed.size()];
     if (!target->file->Render(target->registry, rendering, error) ||
         !target->locked.Unchanged(error)) {
       Complain(target->path + ": " + error +
@@ -139,8 +141,8 @@ int MergeRun::Save(RunReport* report) {
   for (size_t i = 0; i < changed.size(); ++i) {
     RegistryTarget& target = *changed[i];
     std::string error;
-    if (SaveRegistryFile(target.path, *target.file, target.registry, calls_,
-                         error, &target.locked))
+    if (SaveRendering(target.path, *target.file, renderings[i], calls_, error,
+                      &target.locked))
       continue;
     Complain(target.path + ": " + error + "; the file was left as it was");
     if (i > 0 && !Restore(*changed[0])) return kExitFile;

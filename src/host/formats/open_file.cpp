@@ -52,7 +52,13 @@ bool SaveRegistryFile(const std::string& path, const RegistryFile& file,
                       std::string& error, const LockedFile* original) {
   Rendering rendering;
   return file.Render(registry, rendering, error) &&
-         ReplaceFile(path, rendering.pieces, file.Source(), calls, original,
+         SaveRendering(path, file, rendering, calls, error, original);
+}
+
+bool SaveRendering(const std::string& path, const RegistryFile& file,
+                   const Rendering& rendering, const SystemCalls& calls,
+                   std::string& error, const LockedFile* original) {
+  return ReplaceFile(path, rendering.pieces, file.Source(), calls, original,
                      error);
 }
 

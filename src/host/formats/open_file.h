@@ -40,6 +40,12 @@ bool SaveRegistryFile(const std::string& path, const RegistryFile& file,
                       std::string& error,
                       const LockedFile* original = nullptr);
 
+// The same for changes already rendered, for a run that renders every file
+// before it writes any.
+bool SaveRendering(const std::string& path, const RegistryFile& file,
+                   const Rendering& rendering, const SystemCalls& calls,
+                   std::string& error, const LockedFile* original);
+
 }  // namespace hostreg
 
 #endif
