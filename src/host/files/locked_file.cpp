@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "host/files/read_file.h"
+
 namespace hostreg {
 
 namespace {
@@ -71,19 +73,9 @@ LockedFile::~LockedFile() {
 }
 
 bool LockedFile::Open(std::string& error) {
-  // Non-blocking, so that a FIFO or a device named by mistake is refused
-  // instead of waiting for a writer.
-  fd_ = calls_.open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd_ < 0) {
-    error = path_ + ": cannot open: " + Reason(errno);
-    return false;
-  }
   struct stat st;
-  if (calls_.fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    error = path_ + ": not a regular file";
-    return false;
-  }
-  return true;
+  fd_ = OpenRegularFile(calls_, path_, st, error);
+  return fd_ >= 0;
 }
 
 // 0 when the lock is held or the file system has none; EWOULDBLOCK while

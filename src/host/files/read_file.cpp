@@ -13,20 +13,26 @@ ReadableFile::~ReadableFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+int OpenRegularFile(const SystemCalls& calls, const std::string& path,
+                    struct stat& status, std::string& error) {
+  const int fd = calls.open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    error = path + ": cannot open: " + Reason(errno);
+    return -1;
+  }
+  if (calls.fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    error = path + ": not a regular file";
+    return -1;
+  }
+  return fd;
+}
+
 bool ReadableFile::Open(const std::string& path, std::string& error) {
   path_ = path;
-  // Non-blocking, so that a FIFO or a device named by mistake is refused
-  // instead of waiting for a writer.
-  fd_ = calls_.open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd_ < 0) {
-    error = path + ": cannot open: " + Reason(errno);
-    return false;
-  }
   struct stat st;
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    error = path + ": not a regular file";
-    return false;
-  }
+  fd_ = OpenRegularFile(calls_, path, st, error);
+  if (fd_ < 0) return false;
   size_ = static_cast<size_t>(st.st_size);
   return true;
 }

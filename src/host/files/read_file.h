@@ -10,7 +10,15 @@
 #include "host/files/file_bytes.h"
 #include "host/files/system_calls.h"
 
+struct stat;
+
 namespace hostreg {
+
+// Opens `path` for reading without blocking, so that a FIFO or a device
+// named by mistake is refused instead of waiting for a writer, and only if
+// it is a regular file. The descriptor, or -1 and why ("PATH: ...").
+int OpenRegularFile(const SystemCalls& calls, const std::string& path,
+                    struct stat& status, std::string& error);
 
 // Messages name the file: "PATH: cannot open: why".
 class ReadableFile {
