@@ -4,7 +4,7 @@
 # and the settings again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh host
 
 cmake --preset host >/dev/null
 cmake --build --preset host -j "$(nproc)" --target regswitch >/dev/null

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Installs every Debian package that the builds and the test suites need (as
 # root, or through sudo). Quick and silent when all of them are there; the
-# tests themselves install nothing.
+# tests themselves install nothing. `setup.sh host` installs only what the
+# host program's build needs (the demo), without Wine and the cross tools.
 set -euo pipefail
 
+host_packages=(
+  # Host build and unit tests (make: cmake only recommends it)
+  cmake make g++ libgtest-dev diffutils python3
+)
 packages=(
-  # Host build and unit tests
-  cmake g++ libgtest-dev diffutils python3
+  "${host_packages[@]}"
   # The source tree's shape (function sizes)
   clang-tidy
   # regswitch.exe: the cross build, Wine, the about box on a virtual display
@@ -29,6 +33,13 @@ packages=(
   mandoc groff-base man-db dpkg-dev file lintian
 )
 
+if [ "${1:-}" = host ]; then
+  packages=("${host_packages[@]}")
+elif [ $# -gt 0 ]; then
+  echo "usage: setup.sh [host]" >&2
+  exit 2
+fi
+
 missing=()
 for pkg in "${packages[@]}"; do
   dpkg-query -W -f='${Status}\n' "$pkg" 2>/dev/null | grep -q ' installed$' ||
@@ -40,7 +51,8 @@ sudo=
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 echo "setup: installing ${missing[*]}"
 # wine32 is the i386 build of Wine, for the 32-bit prefix.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [[ " ${missing[*]} " == *:i386* ]] &&
+  ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
 fi
 $sudo apt-get update -qq
