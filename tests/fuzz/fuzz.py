@@ -75,32 +75,16 @@ def build():
             BUILD.skip("libFuzzer is missing for %s (Debian package libclang-rt-14-dev): %s"
                        % (compiler, done.stderr.decode("utf-8", "replace").strip()[-300:]))
 
-    cmake = harness.config()["cmake"]
-    source = harness.config()["source_dir"]
-    work = harness.work_dir("fuzz")
-    configure_log = os.path.join(work, "configure.log")
-    build_log = os.path.join(work, "build.log")
-    for log in (configure_log, build_log):
-        open(log, "w").close()
-    if harness.run_logged([cmake, "--preset", "fuzz"], configure_log, cwd=source) != 0:
-        harness.fail("configuring the fuzz preset failed:\n" + harness.tail(configure_log))
-    status = harness.run_logged([cmake, "--build", "--preset", "fuzz"], build_log,
-                                cwd=source, timeout=1500)
-    with open(build_log, encoding="utf-8", errors="replace") as f:
-        output = f.read()
-    print(output)
     out = harness.preset_binary_dir("fuzz")
     binaries = {t: os.path.join(out, t) for t in TARGETS}
-    if status != 0:
-        harness.fail("building the fuzz targets failed (log: %s)" % build_log)
-    # The preset makes compiler warnings errors; this catches the linker's.
-    warnings = [line for line in output.splitlines() if "warning" in line.lower()]
-    if warnings:
-        for path in binaries.values():  # so that the next run links them again
+
+    def unlink_binaries():  # so that the next run links them again
+        for path in binaries.values():
             if os.path.exists(path):
                 os.remove(path)
-        harness.fail("the fuzz build gave %d warning(s):\n%s"
-                     % (len(warnings), "\n".join(warnings)))
+
+    # The preset makes compiler warnings errors; this catches the linker's.
+    harness.build_preset("fuzz", "the fuzz build", timeout=1500, on_warnings=unlink_binaries)
     for path in binaries.values():
         if not os.path.isfile(path):
             harness.fail("the fuzz build made no %s" % path)

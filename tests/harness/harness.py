@@ -198,6 +198,35 @@ def run_logged(args, log, timeout=600, cwd=None, env=None):
             return None
 
 
+def build_preset(name, what, build_args=(), timeout=600, on_warnings=None):
+    """Configures and builds the CMake preset NAME with logs in its work
+    folder, and fails (naming WHAT, "the fuzz build") when either step
+    fails or the build's output holds a warning, the compiler's or the
+    linker's; ON_WARNINGS runs first then. The preset's binary folder."""
+    cmake = config()["cmake"]
+    source = config()["source_dir"]
+    work = work_dir(name)
+    configure_log = os.path.join(work, "configure.log")
+    build_log = os.path.join(work, "build.log")
+    for log in (configure_log, build_log):
+        open(log, "w").close()
+    if run_logged([cmake, "--preset", name], configure_log, cwd=source) != 0:
+        fail("configuring the %s preset failed:\n%s" % (name, tail(configure_log)))
+    status = run_logged([cmake, "--build", "--preset", name] + list(build_args),
+                        build_log, cwd=source, timeout=timeout)
+    with open(build_log, encoding="utf-8", errors="replace") as f:
+        output = f.read()
+    print(output)
+    if status != 0:
+        fail("%s failed (log: %s)" % (what, build_log))
+    warnings = [line for line in output.splitlines() if "warning" in line.lower()]
+    if warnings:
+        if on_warnings is not None:
+            on_warnings()
+        fail("%s gave %d warning(s):\n%s" % (what, len(warnings), "\n".join(warnings)))
+    return preset_binary_dir(name)
+
+
 def tail(path, lines=40):
     """The last LINES lines of a log, for a failure's message."""
     try:

@@ -24,29 +24,8 @@ import regcompare
 def build():
     BUILD.begin()
     BUILD.need_command("i686-w64-mingw32-g++", "g++-mingw-w64-i686")
-    cmake = harness.config()["cmake"]
-    source = harness.config()["source_dir"]
-    work = harness.work_dir("windows")
-    configure_log = os.path.join(work, "configure.log")
-    build_log = os.path.join(work, "build.log")
-    for log in (configure_log, build_log):
-        open(log, "w").close()
-    if harness.run_logged([cmake, "--preset", "windows"], configure_log, cwd=source) != 0:
-        harness.fail("configuring the windows preset failed:\n" + harness.tail(configure_log))
     # Built from clean every time, so that every warning shows in every run.
-    status = harness.run_logged([cmake, "--build", "--preset", "windows", "--clean-first"],
-                                build_log, cwd=source)
-    with open(build_log, encoding="utf-8", errors="replace") as f:
-        output = f.read()
-    print(output)
-    if status != 0:
-        harness.fail("the cross build failed (log: %s)" % build_log)
-    # The compiler's and the linker's.
-    warnings = [line for line in output.splitlines() if "warning" in line.lower()]
-    if warnings:
-        harness.fail("the cross build gave %d warning(s):\n%s"
-                     % (len(warnings), "\n".join(warnings)))
-    out = harness.preset_binary_dir("windows")
+    out = harness.build_preset("windows", "the cross build", ["--clean-first"])
     exe = os.path.join(out, "regswitch.exe")
     launch = os.path.join(out, "launch.exe")
     for path in (exe, launch):
