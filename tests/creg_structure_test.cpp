@@ -1,11 +1,13 @@
 // Key trees that the writer could not change safely, crafted from the real
 // Windows 98 SYSTEM.DAT with every link consistent: loading must refuse
-// them, since a save would corrupt them without noticing.
+// them, since a save would corrupt them without noticing. A free-node list
+// that cannot be trusted refuses only the saves that take or free a node.
 #include <gtest/gtest.h>
 
 #include <functional>
 
 #include "creg_support.h"
+#include "test_support.h"
 
 namespace regtest {
 namespace {
@@ -122,6 +124,62 @@ TEST(CregStructure, RefusesNodesTheWriterWouldCorrupt) {
     EXPECT_EQ(2, run.status);
     EXPECT_TRUE(crafted == run.after);
   }
+}
+
+constexpr size_t kFirstFree = kTree + 12;
+
+// The first node on the free list whose next place holds a key's node.
+size_t FreeBeforeALiveNode(const std::string& d) {
+  for (uint32_t rel = Le32(d, kFirstFree); rel != kNone; rel = Le32(d, kTree + rel + 8))
+    if (Le32(d, kTree + rel + 28) == 0) return kTree + rel;
+  ADD_FAILURE() << "no free node before a key's node";
+  return kTree + Le32(d, kFirstFree);
+}
+
+TEST(CregStructure, AFreeNodeListItCannotFollowRefusesSavesThatNeedANode) {
+  const std::string& d = Win98System();
+  const size_t root = kTree + Le32(d, kTree + 8);
+  const size_t firstFree = kTree + Le32(d, kFirstFree);
+  struct Case {
+    const char* name;
+    std::function<void(std::string&)> damage;
+  };
+  const Case cases[] = {
+      {"first free node out of range", [](std::string& s) { SetLe32(s, kFirstFree, 0x7FFFFFF0); }},
+      {"first free node a key's", [&](std::string& s) { SetLe32(s, kFirstFree, Le32(d, root + 16)); }},
+      {"a free node linked to itself",
+       [&](std::string& s) { SetLe32(s, firstFree + 8, Rel(firstFree)); }},
+      {"a free node without its mark", [&](std::string& s) { SetLe32(s, firstFree, 0); }},
+      {"a stretch past the tree's end",
+       [&](std::string& s) { SetLe32(s, firstFree + 4, Le32(d, kTree + 4)); }},
+      {"a stretch over a key's node",
+       [&](std::string& s) { SetLe32(s, FreeBeforeALiveNode(d) + 4, 56); }},
+  };
+  const std::string add = TempDir() + "/add.reg", remove = TempDir() + "/remove.reg";
+  WriteFile(add, Reg("[HKEY_LOCAL_MACHINE\\Software\\Added]\n"));
+  WriteFile(remove, Reg("[-HKEY_LOCAL_MACHINE\\Enum\\PCI]\n"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string damaged = d;
+    c.damage(damaged);
+    for (const std::string& merge : {add, remove}) {
+      CopyRun run = RunOnCopy(damaged, {"--merge", merge});
+      EXPECT_EQ(2, run.status);
+      EXPECT_NE(std::string::npos, run.err.find("key tree's list of free nodes")) << run.err;
+      EXPECT_TRUE(damaged == run.after);
+      CopyRun preview = RunOnCopy(damaged, {"--merge", merge, "--dry-run"});
+      EXPECT_EQ(0, preview.status);
+      EXPECT_NE(std::string::npos, preview.err.find("a save would be refused: ")) << preview.err;
+      EXPECT_NE(std::string::npos, preview.err.find("list of free nodes")) << preview.err;
+    }
+    // Changing values takes no node.
+    CopyRun run = RunOnCopy(damaged, {"/SSP:0"});
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_FALSE(damaged == run.after);
+  }
+  // The file as it is: both merges save.
+  for (const std::string& merge : {add, remove})
+    EXPECT_EQ(0, RunOnCopy(d, {"--merge", merge}).status);
 }
 
 }  // namespace
