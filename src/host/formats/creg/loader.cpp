@@ -46,12 +46,6 @@ class Loader {
     return rel != kNone && rel >= kRgknHeaderSize &&
            rel <= rgknSize_ - kNodeSize;
   }
-  // Whether a node inside the key tree is where nodes are kept (layout.h).
-  static bool OnGrid(uint32_t rel) {
-    const size_t inPage = rel % kNodePage;
-    return (rel - kRgknHeaderSize) % kNodeSize == 0 ||
-           (inPage % kNodeSize == 0 && inPage + kNodeSize <= kNodePage);
-  }
   bool CheckNodeLink(uint32_t rel, size_t from);
   bool CheckNodesApart(const std::vector<bool>& visited);
   bool FreeNodesSound(const std::vector<bool>& visited) const;
@@ -263,7 +257,7 @@ bool Loader::CheckNodeLink(uint32_t rel, size_t from) {
   if (!ValidNode(rel))
     return Fail("a key node link " + Hex(rel) + " points outside the key tree",
                 from);
-  if (!OnGrid(rel))
+  if (!OnNodeGrid(rel))
     return Fail("a key node link " + Hex(rel) +
                     " is not where the key tree keeps nodes",
                 from);
@@ -271,7 +265,8 @@ bool Loader::CheckNodeLink(uint32_t rel, size_t from) {
 }
 
 // Saving rewrites a node's record id and block in place, which must never
-// land in another node.
+// land in another node. The grid keeps nodes apart; this checks what the
+// writer relies on all the same.
 bool Loader::CheckNodesApart(const std::vector<bool>& visited) {
   size_t last = kNone;
   for (size_t rel = 0; rel < visited.size(); ++rel) {
@@ -293,7 +288,7 @@ bool Loader::FreeNodesSound(const std::vector<bool>& visited) const {
   std::unordered_set<uint32_t> seen;
   for (uint32_t rel = Get32(d_, kRgknOffset + kRgknFirstFree); rel != kNone;
        rel = Get32(d_, kRgknOffset + rel + kFreeNodeNext)) {
-    if (!ValidNode(rel) || !OnGrid(rel) || visited[rel] ||
+    if (!ValidNode(rel) || !OnNodeGrid(rel) || visited[rel] ||
         !seen.insert(rel).second)
       return false;
     const size_t node = kRgknOffset + rel;
@@ -325,7 +320,7 @@ bool Loader::LoadTree() {
     return Fail("the root key's node offset " + Hex(rootRel) +
                     " is outside the key tree",
                 kRgknOffset + kRgknRoot);
-  if (!OnGrid(rootRel))
+  if (!OnNodeGrid(rootRel))
     return Fail("the root key's node offset " + Hex(rootRel) +
                     " is not where the key tree keeps nodes",
                 kRgknOffset + kRgknRoot);

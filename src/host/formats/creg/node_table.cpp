@@ -20,15 +20,12 @@ void Store32(char* p, uint32_t v) {
 }
 
 // Where the node after the one at `rel` goes within a free stretch: the
-// next 28 bytes in the first two pages (which run on from the tree's
-// header), else the next 28 bytes of the same page or the start of the
-// next page (layout.h).
+// next 28 bytes while they are on the grid, else the start of the next
+// page (layout.h).
 uint32_t NextSlot(uint32_t rel) {
   const uint32_t next = rel + kNodeSize;
-  if (next < 2 * kNodePage) return next;
-  const uint32_t inPage = next % kNodePage;
-  if (inPage % kNodeSize == 0 && inPage + kNodeSize <= kNodePage) return next;
-  return next - inPage + kNodePage;
+  if (OnNodeGrid(next)) return next;
+  return next - next % kNodePage + kNodePage;
 }
 
 }  // namespace
