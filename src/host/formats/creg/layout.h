@@ -142,26 +142,35 @@ constexpr size_t kBlockGranularity = 0x1000;
 // record, free ones too, with a key record's header.
 constexpr size_t kSplitMin = 20;
 
-inline uint32_t Get32(const std::string& s, size_t at) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data() + at);
+inline uint32_t Get32(const char* at) {
+  const auto* p = reinterpret_cast<const unsigned char*>(at);
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-inline uint16_t Get16(const std::string& s, size_t at) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data() + at);
+inline uint16_t Get16(const char* at) {
+  const auto* p = reinterpret_cast<const unsigned char*>(at);
   return static_cast<uint16_t>(p[0] | p[1] << 8);
 }
 
-inline void Put32(std::string& s, size_t at, uint32_t v) {
+inline void Put32(char* at, uint32_t v) {
   for (int i = 0; i < 4; ++i)
-    s[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    at[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
-inline void Put16(std::string& s, size_t at, uint16_t v) {
-  s[at] = static_cast<char>(v & 0xFF);
-  s[at + 1] = static_cast<char>(v >> 8);
+inline void Put16(char* at, uint16_t v) {
+  at[0] = static_cast<char>(v & 0xFF);
+  at[1] = static_cast<char>(v >> 8);
 }
+
+inline uint32_t Get32(const std::string& s, size_t at) {
+  return Get32(s.data() + at);
+}
+inline uint16_t Get16(const std::string& s, size_t at) {
+  return Get16(s.data() + at);
+}
+inline void Put32(std::string& s, size_t at, uint32_t v) { Put32(&s[at], v); }
+inline void Put16(std::string& s, size_t at, uint16_t v) { Put16(&s[at], v); }
 
 // An offset or size in messages.
 inline std::string Hex(size_t n) {

@@ -9,16 +9,6 @@ namespace creg {
 
 namespace {
 
-uint32_t Load32(const char* p) {
-  const auto* u = reinterpret_cast<const unsigned char*>(p);
-  return static_cast<uint32_t>(u[0]) | static_cast<uint32_t>(u[1]) << 8 |
-         static_cast<uint32_t>(u[2]) << 16 | static_cast<uint32_t>(u[3]) << 24;
-}
-
-void Store32(char* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
 // Where the node after the one at `rel` goes within a free stretch: the
 // next 28 bytes while they are on the grid, else the start of the next
 // page (layout.h).
@@ -54,17 +44,15 @@ const char* NodeTable::At(uint32_t rel, size_t field) const {
 }
 
 uint32_t NodeTable::Get(uint32_t rel, size_t field) const {
-  return Load32(At(rel, field));
+  return Get32(At(rel, field));
 }
 
 void NodeTable::Set(uint32_t rel, size_t field, uint32_t value) {
-  Store32(At(rel, field), value);
+  Put32(At(rel, field), value);
 }
 
 void NodeTable::Set16(uint32_t rel, size_t field, uint16_t value) {
-  char* p = At(rel, field);
-  p[0] = static_cast<char>(value & 0xFF);
-  p[1] = static_cast<char>(value >> 8);
+  Put16(At(rel, field), value);
 }
 
 // A new page is one free stretch: 146 nodes and 8 bytes to spare, as the
