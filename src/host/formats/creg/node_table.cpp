@@ -137,17 +137,15 @@ void NodeTable::Free(uint32_t rel) {
   Put32(d_, kRgknOffset + kRgknFirstFree, rel);
 }
 
-size_t NodeTable::Finish() {
-  if (grown_.empty()) return 0;
+void NodeTable::Finish() {
+  if (grown_.empty()) return;
   const size_t at = kRgknOffset + oldSize_;
   d_.insert(at, grown_);
   Put32(d_, kRgknOffset + kRgknSize,
         static_cast<uint32_t>(oldSize_ + grown_.size()));
   Put32(d_, kHeaderFirstBlock,
         static_cast<uint32_t>(Get32(d_, kHeaderFirstBlock) + grown_.size()));
-  const size_t moved = grown_.size();
   grown_.clear();
-  return moved;
 }
 
 }  // namespace creg

@@ -216,7 +216,8 @@ bool Writer::CreateKeys() {
 }
 
 bool Writer::Run() {
-  if (!DeleteKeys() || !ChangeValues() || !CreateKeys() || !blocks_.Finish())
+  if (!DeleteKeys() || !ChangeValues() || !CreateKeys() ||
+      !blocks_.Finish(nodes_))
     return false;
   nodes_.Finish();
   return true;
