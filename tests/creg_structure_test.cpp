@@ -1,11 +1,14 @@
 // Key trees that the writer could not change safely, crafted from the real
 // Windows 98 SYSTEM.DAT with every link consistent: loading must refuse
-// them, since a save would corrupt them without noticing.
+// them, since a save would corrupt them without noticing. A free-node list
+// that cannot be trusted refuses only the saves that take or free a node.
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 
 #include "creg_support.h"
+#include "test_support.h"
 
 namespace regtest {
 namespace {
@@ -82,11 +85,11 @@ std::string NodeInsideAnother() {
   return d;
 }
 
-// Two nodes, each where the key tree keeps nodes: one 28 bytes from the
-// header's end at 0x1ff4, one at the start of the page at 0x2000 (an
-// existing key's). The first one's record id and block are the second
-// one's parent link.
-std::string NodesOverlappingOnTheGrid() {
+// Two nodes: one 28 bytes from the header's end at 0x1ff4, one at the start
+// of the page at 0x2000 (an existing key's). The first one's record id and
+// block are the second one's parent link. The header's grid stops short of
+// 0x1ff4 so that no node runs into the page at 0x2000.
+std::string NodeRunningIntoAPage() {
   std::string d = Win98System();
   const size_t second = kTree + 0x2000;
   const uint32_t secondParent = Le32(d, second + 12);
@@ -107,7 +110,8 @@ TEST(CregStructure, RefusesNodesTheWriterWouldCorrupt) {
   const Case cases[] = {
       {"a node 4 bytes into another", NodeInsideAnother,
        "not where the key tree keeps nodes"},
-      {"two nodes on the grid, overlapping", NodesOverlappingOnTheGrid, "overlap"},
+      {"a node running into the page at 0x2000", NodeRunningIntoAPage,
+       "not where the key tree keeps nodes"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -122,6 +126,97 @@ TEST(CregStructure, RefusesNodesTheWriterWouldCorrupt) {
     EXPECT_EQ(2, run.status);
     EXPECT_TRUE(crafted == run.after);
   }
+}
+
+constexpr size_t kFirstFree = kTree + 12;
+
+// The keys whose nodes sit at 0x1fd8 and 0x2000 taken out of the tree
+// (leaves, neighbours among their siblings), and one free stretch from
+// 0x1fd8 to the node at 0x201c put at the head of the free list.
+std::string FreeStretchAcrossTheHeadersGrid() {
+  std::string d = Win98System();
+  const size_t before = kTree + 0x1fbc, first = kTree + 0x1fd8, second = kTree + 0x2000;
+  EXPECT_EQ(Rel(first), Le32(d, before + 20));
+  EXPECT_EQ(Rel(second), Le32(d, first + 20));
+  EXPECT_EQ(kNone, Le32(d, first + 16));
+  EXPECT_EQ(kNone, Le32(d, second + 16));
+  SetLe32(d, before + 20, Le32(d, second + 20));
+  SetLe32(d, first, 0x80000000);
+  SetLe32(d, first + 4, 0x201c - 0x1fd8);
+  SetLe32(d, first + 8, Le32(d, kFirstFree));
+  SetLe32(d, kFirstFree, Rel(first));
+  return d;
+}
+
+// The second new node comes from the page at 0x2000, not from 0x1ff4 where
+// it would run into that page.
+TEST(CregStructure, NewNodesFollowTheGridIntoThePageAt0x2000) {
+  const std::string crafted = FreeStretchAcrossTheHeadersGrid();
+  ASSERT_TRUE(LoadCreg(crafted)->storage);
+  const std::string merge = TempDir() + "/two.reg";
+  WriteFile(merge, Reg("[HKEY_LOCAL_MACHINE\\Software\\One]\n"
+                       "[HKEY_LOCAL_MACHINE\\Software\\Two]\n"));
+  CopyRun run = RunOnCopy(crafted, {"--merge", merge});
+  ASSERT_EQ(0, run.status) << run.err;
+  const std::set<size_t> nodes = {NodeOf(run.after, "Software\\One"),
+                                   NodeOf(run.after, "Software\\Two")};
+  EXPECT_EQ((std::set<size_t>{kTree + 0x1fd8, kTree + 0x2000}), nodes);
+  auto saved = LoadCreg(run.after);
+  EXPECT_TRUE(saved->storage) << saved->error;
+}
+
+// The first node on the free list whose next place holds a key's node.
+size_t FreeBeforeALiveNode(const std::string& d) {
+  for (uint32_t rel = Le32(d, kFirstFree); rel != kNone; rel = Le32(d, kTree + rel + 8))
+    if (Le32(d, kTree + rel + 28) == 0) return kTree + rel;
+  ADD_FAILURE() << "no free node before a key's node";
+  return kTree + Le32(d, kFirstFree);
+}
+
+TEST(CregStructure, AFreeNodeListItCannotFollowRefusesSavesThatNeedANode) {
+  const std::string& d = Win98System();
+  const size_t root = kTree + Le32(d, kTree + 8);
+  const size_t firstFree = kTree + Le32(d, kFirstFree);
+  struct Case {
+    const char* name;
+    std::function<void(std::string&)> damage;
+  };
+  const Case cases[] = {
+      {"first free node out of range", [](std::string& s) { SetLe32(s, kFirstFree, 0x7FFFFFF0); }},
+      {"first free node a key's", [&](std::string& s) { SetLe32(s, kFirstFree, Le32(d, root + 16)); }},
+      {"a free node linked to itself",
+       [&](std::string& s) { SetLe32(s, firstFree + 8, Rel(firstFree)); }},
+      {"a free node without its mark", [&](std::string& s) { SetLe32(s, firstFree, 0); }},
+      {"a stretch past the tree's end",
+       [&](std::string& s) { SetLe32(s, firstFree + 4, Le32(d, kTree + 4)); }},
+      {"a stretch over a key's node",
+       [&](std::string& s) { SetLe32(s, FreeBeforeALiveNode(d) + 4, 56); }},
+  };
+  const std::string add = TempDir() + "/add.reg", remove = TempDir() + "/remove.reg";
+  WriteFile(add, Reg("[HKEY_LOCAL_MACHINE\\Software\\Added]\n"));
+  WriteFile(remove, Reg("[-HKEY_LOCAL_MACHINE\\Enum\\PCI]\n"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string damaged = d;
+    c.damage(damaged);
+    for (const std::string& merge : {add, remove}) {
+      CopyRun run = RunOnCopy(damaged, {"--merge", merge});
+      EXPECT_EQ(2, run.status);
+      EXPECT_NE(std::string::npos, run.err.find("key tree's list of free nodes")) << run.err;
+      EXPECT_TRUE(damaged == run.after);
+      CopyRun preview = RunOnCopy(damaged, {"--merge", merge, "--dry-run"});
+      EXPECT_EQ(0, preview.status);
+      EXPECT_NE(std::string::npos, preview.err.find("a save would be refused: ")) << preview.err;
+      EXPECT_NE(std::string::npos, preview.err.find("list of free nodes")) << preview.err;
+    }
+    // Changing values takes no node.
+    CopyRun run = RunOnCopy(damaged, {"/SSP:0"});
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_FALSE(damaged == run.after);
+  }
+  // The file as it is: both merges save.
+  for (const std::string& merge : {add, remove})
+    EXPECT_EQ(0, RunOnCopy(d, {"--merge", merge}).status);
 }
 
 }  // namespace

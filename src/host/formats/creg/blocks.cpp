@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "host/formats/creg/layout.h"
+#include "host/formats/creg/node_table.h"
 
 namespace hostreg {
 namespace creg {
@@ -14,6 +15,12 @@ namespace {
 constexpr size_t kNewBlockSize = 0x4000;
 
 size_t RoundUp(size_t n, size_t unit) { return (n + unit - 1) / unit * unit; }
+
+// The lowest id not given out; the count of ids when all are.
+size_t LowestUnused(const std::vector<bool>& used) {
+  return static_cast<size_t>(std::find(used.begin(), used.end(), false) -
+                             used.begin());
+}
 
 }  // namespace
 
@@ -94,15 +101,12 @@ void Blocks::Free(const Block& block, size_t rel, size_t size) {
 // id" says; the highest id ever given out only grows.
 uint16_t Blocks::TakeId(size_t index) {
   std::vector<bool>& used = ids_[index].used;
-  const auto id = static_cast<uint16_t>(
-      std::find(used.begin(), used.end(), false) - used.begin());
+  const auto id = static_cast<uint16_t>(LowestUnused(used));
   used[id] = true;
   const size_t b = blocks_[index].offset;
   Put16(d_, b + kBlockHighestId,
         std::max<uint16_t>(Get16(d_, b + kBlockHighestId), id));
-  const auto lowest = static_cast<uint16_t>(
-      std::find(used.begin(), used.end(), false) - used.begin());
-  Put16(d_, b + kBlockLowestFreeId, lowest);
+  Put16(d_, b + kBlockLowestFreeId, static_cast<uint16_t>(LowestUnused(used)));
   return id;
 }
 
@@ -134,17 +138,14 @@ bool Blocks::GrowInPlace(const Record& record, const std::string& bytes) {
 // node stays as it is.
 bool Blocks::MoveWithinBlock(const Record& record, const std::string& bytes) {
   const Block& block = blocks_[record.block];
-  for (uint32_t rel = Get32(d_, block.offset + kBlockFirstFree); rel != kNone;
-       rel = Get32(d_, block.offset + rel + kFreeNext)) {
-    if (Get32(d_, block.offset + rel + kRecordSize) < bytes.size()) continue;
-    const uint16_t id = Get16(d_, record.offset + kRecordId);
-    const size_t taken = TakeFromFree(block, rel, bytes.size());
-    WriteRecord(block.offset + rel, taken, id,
-                static_cast<uint16_t>(record.block), bytes);
-    Free(block, record.offset - block.offset, record.size);
-    return true;
-  }
-  return false;
+  const uint32_t rel = FirstFit(block, bytes.size());
+  if (rel == kNone) return false;
+  const uint16_t id = Get16(d_, record.offset + kRecordId);
+  const size_t taken = TakeFromFree(block, rel, bytes.size());
+  WriteRecord(block.offset + rel, taken, id,
+              static_cast<uint16_t>(record.block), bytes);
+  Free(block, record.offset - block.offset, record.size);
+  return true;
 }
 
 bool Blocks::Place(const std::string& what, const Record& record,
@@ -165,22 +166,26 @@ bool Blocks::Place(const std::string& what, const Record& record,
   return true;
 }
 
+// The first free record of the block that can hold `size` bytes, or none.
+uint32_t Blocks::FirstFit(const Block& block, size_t size) const {
+  for (uint32_t rel = Get32(d_, block.offset + kBlockFirstFree); rel != kNone;
+       rel = Get32(d_, block.offset + rel + kFreeNext))
+    if (Get32(d_, block.offset + rel + kRecordSize) >= size) return rel;
+  return kNone;
+}
+
 bool Blocks::InsertInto(size_t index, const std::string& bytes, uint16_t& id) {
   const Block& block = blocks_[index];
   if (!block.freeListSound ||
-      std::find(ids_[index].used.begin(), ids_[index].used.end(), false) ==
-          ids_[index].used.end())
+      LowestUnused(ids_[index].used) == ids_[index].used.size())
     return false;
-  for (uint32_t rel = Get32(d_, block.offset + kBlockFirstFree); rel != kNone;
-       rel = Get32(d_, block.offset + rel + kFreeNext)) {
-    if (Get32(d_, block.offset + rel + kRecordSize) < bytes.size()) continue;
-    id = TakeId(index);
-    const size_t taken = TakeFromFree(block, rel, bytes.size());
-    WriteRecord(block.offset + rel, taken, id, static_cast<uint16_t>(index),
-                bytes);
-    return true;
-  }
-  return false;
+  const uint32_t rel = FirstFit(block, bytes.size());
+  if (rel == kNone) return false;
+  id = TakeId(index);
+  const size_t taken = TakeFromFree(block, rel, bytes.size());
+  WriteRecord(block.offset + rel, taken, id, static_cast<uint16_t>(index),
+              bytes);
+  return true;
 }
 
 bool Blocks::Insert(const std::string& bytes, size_t preferred, uint16_t& id,
@@ -289,7 +294,7 @@ void Blocks::TidyBlock(size_t index) {
   ids_[index].dirty = false;
 }
 
-bool Blocks::Finish() {
+bool Blocks::Finish(NodeTable& nodes) {
   if (toNewBlock_.empty()) return true;
   if (toNewBlock_.size() > kMaxRecordsPerBlock)
     return Refuse("too many keys need a new data block at once");
@@ -315,8 +320,9 @@ bool Blocks::Finish() {
     const Block& old = blocks_[moved.record.block];
     ReleaseId(moved.record.block, Get16(d_, moved.record.offset + kRecordId));
     Free(old, moved.record.offset - old.offset, moved.record.size);
-    Put16(d_, moved.record.node + kNodeId, static_cast<uint16_t>(i));
-    Put16(d_, moved.record.node + kNodeBlock, static_cast<uint16_t>(index));
+    const auto node = static_cast<uint32_t>(moved.record.node - kRgknOffset);
+    nodes.Set16(node, kNodeId, static_cast<uint16_t>(i));
+    nodes.Set16(node, kNodeBlock, static_cast<uint16_t>(index));
     at += room;
   }
   if (restIsFree) MakeFree(at, rest, kNone);

@@ -13,6 +13,8 @@
 namespace hostreg {
 namespace creg {
 
+class NodeTable;
+
 class Blocks {
  public:
   Blocks(const Image& image, std::string& d, std::string& error);
@@ -31,9 +33,9 @@ class Blocks {
   // Rebuilds the free-space list of every block Remove touched from the
   // records it holds, neighbouring free records joined into one.
   void Tidy();
-  // Writes the records that must move to a new block, and the header's
-  // count of blocks.
-  bool Finish();
+  // Writes the records that must move to a new block, their keys' nodes
+  // pointing at them, and the header's count of blocks.
+  bool Finish(NodeTable& nodes);
 
  private:
   struct Moved {
@@ -52,6 +54,7 @@ class Blocks {
   bool GrowInPlace(const Record& record, const std::string& bytes);
   bool MoveWithinBlock(const Record& record, const std::string& bytes);
   bool InsertInto(size_t index, const std::string& bytes, uint16_t& id);
+  uint32_t FirstFit(const Block& block, size_t size) const;
   size_t NewBlock(size_t size, size_t records);
   size_t TakeFromFree(const Block& block, size_t rel, size_t amount);
   void Free(const Block& block, size_t rel, size_t size);

@@ -34,6 +34,10 @@ struct Record {
 struct Image {
   std::string contents;
   std::vector<Block> blocks;
+  // Whether the key tree's list of free nodes leads only to free stretches
+  // clear of every key's node and of one another; a save takes or frees a
+  // node only when so.
+  bool freeNodesSound = false;
   // Every key but a root without a record of its own.
   std::unordered_map<const Key*, Record> records;
 };

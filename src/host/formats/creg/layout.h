@@ -34,12 +34,20 @@ constexpr size_t kRgknFlags = 16;     // +16, 16-bit flags, as a block's
 constexpr size_t kRgknChecksum = 20;  // +20, see checksums.h
 
 constexpr size_t kNodeSize = 28;
-// Nodes sit on a grid: every 28 bytes from the end of the key tree's header
-// and, from the start of each 4 KB page of the key tree, every 28 bytes up
-// to the page's end. Every node and free node of three real files (Windows
-// 95 and 98) is on it: the first 8 KB run from the header, every later page
-// from its own start.
+// Nodes sit on a grid: in the key tree's first 8 KB, every 28 bytes from the
+// end of its header while the node ends by 8 KB; in every later 4 KB page,
+// every 28 bytes from the page's start up to its end. Every node and free
+// node of three real files (Windows 95 and 98) is on it. Off it, one node
+// could overlap another that is on it.
 constexpr size_t kNodePage = 0x1000;
+constexpr size_t kHeaderGridEnd = 2 * kNodePage;
+inline bool OnNodeGrid(size_t rel) {
+  if (rel < kHeaderGridEnd)
+    return rel >= kRgknHeaderSize && (rel - kRgknHeaderSize) % kNodeSize == 0 &&
+           rel + kNodeSize <= kHeaderGridEnd;
+  const size_t inPage = rel % kNodePage;
+  return inPage % kNodeSize == 0 && inPage + kNodeSize <= kNodePage;
+}
 constexpr size_t kNodeMark = 0;  // +0, 0 in use, kFreeNodeMark when free
 constexpr size_t kNodeHash = 4;  // +4, NodeNameHash (node_table.h)
 // +8: 0xFFFFFFFF in every Windows 95 node in use; leftover links in Windows
@@ -134,26 +142,35 @@ constexpr size_t kBlockGranularity = 0x1000;
 // record, free ones too, with a key record's header.
 constexpr size_t kSplitMin = 20;
 
-inline uint32_t Get32(const std::string& s, size_t at) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data() + at);
+inline uint32_t Get32(const char* at) {
+  const auto* p = reinterpret_cast<const unsigned char*>(at);
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-inline uint16_t Get16(const std::string& s, size_t at) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data() + at);
+inline uint16_t Get16(const char* at) {
+  const auto* p = reinterpret_cast<const unsigned char*>(at);
   return static_cast<uint16_t>(p[0] | p[1] << 8);
 }
 
-inline void Put32(std::string& s, size_t at, uint32_t v) {
+inline void Put32(char* at, uint32_t v) {
   for (int i = 0; i < 4; ++i)
-    s[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    at[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
-inline void Put16(std::string& s, size_t at, uint16_t v) {
-  s[at] = static_cast<char>(v & 0xFF);
-  s[at + 1] = static_cast<char>(v >> 8);
+inline void Put16(char* at, uint16_t v) {
+  at[0] = static_cast<char>(v & 0xFF);
+  at[1] = static_cast<char>(v >> 8);
 }
+
+inline uint32_t Get32(const std::string& s, size_t at) {
+  return Get32(s.data() + at);
+}
+inline uint16_t Get16(const std::string& s, size_t at) {
+  return Get16(s.data() + at);
+}
+inline void Put32(std::string& s, size_t at, uint32_t v) { Put32(&s[at], v); }
+inline void Put16(std::string& s, size_t at, uint16_t v) { Put16(&s[at], v); }
 
 // An offset or size in messages.
 inline std::string Hex(size_t n) {

@@ -1,8 +1,10 @@
 #include "host/formats/creg/loader.h"
 
+#include <algorithm>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "host/formats/creg/layout.h"
 
@@ -44,14 +46,9 @@ class Loader {
     return rel != kNone && rel >= kRgknHeaderSize &&
            rel <= rgknSize_ - kNodeSize;
   }
-  // Whether a node inside the key tree is where nodes are kept (layout.h).
-  static bool OnGrid(uint32_t rel) {
-    const size_t inPage = rel % kNodePage;
-    return (rel - kRgknHeaderSize) % kNodeSize == 0 ||
-           (inPage % kNodeSize == 0 && inPage + kNodeSize <= kNodePage);
-  }
   bool CheckNodeLink(uint32_t rel, size_t from);
   bool CheckNodesApart(const std::vector<bool>& visited);
+  bool FreeNodesSound(const std::vector<bool>& visited) const;
   // The record a key node points at, checked; none for a root without one.
   bool FindRecord(size_t node, bool isRoot, size_t& p);
   void LoadValues(size_t node, size_t p, Key& key);
@@ -260,7 +257,7 @@ bool Loader::CheckNodeLink(uint32_t rel, size_t from) {
   if (!ValidNode(rel))
     return Fail("a key node link " + Hex(rel) + " points outside the key tree",
                 from);
-  if (!OnGrid(rel))
+  if (!OnNodeGrid(rel))
     return Fail("a key node link " + Hex(rel) +
                     " is not where the key tree keeps nodes",
                 from);
@@ -268,7 +265,8 @@ bool Loader::CheckNodeLink(uint32_t rel, size_t from) {
 }
 
 // Saving rewrites a node's record id and block in place, which must never
-// land in another node.
+// land in another node. The grid keeps nodes apart; this checks what the
+// writer relies on all the same.
 bool Loader::CheckNodesApart(const std::vector<bool>& visited) {
   size_t last = kNone;
   for (size_t rel = 0; rel < visited.size(); ++rel) {
@@ -282,13 +280,47 @@ bool Loader::CheckNodesApart(const std::vector<bool>& visited) {
   return true;
 }
 
+// The free-node list must lead, without a loop, to free stretches where
+// the tree keeps nodes, each inside the tree and clear of every key's node
+// and of the other stretches: a save carves new nodes out of them.
+bool Loader::FreeNodesSound(const std::vector<bool>& visited) const {
+  std::vector<std::pair<uint32_t, uint32_t>> stretches;  // start, end
+  std::unordered_set<uint32_t> seen;
+  for (uint32_t rel = Get32(d_, kRgknOffset + kRgknFirstFree); rel != kNone;
+       rel = Get32(d_, kRgknOffset + rel + kFreeNodeNext)) {
+    if (!ValidNode(rel) || !OnNodeGrid(rel) || visited[rel] ||
+        !seen.insert(rel).second)
+      return false;
+    const size_t node = kRgknOffset + rel;
+    const uint32_t size = Get32(d_, node + kFreeNodeSize);
+    if (Get32(d_, node + kNodeMark) != kFreeNodeMark || size < kNodeSize ||
+        size > rgknSize_ - rel)
+      return false;
+    stretches.emplace_back(rel, rel + size);
+  }
+  std::sort(stretches.begin(), stretches.end());
+  std::vector<uint32_t> live;  // every key's node, in order
+  for (uint32_t rel = 0; rel < visited.size(); ++rel)
+    if (visited[rel]) live.push_back(rel);
+  for (size_t i = 0; i < stretches.size(); ++i) {
+    const auto [start, end] = stretches[i];
+    if (i > 0 && stretches[i - 1].second > start) return false;
+    // The first node that ends after the stretch starts must start after
+    // it ends.
+    const uint32_t from = start < kNodeSize ? 0 : start - kNodeSize + 1;
+    auto near = std::lower_bound(live.begin(), live.end(), from);
+    if (near != live.end() && *near < end) return false;
+  }
+  return true;
+}
+
 bool Loader::LoadTree() {
   const uint32_t rootRel = Get32(d_, kRgknOffset + kRgknRoot);
   if (!ValidNode(rootRel))
     return Fail("the root key's node offset " + Hex(rootRel) +
                     " is outside the key tree",
                 kRgknOffset + kRgknRoot);
-  if (!OnGrid(rootRel))
+  if (!OnNodeGrid(rootRel))
     return Fail("the root key's node offset " + Hex(rootRel) +
                     " is not where the key tree keeps nodes",
                 kRgknOffset + kRgknRoot);
@@ -306,7 +338,9 @@ bool Loader::LoadTree() {
     if (!LoadChildren(parentRel, parent, depth, visited, pending))
       return false;
   }
-  return CheckNodesApart(visited);
+  if (!CheckNodesApart(visited)) return false;
+  image_.freeNodesSound = FreeNodesSound(visited);
+  return true;
 }
 
 bool Loader::LoadChildren(

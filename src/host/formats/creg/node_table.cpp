@@ -9,26 +9,13 @@ namespace creg {
 
 namespace {
 
-uint32_t Load32(const char* p) {
-  const auto* u = reinterpret_cast<const unsigned char*>(p);
-  return static_cast<uint32_t>(u[0]) | static_cast<uint32_t>(u[1]) << 8 |
-         static_cast<uint32_t>(u[2]) << 16 | static_cast<uint32_t>(u[3]) << 24;
-}
-
-void Store32(char* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
 // Where the node after the one at `rel` goes within a free stretch: the
-// next 28 bytes in the first two pages (which run on from the tree's
-// header), else the next 28 bytes of the same page or the start of the
-// next page (layout.h).
+// next 28 bytes while they are on the grid, else the start of the next
+// page (layout.h).
 uint32_t NextSlot(uint32_t rel) {
   const uint32_t next = rel + kNodeSize;
-  if (next < 2 * kNodePage) return next;
-  const uint32_t inPage = next % kNodePage;
-  if (inPage % kNodeSize == 0 && inPage + kNodeSize <= kNodePage) return next;
-  return next - inPage + kNodePage;
+  if (OnNodeGrid(next)) return next;
+  return next - next % kNodePage + kNodePage;
 }
 
 }  // namespace
@@ -57,17 +44,15 @@ const char* NodeTable::At(uint32_t rel, size_t field) const {
 }
 
 uint32_t NodeTable::Get(uint32_t rel, size_t field) const {
-  return Load32(At(rel, field));
+  return Get32(At(rel, field));
 }
 
 void NodeTable::Set(uint32_t rel, size_t field, uint32_t value) {
-  Store32(At(rel, field), value);
+  Put32(At(rel, field), value);
 }
 
 void NodeTable::Set16(uint32_t rel, size_t field, uint16_t value) {
-  char* p = At(rel, field);
-  p[0] = static_cast<char>(value & 0xFF);
-  p[1] = static_cast<char>(value >> 8);
+  Put16(At(rel, field), value);
 }
 
 // A new page is one free stretch: 146 nodes and 8 bytes to spare, as the
@@ -152,17 +137,15 @@ void NodeTable::Free(uint32_t rel) {
   Put32(d_, kRgknOffset + kRgknFirstFree, rel);
 }
 
-size_t NodeTable::Finish() {
-  if (grown_.empty()) return 0;
+void NodeTable::Finish() {
+  if (grown_.empty()) return;
   const size_t at = kRgknOffset + oldSize_;
   d_.insert(at, grown_);
   Put32(d_, kRgknOffset + kRgknSize,
         static_cast<uint32_t>(oldSize_ + grown_.size()));
   Put32(d_, kHeaderFirstBlock,
         static_cast<uint32_t>(Get32(d_, kHeaderFirstBlock) + grown_.size()));
-  const size_t moved = grown_.size();
   grown_.clear();
-  return moved;
 }
 
 }  // namespace creg

@@ -35,8 +35,8 @@ class NodeTable {
   // Puts a node on the free list.
   void Free(uint32_t rel);
   // Writes the pages the tree grew by into the file, moving the data
-  // blocks behind them; returns by how many bytes they moved.
-  size_t Finish();
+  // blocks behind them.
+  void Finish();
 
  private:
   uint32_t TakeFree();

@@ -119,10 +119,11 @@ class Writer {
   bool Run();
 
  private:
-  void DeleteKeys();
+  bool DeleteKeys();
   bool ChangeValues();
   bool CreateKeys();
   uint32_t NodeOf(const Key& key) const;
+  bool FreeNodesUsable(const std::string& why);
 
   const Image& image_;
   const Registry& registry_;
@@ -142,13 +143,27 @@ uint32_t Writer::NodeOf(const Key& key) const {
   return created_.at(&key);
 }
 
+// A list the loader could not follow safely would have a new node written
+// over a key's, or a freed one linked into a loop.
+bool Writer::FreeNodesUsable(const std::string& why) {
+  if (image_.freeNodesSound) return true;
+  error_ = why + ", but the key tree's list of free nodes does not match "
+                 "its contents";
+  return false;
+}
+
 // Every node and record below a deleted key goes, in the order of the
 // nodes, so that a save is the same every time.
-void Writer::DeleteKeys() {
-  for (const Key* top : keys_.DeletedKeys()) nodes_.Unlink(NodeOf(*top));
+bool Writer::DeleteKeys() {
+  const std::vector<Key*> tops = keys_.DeletedKeys();
   std::vector<const Record*> gone;
   for (const auto& entry : image_.records)
     if (!keys_.IsLive(*entry.first)) gone.push_back(&entry.second);
+  if (!gone.empty() &&
+      !FreeNodesUsable(FormatKeyLine(keys_, *tops.front()) +
+                       " must give its node back"))
+    return false;
+  for (const Key* top : tops) nodes_.Unlink(NodeOf(*top));
   std::sort(gone.begin(), gone.end(), [](const Record* a, const Record* b) {
     return a->node < b->node;
   });
@@ -157,6 +172,7 @@ void Writer::DeleteKeys() {
     blocks_.Remove(*record);
   }
   blocks_.Tidy();
+  return true;
 }
 
 bool Writer::ChangeValues() {
@@ -181,6 +197,8 @@ bool Writer::ChangeValues() {
 // parent's block where there is room, as neighbours are read together.
 bool Writer::CreateKeys() {
   for (const Key* key : keys_.CreatedKeys()) {
+    if (!FreeNodesUsable(FormatKeyLine(keys_, *key) + " needs a node"))
+      return false;
     const Key& parent = *keys_.Parent(*key);
     std::string bytes;
     if (!NewRecord(registry_, *key, bytes, error_)) return false;
@@ -198,8 +216,9 @@ bool Writer::CreateKeys() {
 }
 
 bool Writer::Run() {
-  DeleteKeys();
-  if (!ChangeValues() || !CreateKeys() || !blocks_.Finish()) return false;
+  if (!DeleteKeys() || !ChangeValues() || !CreateKeys() ||
+      !blocks_.Finish(nodes_))
+    return false;
   nodes_.Finish();
   return true;
 }
