@@ -26,17 +26,23 @@ class RegFile : public RegistryFile {
         eol_(std::move(eol)),
         warnings_(std::move(warnings)) {}
 
-  // Windows imports nothing from a file under a header it only half takes,
-  // so a change written into it would never reach a registry.
   bool Render(const Registry& registry, Rendering& out,
               std::string& error) const override {
-    if (!imported_ && HasChanges(registry)) {
-      error = "Windows' importer imports nothing from this file (its first "
-              "line is \"" + header_ + "\"), so no change can be saved in it";
-      return false;
-    }
+    error = SaveRefusal(registry);
+    if (!error.empty()) return false;
     SpliceChanges(*text_, registry, eol_, out);
     return true;
+  }
+  // Windows imports nothing from a file under a header it only half takes,
+  // so a change written into it would never reach a registry. An 8-bit
+  // file has no bytes for a name's characters outside code page 1252.
+  std::string SaveRefusal(const Registry& registry) const override {
+    if (!imported_ && HasChanges(registry))
+      return "Windows' importer imports nothing from this file (its first "
+             "line is \"" + header_ + "\"), so no change can be saved in it";
+    if (text_->encoding() == Encoding::kAnsi)
+      return ForeignNameRefusal(registry);
+    return std::string();
   }
   // The fragment is in the file's encoding, but UTF-8 for a UTF-16 file,
   // so that it reads on a terminal and in a review; `iconv -f UTF-8 -t

@@ -135,7 +135,9 @@ std::string FormatStructuralChanges(const Registry& registry, bool created,
 
 // Deletions first and new keys last, so that the fragment imported into
 // the registry as it was loaded gives the registry the run left: a key
-// deleted and made again is new, and comes after its deletion.
+// deleted and made again is new, and comes after its deletion. An 8-bit
+// fragment shows a name's character that 1252 has no byte for as '?', as
+// the "A" calls do: such a save is refused, and the mark is a NUL byte.
 std::string FormatChanges(const Registry& registry, const std::string& header,
                           const std::string& eol, bool utf16) {
   if (!HasChanges(registry)) return std::string();
@@ -151,7 +153,8 @@ std::string FormatChanges(const Registry& registry, const std::string& header,
     for (size_t index : changed.values)
       out += FormatValueLine(values[index], eol, utf16) + eol;
   }
-  return out + FormatStructuralChanges(registry, true, eol, utf16);
+  out += FormatStructuralChanges(registry, true, eol, utf16);
+  return utf16 ? out : AnsiName(out);
 }
 
 }  // namespace hostreg

@@ -32,7 +32,8 @@ std::string FormatStructuralChanges(const Registry& registry, bool created,
 
 // The changes as a fragment under `header`: deleted keys, each changed
 // key's line with its deleted and changed values in the order of the first
-// change, then new keys with their values.
+// change, then new keys with their values. With `utf16` names keep their
+// marks, to be encoded as UTF-16 or UTF-8; without, a mark shows as '?'.
 std::string FormatChanges(const Registry& registry, const std::string& header,
                           const std::string& eol, bool utf16);
 
