@@ -69,6 +69,16 @@ inline size_t EndFinder<Units16>::Search(unsigned char c, size_t from) const {
   return text_.n;
 }
 
+// The line ending that ends just before `at`: CR LF, LF or CR; empty when
+// the unit there ends no line (or `at` is 0).
+inline std::string EndingBefore(const RegText& text, size_t at) {
+  if (at == 0) return std::string();
+  const uint16_t last = text.UnitAt(at - 1);
+  if (last == '\n')
+    return at >= 2 && text.UnitAt(at - 2) == '\r' ? "\r\n" : "\n";
+  return last == '\r' ? "\r" : std::string();
+}
+
 template <class U>
 class LineReader {
  public:

@@ -127,12 +127,6 @@ Header ReadHeader(const RegText& text, const Line& line, std::string& header) {
 
 const char kNulWhy[] = "a NUL byte; this is not a text registry export";
 
-std::string EndingOf(const RegText& text, const Line& line) {
-  if (line.end == line.textEnd) return "\r\n";
-  if (text.UnitAt(line.textEnd) == '\n') return "\n";
-  return line.end - line.textEnd == 2 ? "\r\n" : "\r";
-}
-
 }  // namespace
 
 std::shared_ptr<RegText> OpenRegText(const std::string& name,
@@ -160,7 +154,9 @@ std::shared_ptr<RegText> OpenRegText(const std::string& name,
   if (text->utf16() && size % 2 != 0)
     notes.Add(1, "the file's last byte, half a UTF-16 character");
   head.imported = kind == Header::kImported;
-  head.eol = EndingOf(*text, first);
+  // A file of the header line alone gets new lines ended as Windows ends them.
+  head.eol = EndingBefore(*text, first.end);
+  if (head.eol.empty()) head.eol = "\r\n";
   head.bodyStart = first.end;
   if (!head.imported)
     notes.Add(1, "every line, under the header \"" + head.header +

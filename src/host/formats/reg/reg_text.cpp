@@ -130,13 +130,6 @@ size_t RegText::CharCount(size_t begin, size_t end) const {
   return units.size();
 }
 
-std::string RegText::Shown(size_t begin, size_t end) const {
-  if (!utf16()) return std::string(contents_.substr(bom_ + begin, end - begin));
-  std::vector<uint16_t> units;
-  for (size_t i = begin; i < end; ++i) units.push_back(UnitAt(i));
-  return Utf8Of(units);
-}
-
 bool RegText::SameText(size_t a, size_t b, size_t length) const {
   return std::memcmp(contents_.data() + FileOffset(a),
                      contents_.data() + FileOffset(b), width() * length) == 0;

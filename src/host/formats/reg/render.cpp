@@ -4,6 +4,7 @@
 
 #include "host/formats/changes.h"
 #include "host/formats/reg/codepage.h"
+#include "host/formats/reg/text.h"
 
 namespace hostreg {
 
@@ -14,10 +15,6 @@ namespace {
 
 // Regedit wraps hex data so that no line passes 80 columns.
 constexpr size_t kWrapColumn = 76;
-
-bool IsStringType(DWORD type) {
-  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
 
 std::string EscapeText(const std::string& text) {
   std::string out;
