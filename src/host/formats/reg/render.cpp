@@ -46,6 +46,8 @@ bool PrintableString(const Value& value) {
   return body.find_first_of(std::string("\0\r\n", 3)) == std::string::npos;
 }
 
+}  // namespace
+
 std::string DwordText(const std::string& data) {
   uint32_t n = 0;
   for (int i = 3; i >= 0; --i) n = n * 256 + static_cast<unsigned char>(data[i]);
@@ -54,7 +56,6 @@ std::string DwordText(const std::string& data) {
   return digits;
 }
 
-// hex: or hex(N): and the bytes, wrapped.
 void AppendHex(std::string& line, DWORD type, const std::string& data,
                const std::string& eol) {
   if (type == REG_BINARY) {
@@ -80,8 +81,6 @@ void AppendHex(std::string& line, DWORD type, const std::string& data,
     }
   }
 }
-
-}  // namespace
 
 std::string FormatValueLine(const Value& value, const std::string& eol,
                             bool utf16) {
