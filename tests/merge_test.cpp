@@ -15,6 +15,7 @@
 #include "host/formats/changes.h"
 #include "host/formats/merge/merge.h"
 #include "host/formats/open_file.h"
+#include "host/formats/reg/codepage.h"
 #include "host/formats/reg/render.h"
 #include "test_support.h"
 
@@ -46,6 +47,16 @@ std::string Flat(const Registry& registry) {
   }
   std::string out;
   for (const auto& line : lines) out += line.first + "=" + line.second + "\n";
+  return out;
+}
+
+// UTF-8 text as a UTF-16LE file after its byte-order mark.
+std::string Utf16File(const std::string& utf8) {
+  std::vector<uint16_t> units;
+  hostreg::AppendUtf8Units(reinterpret_cast<const unsigned char*>(utf8.data()),
+                           utf8.size(), units);
+  std::string out = "\xFF\xFE";
+  for (uint16_t unit : units) hostreg::AppendUnit(out, unit);
   return out;
 }
 
@@ -267,16 +278,87 @@ TEST(MergeRefusals, LinesNoGivenFileHoldsAreRefusedWithTheirLine) {
   EXPECT_FALSE(hostreg::HasChanges(machine.registry));
   // A CREG file has no byte for a name from a UTF-16 file outside code page 1252.
   Target creg(regtest::Win98System());
-  std::string wide = "\xFF\xFE";
-  const std::u16string text = u"REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\\u2603]\r\n";
-  for (char16_t unit : text) {
-    wide += static_cast<char>(unit & 0xFF);
-    wide += static_cast<char>(unit >> 8);
-  }
+  const std::string wide =
+      Utf16File("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\\u2603]\r\n");
   ASSERT_TRUE(Merge(creg, wide, error)) << error;
   std::string out;
   EXPECT_FALSE(creg.file->RenderText(creg.registry, out, error));
-  EXPECT_NE(std::string::npos, error.find("code page 1252")) << error;
+  EXPECT_EQ("[HKEY_LOCAL_MACHINE\\SOFTWARE\\?]: its name holds a character that "
+            "code page 1252 cannot hold", error);
+}
+
+// A name outside code page 1252, read from a UTF-16 file, has no bytes in an
+// 8-bit .reg file: the save is refused, the file kept, and the dry run says
+// so, showing the character as '?'. UTF-16 and UTF-8 files save it. A file
+// under a header the importer imports nothing from refuses every change.
+TEST(MergeProgram, RefusalsOfAnRegFileAreTheDryRunsWarnings) {
+  const std::string body = kBase.substr(8);  // from the header's line break
+  const std::string version5 = "Windows Registry Editor Version 5.00" + body;
+  const std::string txt = "[HKEY_LOCAL_MACHINE\\Software\\Classes\\.txt]\r\n";
+  const struct {
+    std::string merge;
+    std::string refusal;
+    const char* shown;  // in the 8-bit dry run
+  } merges[] = {
+      {txt + "\"\u03A9\"=\"v\"\r\n",
+       "a value name of [HKEY_LOCAL_MACHINE\\Software\\Classes\\.txt] holds a "
+       "character that code page 1252 cannot hold",
+       "\"?\"=\"v\""},
+      {"[HKEY_LOCAL_MACHINE\\Software\\\u03A9K]\r\n",
+       "[HKEY_LOCAL_MACHINE\\Software\\?K]: its name holds a character that code "
+       "page 1252 cannot hold",
+       "[HKEY_LOCAL_MACHINE\\Software\\?K]"},
+      {"[HKEY_LOCAL_MACHINE\\Software\\New]\r\n\"x\u03A9\"=dword:1\r\n",
+       "a value name of [HKEY_LOCAL_MACHINE\\Software\\New] holds a character "
+       "that code page 1252 cannot hold",
+       "\"x?\"=dword:00000001"},
+  };
+  const std::string dir = regtest::TempDir();
+  const std::string path = dir + "/target.reg", merge = dir + "/m.reg";
+  const std::vector<std::string> eightBit = {kBase, version5};
+  const std::vector<std::string> wide = {Utf16File(version5), "\xEF\xBB\xBF" + version5};
+  for (const auto& m : merges) {
+    SCOPED_TRACE(m.merge);
+    regtest::WriteFile(merge, Utf16File("REGEDIT4\r\n\r\n" + m.merge));
+    for (const std::string& target : eightBit) {
+      SCOPED_TRACE(target.substr(0, 8));
+      regtest::WriteFile(path, target);
+      regtest::ProgramRun dry = regtest::RunProgramArgs({"--registry", path, "--merge", merge, "--dry-run"});
+      EXPECT_EQ(0, dry.status) << dry.err;
+      EXPECT_NE(std::string::npos, dry.err.find(path + ": a save would be refused: " + m.refusal)) << dry.err;
+      EXPECT_EQ(std::string::npos, dry.out.find('\0'));
+      EXPECT_NE(std::string::npos, dry.out.find(m.shown)) << dry.out;
+      regtest::ProgramRun run = regtest::RunProgramArgs({"--registry", path, "--merge", merge});
+      EXPECT_EQ(2, run.status);
+      EXPECT_NE(std::string::npos, run.err.find(path + ": " + m.refusal)) << run.err;
+      EXPECT_EQ(target, regtest::ReadFile(path));
+    }
+    for (const std::string& target : wide) {
+      SCOPED_TRACE(target.substr(0, 4));
+      regtest::WriteFile(path, target);
+      regtest::ProgramRun dry = regtest::RunProgramArgs({"--registry", path, "--merge", merge, "--dry-run"});
+      EXPECT_EQ("", dry.err);
+      EXPECT_NE(std::string::npos, dry.out.find("\u03A9")) << dry.out;
+      regtest::ProgramRun run = regtest::RunProgramArgs({"--registry", path, "--merge", merge});
+      EXPECT_EQ(0, run.status) << run.err;
+      Target merged(target);
+      std::string error;
+      ASSERT_TRUE(Merge(merged, regtest::ReadFile(merge), error)) << error;
+      Target saved(regtest::ReadFile(path));
+      ASSERT_TRUE(saved.file) << saved.error;
+      EXPECT_EQ(Flat(merged.registry), Flat(saved.registry));
+      EXPECT_NE(Flat(Target(target).registry), Flat(saved.registry));
+    }
+  }
+  regtest::WriteFile(path, "REGEDIT\r\n" + body);
+  regtest::WriteFile(merge, regtest::Reg("[HKEY_LOCAL_MACHINE\\Software\\New]\r\n"));
+  regtest::ProgramRun dry = regtest::RunProgramArgs({"--registry", path, "--merge", merge, "--dry-run"});
+  EXPECT_NE(std::string::npos,
+            dry.err.find(path + ": a save would be refused: Windows' importer imports nothing from "
+                         "this file (its first line is \"REGEDIT\")")) << dry.err;
+  EXPECT_NE(std::string::npos, dry.out.find("[HKEY_LOCAL_MACHINE\\Software\\New]")) << dry.out;
+  EXPECT_EQ(2, regtest::RunProgramArgs({"--registry", path, "--merge", merge}).status);
+  EXPECT_EQ("REGEDIT\r\n" + body, regtest::ReadFile(path));
 }
 
 // The program: merges before the switches, two files, and a second save

@@ -13,9 +13,15 @@ namespace {
 using hostreg::Key;
 using hostreg::Value;
 
-enum Format { kReg4, kReg5 };
+enum Format { kReg4, kReg5, kReg5Utf8 };
 std::string Make(Format format, const std::string& body, const char* eol) {
+  if (format == kReg5Utf8)
+    return std::string("\xEF\xBB\xBFWindows Registry Editor Version 5.00") +
+           eol + eol + body;
   return format == kReg4 ? Reg4(body, eol) : Reg5(body, eol);
+}
+const char* FormatName(Format format) {
+  return format == kReg4 ? " REGEDIT4" : format == kReg5 ? " v5" : " v5 UTF-8";
 }
 
 // ---------------------------------------------------------------------------
@@ -465,6 +471,10 @@ TEST(RegLimits, KeyNameLengthDepthAndRoot) {
        "key name longer than 255 characters"},
       {"255 characters without a 1252 byte count as 255",
        "[HKEY_LOCAL_MACHINE\\" + Repeat("\xd0\x96", 255) + "]", ""},
+      // In UTF-8 each stray byte is a U+FFFD of its own, as Windows reads it.
+      {"200 characters and 100 stray bytes count as 300",
+       "[HKEY_LOCAL_MACHINE\\" + std::string(200, 'A') + std::string(100, '\x80') + "]",
+       "key name longer than 255 characters"},
       {"512 levels", Deep(512), ""},
       {"513 levels", Deep(513), "keys nested deeper than 512 levels"},
       {"unknown root", "[HKEY_LOCAL_MACHIN\\A]", "an unknown root"},
@@ -473,10 +483,10 @@ TEST(RegLimits, KeyNameLengthDepthAndRoot) {
        "key name longer than 255"},
   };
   for (const LimitCase& c : cases) {
-    for (Format format : {kReg4, kReg5}) {
+    for (Format format : {kReg4, kReg5, kReg5Utf8}) {
       if (format == kReg4 && c.keyLine.find('\xd0') != std::string::npos)
         continue;
-      SCOPED_TRACE(std::string(c.label) + (format == kReg4 ? " REGEDIT4" : " v5"));
+      SCOPED_TRACE(std::string(c.label) + FormatName(format));
       const std::string text =
           Make(format, "; first\r\n" + c.keyLine + "\r\n\"v\"=hex:01\r\n", "\r\n");
       auto loaded = Load(text);

@@ -131,6 +131,14 @@ const StateCase kStates[] = {
      std::string(kFileSystem) + "\"ACDriveSpinDown\"=hex:05,00,00,00\n", "ACS",
      "ACS  pending            System\\CurrentControlSet\\control\\FileSystem\n"
      "     pending  ACDriveSpinDown=hex:05,00,00,00\n"},
+    // Seventeen bytes are cut to sixteen; a REG_DWORD of another size is hex.
+    {"ACS long",
+     std::string(kFileSystem) + "\"ACDriveSpinDown\"=hex(4):01,02,03,04,05,06,"
+         "07,08,09,0a,0b,0c,0d,0e,0f,10,11\n",
+     "ACS",
+     "ACS  pending            System\\CurrentControlSet\\control\\FileSystem\n"
+     "     pending  ACDriveSpinDown=hex(4):01,02,03,04,05,06,07,08,09,0a,0b,0c,"
+     "0d,0e,0f,10,... (17 bytes)\n"},
     {"ACS missing", kFileSystem, "ACS",
      "ACS  nothing to switch  System\\CurrentControlSet\\control\\FileSystem\n"
      "     read     ACDriveSpinDown missing\n"},

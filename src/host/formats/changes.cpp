@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "host/formats/reg/render.h"
+
 namespace hostreg {
 
 namespace {
@@ -11,6 +13,24 @@ namespace {
 // deleted key is gone with it.
 bool Written(const KeyTree& keys, const Key& key) {
   return !keys.IsNew(key) && keys.IsLive(key);
+}
+
+bool Foreign(const std::string& name) {
+  return name.find(kForeignMark) != std::string::npos;
+}
+
+// The key in messages; its own foreign characters shown as the "A" calls
+// show them, as a message cannot carry the mark.
+std::string Shown(const KeyTree& keys, const Key& key) {
+  return AnsiName(FormatKeyLine(keys, key));
+}
+
+std::string ForeignValueName(const Registry& registry, const Key& key) {
+  for (const Value& value : registry.values().Of(key))
+    if (Foreign(value.name))
+      return "a value name of " + Shown(registry.keys(), key) +
+             " holds a character that code page 1252 cannot hold";
+  return std::string();
 }
 
 }  // namespace
@@ -43,6 +63,24 @@ bool HasChanges(const Registry& registry) {
   const KeyTree& keys = registry.keys();
   return !keys.CreatedKeys().empty() || !keys.DeletedKeys().empty() ||
          !ChangesByKey(registry).empty();
+}
+
+// Every value of a changed key is looked at, as a CREG record is written
+// whole; an 8-bit .reg file's own values hold no marks.
+std::string ForeignNameRefusal(const Registry& registry) {
+  for (const KeyChanges& changed : ChangesByKey(registry)) {
+    std::string why = ForeignValueName(registry, *changed.key);
+    if (!why.empty()) return why;
+  }
+  const KeyTree& keys = registry.keys();
+  for (const Key* key : keys.CreatedKeys()) {
+    if (Foreign(keys.Name(*key)))
+      return Shown(keys, *key) +
+             ": its name holds a character that code page 1252 cannot hold";
+    std::string why = ForeignValueName(registry, *key);
+    if (!why.empty()) return why;
+  }
+  return std::string();
 }
 
 }  // namespace hostreg

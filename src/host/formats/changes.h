@@ -3,6 +3,7 @@
 #define REGSWITCH_HOST_FORMATS_CHANGES_H
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "host/registry/registry.h"
@@ -23,6 +24,12 @@ std::vector<KeyChanges> ChangesByKey(const Registry& registry);
 // Whether the registry differs in any way from what was loaded: keys made
 // or deleted, values set or deleted.
 bool HasChanges(const Registry& registry);
+
+// Why a file that keeps names as code page 1252 bytes cannot take the
+// changes: a changed key's value name, or a new key's name or value name,
+// holds a character read from a UTF-16 file that 1252 has no byte for (see
+// kForeignMark). Empty when every name written has its bytes.
+std::string ForeignNameRefusal(const Registry& registry);
 
 }  // namespace hostreg
 

@@ -2,11 +2,11 @@
 // value behind it, with control characters escaped so that no name or data
 // can forge a line or move the cursor.
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "host/formats/reg/codepage.h"
+#include "host/formats/reg/render.h"
 #include "host/show/settings.h"
 
 namespace hostreg {
@@ -59,18 +59,10 @@ std::string ShownText(const std::string& data) {
   return Terminal(units);
 }
 
+// So few bytes never reach regedit's wrapping column: one line.
 std::string Hex(DWORD type, const std::string& data) {
-  char part[24];
-  std::string out = "hex:";
-  if (type != REG_BINARY) {
-    std::snprintf(part, sizeof part, "hex(%x):", static_cast<unsigned>(type));
-    out = part;
-  }
-  for (size_t i = 0; i < data.size() && i < kMaxHexBytes; ++i) {
-    std::snprintf(part, sizeof part, i == 0 ? "%02x" : ",%02x",
-                  static_cast<unsigned char>(data[i]));
-    out += part;
-  }
+  std::string out;
+  AppendHex(out, type, data.substr(0, kMaxHexBytes), "\n");
   if (data.size() > kMaxHexBytes)
     out += ",... (" + std::to_string(data.size()) + " bytes)";
   return out;
@@ -94,14 +86,8 @@ std::string ShownData(const Value& value, bool written) {
       shown += " (no terminating zero)";
     return shown;
   }
-  if (value.type == REG_DWORD && data.size() == 4) {
-    char digits[24];
-    unsigned number = 0;
-    for (int i = 3; i >= 0; --i)
-      number = number * 256 + static_cast<unsigned char>(data[i]);
-    std::snprintf(digits, sizeof digits, "dword:%08x", number);
-    return digits;
-  }
+  if (value.type == REG_DWORD && data.size() == 4)
+    return "dword:" + DwordText(data);
   return Hex(value.type, data);
 }
 

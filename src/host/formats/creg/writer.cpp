@@ -15,12 +15,6 @@ namespace creg {
 
 namespace {
 
-// Names are code page 1252 bytes in the file; a character read from a
-// UTF-16 file that 1252 has no byte for has none there either.
-bool Storable(const std::string& name) {
-  return name.find(kForeignMark) == std::string::npos;
-}
-
 // One value as the record holds it: header, name, data, as the "A" calls
 // gave it (a REG_SZ with its terminating zero).
 std::string ValueEntry(const Value& value, uint32_t reserved) {
@@ -43,11 +37,6 @@ bool CheckValues(const std::vector<Value>& values, const std::string& what,
     if (value.name.size() > 0xFFFF || value.data.size() > 0xFFFF) {
       error = "value \"" + value.name + "\" of " + what +
               " is too long for the format";
-      return false;
-    }
-    if (!Storable(value.name)) {
-      error = "a value name of " + what +
-              " holds a character that code page 1252 cannot hold";
       return false;
     }
   }
@@ -89,11 +78,6 @@ bool NewRecord(const Registry& registry, const Key& key, std::string& bytes,
   const std::string name = registry.keys().Name(key);
   const std::vector<Value>& values = registry.values().Of(key);
   const std::string what = FormatKeyLine(registry.keys(), key);
-  if (!Storable(name)) {
-    error = what + ": its name holds a character that code page 1252 "
-                   "cannot hold";
-    return false;
-  }
   if (!CheckValues(values, what, error)) return false;
   bytes.assign(kRecordHeaderSize, '\0');
   Put16(bytes, kRecordNameLength, static_cast<uint16_t>(name.size()));
@@ -227,6 +211,10 @@ bool Writer::Run() {
 
 bool Write(const Image& image, const Registry& registry, std::string& out,
            std::string& error) {
+  // Names are code page 1252 bytes in the file; a character read from a
+  // UTF-16 file that 1252 has no byte for has none there either.
+  error = ForeignNameRefusal(registry);
+  if (!error.empty()) return false;
   std::string d = image.contents;
   if (!Writer(image, registry, d, error).Run() ||
       !UpdateChecksums(image.contents, d, error))

@@ -6,13 +6,13 @@
 
 namespace hostreg {
 
-namespace {
-
-SpannedValue* Named(std::vector<SpannedValue>& values, const std::string& name) {
-  for (SpannedValue& value : values)
+const SpannedValue* Named(const KeyValues& values, const std::string& name) {
+  for (const SpannedValue& value : values.values)
     if (NamesEqual(value.value.name, name)) return &value;
   return nullptr;
 }
+
+namespace {
 
 // One section: its key line, then statements up to the next line that
 // opens, fails to open or deletes a key.
@@ -30,7 +30,9 @@ void DecodeSection(const RegText& text, U units, size_t at, KeyValues& out) {
       return;
     if (st.kind == StatementKind::kNothing) continue;
     if (!st.endedByFile) out.insertAt = st.last.end;
-    SpannedValue* was = Named(out.values, name);
+    const SpannedValue* named = Named(out, name);
+    SpannedValue* was =
+        named != nullptr ? &out.values[named - out.values.data()] : nullptr;
     if (st.kind == StatementKind::kDeleteValue && was != nullptr) {
       out.values.erase(out.values.begin() + (was - out.values.data()));
     } else if (st.kind == StatementKind::kSetValue) {

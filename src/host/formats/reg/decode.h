@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "host/formats/reg/reg_text.h"
@@ -25,6 +26,10 @@ struct KeyValues {
   // section, after every line that could undo it.
   size_t insertAt = kNoSection;
 };
+
+// The value of that name among `values`, or null. Names are unique there,
+// as DecodeSections keeps one value for each.
+const SpannedValue* Named(const KeyValues& values, const std::string& name);
 
 // The values in the sections (key lines) at `sections`, as an import
 // leaves them: statements in file order, a value set twice keeps the later

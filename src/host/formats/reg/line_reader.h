@@ -19,38 +19,13 @@ struct Line {
   size_t number = 0;   // 1-based
 };
 
-// Finds line ends in 8-bit text with memchr: the next CR and the next LF are
-// each looked for again only once reading has passed them, so a file with
-// one kind of line ending is scanned once for each.
-class EndFinder8 {
+// Finds line ends with memchr: the next CR and the next LF are each looked
+// for again only once reading has passed them, so a file with one kind of
+// line ending is scanned once for each.
+template <class U>
+class EndFinder {
  public:
-  explicit EndFinder8(Units8 text) : text_(text) {}
-  size_t Find(size_t from) {
-    if (!found_ || cr_ < from) cr_ = Search('\r', from);
-    if (!found_ || lf_ < from) lf_ = Search('\n', from);
-    found_ = true;
-    return cr_ < lf_ ? cr_ : lf_;
-  }
-  void Reset() { found_ = false; }
-
- private:
-  size_t Search(char c, size_t from) const {
-    const void* at = std::memchr(text_.p + from, c, text_.n - from);
-    return at == nullptr ? text_.n
-                         : static_cast<size_t>(
-                               static_cast<const unsigned char*>(at) - text_.p);
-  }
-  Units8 text_;
-  size_t cr_ = 0, lf_ = 0;
-  bool found_ = false;
-};
-
-// In UTF-16 text, a byte 0A or 0D found with memchr is a line end when it
-// is a unit's low byte and its high byte is zero; other hits (units such as
-// U+0A0D) are passed over.
-class EndFinder16 {
- public:
-  explicit EndFinder16(Units16 text) : text_(text) {}
+  explicit EndFinder(U text) : text_(text) {}
   size_t Find(size_t from) {
     if (!found_ || cr_ < from) cr_ = Search(0x0D, from);
     if (!found_ || lf_ < from) lf_ = Search(0x0A, from);
@@ -60,34 +35,49 @@ class EndFinder16 {
   void Reset() { found_ = false; }
 
  private:
-  size_t Search(unsigned char c, size_t from) const {
-    const unsigned char* p = text_.p;
-    const size_t bytes = 2 * text_.n;
-    for (size_t at = 2 * from; at < bytes;) {
-      const void* hit = std::memchr(p + at, c, bytes - at);
-      if (hit == nullptr) break;
-      const size_t byte = static_cast<size_t>(
-          static_cast<const unsigned char*>(hit) - p);
-      if (byte % 2 == 0 && p[byte + 1] == 0) return byte / 2;
-      at = byte + 1;
-    }
-    return text_.n;
-  }
-  Units16 text_;
+  // The first unit `c` at or after `from`; the text's size when none.
+  size_t Search(unsigned char c, size_t from) const;
+
+  U text_;
   size_t cr_ = 0, lf_ = 0;
   bool found_ = false;
 };
 
-template <class U>
-struct EndFinderOf;
 template <>
-struct EndFinderOf<Units8> {
-  using type = EndFinder8;
-};
+inline size_t EndFinder<Units8>::Search(unsigned char c, size_t from) const {
+  const void* at = std::memchr(text_.p + from, c, text_.n - from);
+  return at == nullptr ? text_.n
+                       : static_cast<size_t>(
+                             static_cast<const unsigned char*>(at) - text_.p);
+}
+
+// In UTF-16 text, a byte 0A or 0D found with memchr is a line end when it
+// is a unit's low byte and its high byte is zero; other hits (units such as
+// U+0A0D) are passed over.
 template <>
-struct EndFinderOf<Units16> {
-  using type = EndFinder16;
-};
+inline size_t EndFinder<Units16>::Search(unsigned char c, size_t from) const {
+  const unsigned char* p = text_.p;
+  const size_t bytes = 2 * text_.n;
+  for (size_t at = 2 * from; at < bytes;) {
+    const void* hit = std::memchr(p + at, c, bytes - at);
+    if (hit == nullptr) break;
+    const size_t byte =
+        static_cast<size_t>(static_cast<const unsigned char*>(hit) - p);
+    if (byte % 2 == 0 && p[byte + 1] == 0) return byte / 2;
+    at = byte + 1;
+  }
+  return text_.n;
+}
+
+// The line ending that ends just before `at`: CR LF, LF or CR; empty when
+// the unit there ends no line (or `at` is 0).
+inline std::string EndingBefore(const RegText& text, size_t at) {
+  if (at == 0) return std::string();
+  const uint16_t last = text.UnitAt(at - 1);
+  if (last == '\n')
+    return at >= 2 && text.UnitAt(at - 2) == '\r' ? "\r\n" : "\n";
+  return last == '\r' ? "\r" : std::string();
+}
 
 template <class U>
 class LineReader {
@@ -122,7 +112,7 @@ class LineReader {
 
  private:
   U text_;
-  typename EndFinderOf<U>::type ends_;
+  EndFinder<U> ends_;
   size_t pos_ = 0;
   size_t lineNumber_ = 0;
 };

@@ -26,17 +26,23 @@ class RegFile : public RegistryFile {
         eol_(std::move(eol)),
         warnings_(std::move(warnings)) {}
 
-  // Windows imports nothing from a file under a header it only half takes,
-  // so a change written into it would never reach a registry.
   bool Render(const Registry& registry, Rendering& out,
               std::string& error) const override {
-    if (!imported_ && HasChanges(registry)) {
-      error = "Windows' importer imports nothing from this file (its first "
-              "line is \"" + header_ + "\"), so no change can be saved in it";
-      return false;
-    }
+    error = SaveRefusal(registry);
+    if (!error.empty()) return false;
     SpliceChanges(*text_, registry, eol_, out);
     return true;
+  }
+  // Windows imports nothing from a file under a header it only half takes,
+  // so a change written into it would never reach a registry. An 8-bit
+  // file has no bytes for a name's characters outside code page 1252.
+  std::string SaveRefusal(const Registry& registry) const override {
+    if (!imported_ && HasChanges(registry))
+      return "Windows' importer imports nothing from this file (its first "
+             "line is \"" + header_ + "\"), so no change can be saved in it";
+    if (text_->encoding() == Encoding::kAnsi)
+      return ForeignNameRefusal(registry);
+    return std::string();
   }
   // The fragment is in the file's encoding, but UTF-8 for a UTF-16 file,
   // so that it reads on a terminal and in a review; `iconv -f UTF-8 -t
@@ -121,12 +127,6 @@ Header ReadHeader(const RegText& text, const Line& line, std::string& header) {
 
 const char kNulWhy[] = "a NUL byte; this is not a text registry export";
 
-std::string EndingOf(const RegText& text, const Line& line) {
-  if (line.end == line.textEnd) return "\r\n";
-  if (text.UnitAt(line.textEnd) == '\n') return "\n";
-  return line.end - line.textEnd == 2 ? "\r\n" : "\r";
-}
-
 }  // namespace
 
 std::shared_ptr<RegText> OpenRegText(const std::string& name,
@@ -154,7 +154,9 @@ std::shared_ptr<RegText> OpenRegText(const std::string& name,
   if (text->utf16() && size % 2 != 0)
     notes.Add(1, "the file's last byte, half a UTF-16 character");
   head.imported = kind == Header::kImported;
-  head.eol = EndingOf(*text, first);
+  // A file of the header line alone gets new lines ended as Windows ends them.
+  head.eol = EndingBefore(*text, first.end);
+  if (head.eol.empty()) head.eol = "\r\n";
   head.bodyStart = first.end;
   if (!head.imported)
     notes.Add(1, "every line, under the header \"" + head.header +

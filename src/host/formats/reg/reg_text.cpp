@@ -124,20 +124,10 @@ std::string_view RegText::Name(size_t at, size_t length,
 
 size_t RegText::CharCount(size_t begin, size_t end) const {
   if (encoding_ != Encoding::kUtf8) return end - begin;
-  size_t count = 0;
-  const Units8 narrow = Narrow();
-  for (size_t i = begin; i < end; ++i) {
-    const unsigned char c = narrow.p[i];
-    if ((c & 0xC0) != 0x80) count += c >= 0xF0 ? 2 : 1;  // a pair for >FFFF
-  }
-  return count;
-}
-
-std::string RegText::Shown(size_t begin, size_t end) const {
-  if (!utf16()) return std::string(contents_.substr(bom_ + begin, end - begin));
+  // As Windows decodes it, a byte that starts no valid sequence one U+FFFD.
   std::vector<uint16_t> units;
-  for (size_t i = begin; i < end; ++i) units.push_back(UnitAt(i));
-  return Utf8Of(units);
+  AppendUtf8Units(Narrow().p + begin, end - begin, units);
+  return units.size();
 }
 
 bool RegText::SameText(size_t a, size_t b, size_t length) const {

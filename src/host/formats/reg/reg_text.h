@@ -92,8 +92,6 @@ class RegText {
   std::string_view Name(size_t at, size_t length, std::string& scratch) const;
   // How many characters a stretch holds (UTF-16 units).
   size_t CharCount(size_t begin, size_t end) const;
-  // The stretch as UTF-8 (a 1252 file: as it is), for messages.
-  std::string Shown(size_t begin, size_t end) const;
   // Whether two equally long stretches hold the same units.
   bool SameText(size_t a, size_t b, size_t length) const;
 

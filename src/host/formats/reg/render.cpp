@@ -4,6 +4,7 @@
 
 #include "host/formats/changes.h"
 #include "host/formats/reg/codepage.h"
+#include "host/formats/reg/text.h"
 
 namespace hostreg {
 
@@ -14,10 +15,6 @@ namespace {
 
 // Regedit wraps hex data so that no line passes 80 columns.
 constexpr size_t kWrapColumn = 76;
-
-bool IsStringType(DWORD type) {
-  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
 
 std::string EscapeText(const std::string& text) {
   std::string out;
@@ -49,6 +46,8 @@ bool PrintableString(const Value& value) {
   return body.find_first_of(std::string("\0\r\n", 3)) == std::string::npos;
 }
 
+}  // namespace
+
 std::string DwordText(const std::string& data) {
   uint32_t n = 0;
   for (int i = 3; i >= 0; --i) n = n * 256 + static_cast<unsigned char>(data[i]);
@@ -57,7 +56,6 @@ std::string DwordText(const std::string& data) {
   return digits;
 }
 
-// hex: or hex(N): and the bytes, wrapped.
 void AppendHex(std::string& line, DWORD type, const std::string& data,
                const std::string& eol) {
   if (type == REG_BINARY) {
@@ -83,8 +81,6 @@ void AppendHex(std::string& line, DWORD type, const std::string& data,
     }
   }
 }
-
-}  // namespace
 
 std::string FormatValueLine(const Value& value, const std::string& eol,
                             bool utf16) {
@@ -135,7 +131,9 @@ std::string FormatStructuralChanges(const Registry& registry, bool created,
 
 // Deletions first and new keys last, so that the fragment imported into
 // the registry as it was loaded gives the registry the run left: a key
-// deleted and made again is new, and comes after its deletion.
+// deleted and made again is new, and comes after its deletion. An 8-bit
+// fragment shows a name's character that 1252 has no byte for as '?', as
+// the "A" calls do: such a save is refused, and the mark is a NUL byte.
 std::string FormatChanges(const Registry& registry, const std::string& header,
                           const std::string& eol, bool utf16) {
   if (!HasChanges(registry)) return std::string();
@@ -151,7 +149,8 @@ std::string FormatChanges(const Registry& registry, const std::string& header,
     for (size_t index : changed.values)
       out += FormatValueLine(values[index], eol, utf16) + eol;
   }
-  return out + FormatStructuralChanges(registry, true, eol, utf16);
+  out += FormatStructuralChanges(registry, true, eol, utf16);
+  return utf16 ? out : AnsiName(out);
 }
 
 }  // namespace hostreg

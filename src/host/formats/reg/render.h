@@ -19,6 +19,13 @@ extern const char kVersion5Header[];
 std::string FormatValueLine(const Value& value, const std::string& eol,
                             bool utf16);
 
+// A four-byte REG_DWORD's data as dword: writes it, eight hex digits.
+std::string DwordText(const std::string& data);
+// Appends hex: or hex(N): and the bytes to `line`, wrapped as regedit wraps
+// (the line's own length counts), with `eol` between lines.
+void AppendHex(std::string& line, DWORD type, const std::string& data,
+               const std::string& eol);
+
 // "HKEY_LOCAL_MACHINE\path" for a key, under the name of its tree's root.
 std::string FormatKeyPath(const KeyTree& keys, const Key& key);
 // "[HKEY_LOCAL_MACHINE\path]" for a key.
@@ -32,7 +39,8 @@ std::string FormatStructuralChanges(const Registry& registry, bool created,
 
 // The changes as a fragment under `header`: deleted keys, each changed
 // key's line with its deleted and changed values in the order of the first
-// change, then new keys with their values.
+// change, then new keys with their values. With `utf16` names keep their
+// marks, to be encoded as UTF-16 or UTF-8; without, a mark shows as '?'.
 std::string FormatChanges(const Registry& registry, const std::string& header,
                           const std::string& eol, bool utf16);
 

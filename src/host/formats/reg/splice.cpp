@@ -6,6 +6,7 @@
 #include "host/formats/changes.h"
 #include "host/formats/reg/codepage.h"
 #include "host/formats/reg/decode.h"
+#include "host/formats/reg/line_reader.h"
 #include "host/formats/reg/render.h"
 
 namespace hostreg {
@@ -34,8 +35,8 @@ class Splicer {
   void EditKey(const KeyChanges& changed);
   void AppendTail();
   size_t FirstSection(const Key& key) const;
-  std::string EndingAt(size_t end) const;
   std::string BreakBefore(size_t at) const;
+  std::string EndingAt(size_t end) const { return EndingBefore(text_, end); }
   std::string Line(const Value& value) const {
     return FormatValueLine(value, eol_, text_.WideStrings());
   }
@@ -96,9 +97,7 @@ void Splicer::EditKey(const KeyChanges& changed) {
   if (const std::vector<Value>* gone = registry_.values().Removed(key)) {
     for (const Value& value : *gone) {
       const std::string line = FormatValueDeletion(value.name);
-      const SpannedValue* was = nullptr;
-      for (const SpannedValue& loadedValue : loaded.values)
-        if (NamesEqual(loadedValue.value.name, value.name)) was = &loadedValue;
+      const SpannedValue* was = Named(loaded, value.name);
       if (was == nullptr) added += line + eol_;
       else edits_.push_back({was->begin, was->end, line + EndingAt(was->end)});
     }
@@ -109,11 +108,8 @@ void Splicer::EditKey(const KeyChanges& changed) {
       added += Line(value) + eol_;
       continue;
     }
-    for (const SpannedValue& was : loaded.values) {
-      if (!NamesEqual(was.value.name, value.name)) continue;
-      edits_.push_back({was.begin, was.end, Line(value) + EndingAt(was.end)});
-      break;
-    }
+    if (const SpannedValue* was = Named(loaded, value.name))
+      edits_.push_back({was->begin, was->end, Line(value) + EndingAt(was->end)});
   }
   if (added.empty()) return;
   const std::string keyLine = FormatKeyLine(registry_.keys(), key);
@@ -169,14 +165,6 @@ size_t Splicer::FirstSection(const Key& key) const {
        sub = keys.NextSibling(*sub))
     first = std::min(first, FirstSection(*sub));
   return first;
-}
-
-std::string Splicer::EndingAt(size_t end) const {
-  if (end == 0) return std::string();
-  const uint16_t last = text_.UnitAt(end - 1);
-  if (last == '\n')
-    return end >= 2 && text_.UnitAt(end - 2) == '\r' ? "\r\n" : "\n";
-  return last == '\r' ? "\r" : std::string();
 }
 
 // What must come before a line inserted at `at`: nothing after a line

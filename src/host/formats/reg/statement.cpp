@@ -9,10 +9,6 @@ namespace hostreg {
 
 namespace {
 
-constexpr bool IsStringType(DWORD type) {
-  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
-
 void Clear(std::string& out) { out.clear(); }
 void Clear(Discard&) {}
 void AppendRun(const RegText& file, std::string& out, size_t begin,
@@ -53,7 +49,7 @@ bool StatementReader<U, Out>::Next(Statement& st, Out& name, Out& data) {
 template <class U, class Out>
 bool StatementReader<U, Out>::KeyLine(Statement& st, size_t at) {
   const size_t end = st.first.textEnd;
-  if (at < end && IsBlankUnit(t_[at]))
+  if (at < end && IsBlank(t_[at]))
     return Skip(st, "a blank after '[' makes it no key line");
   size_t close = end;
   while (close > at && t_[close - 1] != ']') --close;
@@ -80,7 +76,7 @@ bool StatementReader<U, Out>::ValueLine(Statement& st, size_t at, Out& name,
   if (at == end || t_[at] != '=') return Skip(st, "no '=' after the value name");
   at = SkipBlanks(at + 1, end);
   size_t stop = end;
-  while (stop > at && IsBlankUnit(t_[stop - 1])) --stop;
+  while (stop > at && IsBlank(t_[stop - 1])) --stop;
   if (at < stop && t_[at] == '-') {
     const size_t rest = SkipBlanks(at + 1, stop);
     if (rest != stop && t_[rest] != ';')

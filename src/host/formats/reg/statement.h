@@ -11,6 +11,7 @@
 #include "core/win32_types.h"
 #include "host/formats/reg/line_reader.h"
 #include "host/formats/reg/reg_text.h"
+#include "host/formats/reg/text.h"
 
 namespace hostreg {
 
@@ -58,10 +59,9 @@ class StatementReader {
     return true;
   }
   size_t SkipBlanks(size_t at, size_t end) const {
-    while (at < end && IsBlankUnit(t_[at])) ++at;
+    while (at < end && IsBlank(t_[at])) ++at;
     return at;
   }
-  static bool IsBlankUnit(uint16_t c) { return c == ' ' || c == '\t'; }
   bool KeyLine(Statement& st, size_t at);
   bool ValueLine(Statement& st, size_t at, Out& name, Out& data);
   bool Unescape(size_t& at, size_t end, Out& out, bool isName,

@@ -7,7 +7,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/win32_types.h"
+
 namespace hostreg {
+
+// The types whose hex(N) data a file read as Unicode carries as UTF-16.
+constexpr bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
 
 inline bool IsBlank(uint16_t c) { return c == ' ' || c == '\t'; }
 
