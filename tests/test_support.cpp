@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <dirent.h>
+#include <ftw.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -121,11 +123,49 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
   return names;
 }
 
+namespace {
+
+// The folders TempDir made in this process, removed when it ends unless a
+// test failed (then they are kept to look at), so that runs do not fill
+// the disk.
+struct MadeDirs {
+  pid_t owner = getpid();  // a forked child must not remove them
+  std::vector<std::string> paths;
+};
+MadeDirs& Made() {
+  static MadeDirs made;
+  return made;
+}
+
+// Folders a test made read-only must be writable to be emptied.
+int OpenUp(const char* path, const struct stat*, int type, struct FTW*) {
+  if (type == FTW_D) chmod(path, 0700);
+  return 0;
+}
+int RemoveOne(const char* path, const struct stat*, int, struct FTW*) {
+  remove(path);
+  return 0;
+}
+
+void RemoveMadeDirs() {
+  if (Made().owner != getpid() ||
+      ::testing::UnitTest::GetInstance()->failed_test_count() > 0)
+    return;
+  for (const std::string& dir : Made().paths) {
+    nftw(dir.c_str(), OpenUp, 16, FTW_PHYS);
+    nftw(dir.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
+  }
+}
+
+}  // namespace
+
 std::string TempDir() {
   const char* base = getenv("TMPDIR");
   std::string pattern = std::string(base != nullptr ? base : "/tmp") +
                         "/regswitch-test-XXXXXX";
   if (mkdtemp(&pattern[0]) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+  if (Made().paths.empty()) atexit(RemoveMadeDirs);
+  Made().paths.push_back(pattern);
   return pattern;
 }
 
