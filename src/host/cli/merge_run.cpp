@@ -11,8 +11,6 @@
 #include "host/formats/changes.h"
 #include "host/formats/merge/merge.h"
 #include "host/formats/open_file.h"
-#include "host/registry/about_box.h"
-#include "host/registry/machine.h"
 
 namespace hostreg {
 
@@ -87,14 +85,7 @@ int MergeRun::Run(RunReport* report) {
   reach.users = options_.haveUser ? &targets_.back()->registry : nullptr;
   for (const std::string& path : options_.mergePaths)
     if (!Merge(path, reach)) return kExitFile;
-  Machine machine(reach.machine,
-                  [this](const char* text, const char* caption, UINT type) {
-                    out_ << RenderMessageBox(text, caption, type) << std::flush;
-                  });
-  RunCommandLine(machine, options_.tail);
-  if (report != nullptr && machine.handles() != nullptr)
-    report->openHandlesAtEnd = machine.handles()->Count();
-  if (machine.RegistryWanted()) {
+  if (!RunSwitches(reach.machine, options_.tail, out_, report)) {
     Complain("these switches change a registry; name its file with "
              "--registry FILE");
     return kExitUsage;

@@ -23,6 +23,19 @@ void Complain(std::ostream& err, const std::string& text) {
   err << "regswitch: " << Printable(text) << "\n" << std::flush;
 }
 
+bool RunSwitches(Registry* registry, const std::string& tail,
+                 std::ostream& out, RunReport* report) {
+  // The about box goes to the run's own output.
+  Machine machine(registry,
+                  [&out](const char* text, const char* caption, UINT type) {
+                    out << RenderMessageBox(text, caption, type) << std::flush;
+                  });
+  RunCommandLine(machine, tail);
+  if (report != nullptr && machine.handles() != nullptr)
+    report->openHandlesAtEnd = machine.handles()->Count();
+  return !machine.RegistryWanted();
+}
+
 namespace {
 
 class HostRun {
@@ -59,15 +72,8 @@ int HostRun::Run(RunReport* report) {
       return kExitFile;
     if (options_.show) return Show();
   }
-  // The about box goes to the run's own output.
-  Machine machine(options_.haveRegistry ? &target_.registry : nullptr,
-                  [this](const char* text, const char* caption, UINT type) {
-                    out_ << RenderMessageBox(text, caption, type) << std::flush;
-                  });
-  RunCommandLine(machine, options_.tail);
-  if (report != nullptr && machine.handles() != nullptr)
-    report->openHandlesAtEnd = machine.handles()->Count();
-  if (machine.RegistryWanted()) {
+  if (!RunSwitches(options_.haveRegistry ? &target_.registry : nullptr,
+                   options_.tail, out_, report)) {
     Complain("these switches change a registry; name its file with "
              "--registry FILE, or a disk image with --image DISK");
     return kExitUsage;

@@ -9,6 +9,7 @@
 
 #include "host/cli/options.h"
 #include "host/files/system_calls.h"
+#include "host/registry/registry.h"
 
 namespace hostreg {
 
@@ -27,6 +28,11 @@ struct RunReport {
   size_t openHandlesAtEnd = 0;
   bool saved = false;
 };
+
+// Runs the switches over `registry` (null for none), the about box printed
+// on `out`. False when they wanted a registry that the run was not given.
+bool RunSwitches(Registry* registry, const std::string& tail,
+                 std::ostream& out, RunReport* report);
 
 // Exit status 0 for every run the front end completes; 2 for usage errors
 // and for files that cannot be read, parsed or saved.
