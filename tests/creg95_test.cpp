@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "creg_support.h"
+#include "host/formats/changes.h"
 #include "test_support.h"
 
 namespace regtest {
@@ -49,9 +50,9 @@ TEST(Creg95Checksums, TheRuleGivesEveryStoredValueThatIsNotStale) {
   EXPECT_EQ(7u, inForce);
   EXPECT_EQ(18u, stale);
   auto loaded = LoadCreg(Win95System());
-  ASSERT_TRUE(loaded->storage) << loaded->error;
+  ASSERT_TRUE(loaded->file) << loaded->error;
   EXPECT_EQ(5593u, loaded->keys);  // as libcreg reads it
-  EXPECT_EQ("", loaded->storage->SaveRefusal(loaded->registry));
+  EXPECT_EQ("", loaded->file->SaveRefusal(loaded->registry, hostreg::CollectChanges(loaded->registry)));
 }
 
 struct Expected {
@@ -109,7 +110,7 @@ void ExpectOnlyTheirBlocksChanged(const std::string& before, const std::string& 
 TEST(Creg95Tweaks, EveryTweakOnAndOffSavesWithChecksumsKept) {
   REQUIRE_WIN95_SYSTEM();
   auto original = LoadCreg(Win95System());
-  ASSERT_TRUE(original->storage) << original->error;
+  ASSERT_TRUE(original->file) << original->error;
   for (const auto& [tail, values] : TweakCases()) {
     SCOPED_TRACE(tail);
     std::vector<std::string> args{"--dry-run"};
@@ -131,12 +132,12 @@ TEST(Creg95Tweaks, EveryTweakOnAndOffSavesWithChecksumsKept) {
       continue;
     }
     auto after = LoadCreg(run.after);
-    ASSERT_TRUE(after->storage) << after->error;
+    ASSERT_TRUE(after->file) << after->error;
     Flat expected = original->values;
     for (const Expected& e : values) expected[e.key + "|" + e.name] = {e.type, e.data};
     EXPECT_EQ(original->keys, after->keys);
     EXPECT_TRUE(expected == after->values);
-    EXPECT_EQ("", after->storage->SaveRefusal(after->registry));
+    EXPECT_EQ("", after->file->SaveRefusal(after->registry, hostreg::CollectChanges(after->registry)));
     ExpectChecksumsKept(Win95System(), run.after);
     ExpectOnlyTheirBlocksChanged(Win95System(), run.after, *original, values);
   }
@@ -160,7 +161,7 @@ TEST(Creg95Writer, GrowsMovesOrAppendsWithChecksumsKept) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     auto loaded = LoadCreg(Win95System());
-    ASSERT_TRUE(loaded->storage) << loaded->error;
+    ASSERT_TRUE(loaded->file) << loaded->error;
     Key* key = loaded->Find(c.key);
     ASSERT_NE(nullptr, key);
     const std::string data(c.bytes, '\xab');
@@ -168,11 +169,11 @@ TEST(Creg95Writer, GrowsMovesOrAppendsWithChecksumsKept) {
     Flat expected = loaded->values;
     expected[std::string(c.key) + "|Grown"] = {REG_BINARY, data};
     std::string out, error;
-    ASSERT_TRUE(loaded->storage->RenderText(loaded->registry, out, error)) << error;
+    ASSERT_TRUE(loaded->Render(out, error)) << error;
     auto back = LoadCreg(out);
-    ASSERT_TRUE(back->storage) << back->error;
+    ASSERT_TRUE(back->file) << back->error;
     EXPECT_TRUE(expected == back->values);
-    EXPECT_EQ("", back->storage->SaveRefusal(back->registry));
+    EXPECT_EQ("", back->file->SaveRefusal(back->registry, hostreg::CollectChanges(back->registry)));
     ExpectChecksumsKept(Win95System(), out);
     EXPECT_EQ(c.newBlock, out.size() > Win95System().size());
     if (c.newBlock) {

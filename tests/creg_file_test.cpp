@@ -10,7 +10,7 @@
 
 #include "creg_support.h"
 #include "host/cli/run.h"
-#include "host/formats/open_file.h"
+#include "host/formats/creg/creg_format.h"
 #include "test_support.h"
 
 namespace regtest {
@@ -29,12 +29,11 @@ const char kCdrom[] =
     "Enum\\SCSI\\VBOX____CD-ROM__________1\\MF&CHILD0001&PCI&VEN_8086&DEV_"
     "7111&SUBSYS_00000000&REV_01&BUS_00&DEV_01&FUNC_0100";
 
-std::unique_ptr<Loaded> Load(const std::string& contents) { return LoadCreg(contents); }
 const std::string& Original() { return Win98System(); }
 
 TEST(CregLoad, RealSystemDatReadsEveryKeyAndValue) {
-  auto loaded = Load(Original());
-  ASSERT_TRUE(loaded->storage) << loaded->error;
+  auto loaded = LoadCreg(Original());
+  ASSERT_TRUE(loaded->file) << loaded->error;
   // The counts and samples libcreg's cregexport shows for this file.
   EXPECT_EQ(4999u, loaded->keys);
   EXPECT_EQ(15858u, loaded->values.size());
@@ -54,14 +53,9 @@ TEST(CregLoad, RealSystemDatReadsEveryKeyAndValue) {
 }
 
 TEST(CregLoad, ChoosesTheFormatBySignatureNotName) {
-  const std::string dir = TempDir();
-  WriteFile(dir + "/registry.reg", Original());
-  Registry registry;
-  std::string error;
-  auto storage = hostreg::LoadRegistryFile(dir + "/registry.reg", registry,
-                                           hostreg::RealSystemCalls(), error);
-  ASSERT_TRUE(storage) << error;
-  EXPECT_NE(nullptr, registry.keys().FindPath(registry.keys().Root(), kApm));
+  Loaded loaded(Original(), "HKEY_LOCAL_MACHINE", "registry.reg");
+  ASSERT_TRUE(loaded.file) << loaded.error;
+  EXPECT_NE(nullptr, loaded.Find(kApm));
 }
 
 struct Expected {
@@ -102,8 +96,8 @@ std::vector<TweakCase> TweakCases() {
 }
 
 TEST(CregTweaks, EachTweakOnAndOffChangesExactlyItsValues) {
-  auto before = Load(Original());
-  ASSERT_TRUE(before->storage);
+  auto before = LoadCreg(Original());
+  ASSERT_TRUE(before->file);
   for (const TweakCase& c : TweakCases()) {
     SCOPED_TRACE(c.tail);
     CopyRun run = RunOnCopy(Original(), {c.tail});
@@ -112,8 +106,8 @@ TEST(CregTweaks, EachTweakOnAndOffChangesExactlyItsValues) {
       EXPECT_EQ(Original(), run.after);
       continue;
     }
-    auto after = Load(run.after);
-    ASSERT_TRUE(after->storage) << after->error;
+    auto after = LoadCreg(run.after);
+    ASSERT_TRUE(after->file) << after->error;
     Flat expected = before->values;
     for (const Expected& e : c.values) expected[e.key + "|" + e.name] = {e.type, e.data};
     EXPECT_EQ(before->keys, after->keys);
@@ -166,8 +160,8 @@ TEST(CregWriter, GrowsMovesOrAppendsAndKeepsEverythingElse) {
   };
   for (const GrowCase& c : cases) {
     SCOPED_TRACE(c.name);
-    auto loaded = Load(Original());
-    ASSERT_TRUE(loaded->storage);
+    auto loaded = LoadCreg(Original());
+    ASSERT_TRUE(loaded->file);
     Key* key = loaded->registry.keys().FindPath(loaded->registry.keys().Root(), c.key);
     ASSERT_NE(nullptr, key);
     const size_t oldOrigin =
@@ -183,9 +177,9 @@ TEST(CregWriter, GrowsMovesOrAppendsAndKeepsEverythingElse) {
       expected[std::string(c.key) + "|Grown"] = {REG_BINARY, data};
     }
     std::string out, error;
-    ASSERT_TRUE(loaded->storage->RenderText(loaded->registry, out, error)) << error;
-    auto back = Load(out);
-    ASSERT_TRUE(back->storage) << back->error;
+    ASSERT_TRUE(loaded->Render(out, error)) << error;
+    auto back = LoadCreg(out);
+    ASSERT_TRUE(back->file) << back->error;
     EXPECT_TRUE(expected == back->values);
     EXPECT_EQ(loaded->keys, back->keys);
 
@@ -241,13 +235,13 @@ TEST(CregWriter, RefusesWhatItCannotWriteSafely) {
     SCOPED_TRACE(c.name);
     std::string damaged = Original();
     c.damage(damaged);
-    auto loaded = Load(damaged);
-    ASSERT_TRUE(loaded->storage) << loaded->error;
+    auto loaded = LoadCreg(damaged);
+    ASSERT_TRUE(loaded->file) << loaded->error;
     Key* key = loaded->registry.keys().FindPath(loaded->registry.keys().Root(), kApm);
     ASSERT_NE(nullptr, key);
     loaded->registry.values().Set(*key, "Grown", REG_BINARY, std::string(c.bytes, 'x'));
     std::string out, error;
-    EXPECT_FALSE(loaded->storage->RenderText(loaded->registry, out, error));
+    EXPECT_FALSE(loaded->Render(out, error));
     EXPECT_NE(std::string::npos, error.find(c.message)) << error;
   }
   // Through the program: exit 2, a message, the file untouched.
@@ -338,8 +332,8 @@ TEST(CregLoad, RefusesBrokenStructureWithAClearMessage) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto loaded = Load(c.make());
-    EXPECT_FALSE(loaded->storage);
+    auto loaded = LoadCreg(c.make());
+    EXPECT_FALSE(loaded->file);
     EXPECT_NE(std::string::npos, loaded->error.find(c.message)) << loaded->error;
     EXPECT_EQ(0u, loaded->error.find("SYSTEM.DAT: not a usable Windows 9x registry file"))
         << loaded->error;

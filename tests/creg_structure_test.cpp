@@ -117,7 +117,7 @@ TEST(CregStructure, RefusesNodesTheWriterWouldCorrupt) {
     SCOPED_TRACE(c.name);
     const std::string crafted = c.make();
     auto loaded = LoadCreg(crafted);
-    EXPECT_FALSE(loaded->storage) << "loaded " << loaded->keys << " keys";
+    EXPECT_FALSE(loaded->file) << "loaded " << loaded->keys << " keys";
     EXPECT_EQ(0u, loaded->error.find("SYSTEM.DAT: not a usable Windows 9x registry file: "))
         << loaded->error;
     EXPECT_NE(std::string::npos, loaded->error.find(c.message)) << loaded->error;
@@ -152,7 +152,7 @@ std::string FreeStretchAcrossTheHeadersGrid() {
 // it would run into that page.
 TEST(CregStructure, NewNodesFollowTheGridIntoThePageAt0x2000) {
   const std::string crafted = FreeStretchAcrossTheHeadersGrid();
-  ASSERT_TRUE(LoadCreg(crafted)->storage);
+  ASSERT_TRUE(LoadCreg(crafted)->file);
   const std::string merge = TempDir() + "/two.reg";
   WriteFile(merge, Reg("[HKEY_LOCAL_MACHINE\\Software\\One]\n"
                        "[HKEY_LOCAL_MACHINE\\Software\\Two]\n"));
@@ -162,7 +162,7 @@ TEST(CregStructure, NewNodesFollowTheGridIntoThePageAt0x2000) {
                                    NodeOf(run.after, "Software\\Two")};
   EXPECT_EQ((std::set<size_t>{kTree + 0x1fd8, kTree + 0x2000}), nodes);
   auto saved = LoadCreg(run.after);
-  EXPECT_TRUE(saved->storage) << saved->error;
+  EXPECT_TRUE(saved->file) << saved->error;
 }
 
 // The first node on the free list whose next place holds a key's node.

@@ -8,7 +8,8 @@
 #include <sstream>
 
 #include "host/cli/run.h"
-#include "host/formats/open_file.h"
+#include "host/files/file_bytes.h"
+#include "host/formats/pick_format.h"
 #include "test_support.h"
 
 namespace regtest {
@@ -56,29 +57,9 @@ const std::string& Win95System() {
   return contents;
 }
 
-namespace {
-
-void Flatten(const Registry& registry, const Key& key, Flat& out, size_t& keys) {
-  ++keys;
-  for (const Value& v : registry.values().Of(key))
-    out[registry.keys().Path(key) + "|" + v.name] = {v.type, v.data};
-  for (const Key* sub : registry.keys().Subkeys(key))
-    Flatten(registry, *sub, out, keys);
-}
-
-}  // namespace
-
-hostreg::Key* Loaded::Find(const std::string& path) {
-  return registry.keys().FindPath(registry.keys().Root(), path);
-}
-
-std::unique_ptr<Loaded> LoadCreg(const std::string& contents) {
-  auto loaded = std::make_unique<Loaded>();
-  loaded->storage = hostreg::LoadRegistryBytes("SYSTEM.DAT", contents,
-                                               loaded->registry, loaded->error);
-  if (loaded->storage)
-    Flatten(loaded->registry, loaded->registry.keys().Root(), loaded->values,
-            loaded->keys);
+std::unique_ptr<CregLoaded> LoadCreg(const std::string& contents) {
+  auto loaded = std::make_unique<CregLoaded>(contents);
+  if (loaded->file) loaded->values = Flatten(loaded->registry, &loaded->keys);
   return loaded;
 }
 
@@ -92,8 +73,9 @@ CopyRun RunOnCopy(const std::string& contents,
   for (const auto& a : all) argv.push_back(a.c_str());
   std::ostringstream out, err;
   CopyRun run;
+  hostreg::RealPlatform platform;
   run.status = hostreg::RunHostProgram(static_cast<int>(argv.size()),
-                                       argv.data(), out, err);
+                                       argv.data(), out, err, platform);
   run.out = out.str();
   run.err = err.str();
   run.before = contents;

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/formats/registry_file.h"
-#include "host/registry/registry.h"
+#include "support/loaded.h"
+#include "test_support.h"
 
 namespace regtest {
 
@@ -29,31 +29,20 @@ const std::string& Win98System();
 // beside the source tree. Empty when it is not there.
 const std::string& Win95System();
 std::string Win95SystemPath();
-// Skips the test, saying why, when the Windows 95 file is missing; fails
-// it instead when CI is set, so that CI never passes without it.
-#define REQUIRE_WIN95_SYSTEM()                                          \
-  do {                                                                  \
-    if (::regtest::Win95System().empty()) {                             \
-      if (getenv("CI") != nullptr)                                      \
-        FAIL() << "the Windows 95 test file is missing under CI: "     \
-               << ::regtest::Win95SystemPath();                         \
-      GTEST_SKIP() << "the Windows 95 test file is missing: "           \
-                   << ::regtest::Win95SystemPath();                     \
-    }                                                                   \
-  } while (0)
+// Skips the test when the Windows 95 file is missing (fails it under CI).
+#define REQUIRE_WIN95_SYSTEM()                                       \
+  REGTEST_NEED(!::regtest::Win95System().empty(),                   \
+               "the Windows 95 test file is missing: "              \
+                   << ::regtest::Win95SystemPath())
 
-// Every value of a registry by "path|name", as (type, data).
-using Flat = std::map<std::string, std::pair<DWORD, std::string>>;
-
-struct Loaded {
-  hostreg::Registry registry;
-  std::unique_ptr<hostreg::RegistryFile> storage;
-  std::string error;
+// A CREG file loaded, with every value and the number of keys.
+struct CregLoaded : Loaded {
+  explicit CregLoaded(const std::string& contents)
+      : Loaded(contents, "HKEY_LOCAL_MACHINE", "SYSTEM.DAT") {}
   Flat values;
   size_t keys = 0;
-  hostreg::Key* Find(const std::string& path);
 };
-std::unique_ptr<Loaded> LoadCreg(const std::string& contents);
+std::unique_ptr<CregLoaded> LoadCreg(const std::string& contents);
 
 // Runs the host program on a copy of `contents`.
 struct CopyRun {

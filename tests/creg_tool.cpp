@@ -11,10 +11,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/formats/open_file.h"
+#include "host/formats/changes.h"
+#include "host/formats/pick_format.h"
 #include "host/formats/reg/codepage.h"
 #include "host/formats/reg/render.h"
 #include "host/registry/registry.h"
+#include "host/session/store.h"
 
 namespace {
 
@@ -63,8 +65,11 @@ int main(int argc, char** argv) {
   }
   hostreg::Registry registry;
   std::string error;
-  const hostreg::SystemCalls& calls = hostreg::RealSystemCalls();
-  auto storage = hostreg::LoadRegistryFile(argv[2], registry, calls, error);
+  hostreg::RealPlatform platform;
+  hostreg::FileStore store(platform, argv[2]);
+  std::unique_ptr<hostreg::RegistryFile> storage;
+  if (auto bytes = store.Read(command != "set", nullptr, error))
+    storage = hostreg::LoadRegistry(argv[2], bytes, registry, error);
   if (!storage) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
@@ -92,7 +97,11 @@ int main(int argc, char** argv) {
     data += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
   registry.values().Set(*key, argv[4],
                     static_cast<DWORD>(std::strtoul(argv[5], nullptr, 0)), data);
-  if (!hostreg::SaveRegistryFile(argv[2], *storage, registry, calls, error)) {
+  store.Seal();
+  hostreg::Rendering rendering;
+  if (!storage->Render(registry, hostreg::CollectChanges(registry), rendering,
+                       error) ||
+      !store.Write(rendering, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }

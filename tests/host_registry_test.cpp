@@ -161,7 +161,7 @@ TEST(HostRegistry, HandlesAreCheckedAndCounted) {
                                        reinterpret_cast<BYTE*>(name), &size));
     EXPECT_NE(0, ops::RegSetValueExA(bad, "New", 0, REG_BINARY, &byte, 1));
   }
-  EXPECT_FALSE(loaded.registry().values().Changed());
+  EXPECT_TRUE(hostreg::CollectChanges(loaded.registry()).empty());
   EXPECT_EQ(0, ops::RegCloseKey(top));
   EXPECT_EQ(0u, loaded.handles().Count());
 }
@@ -173,7 +173,7 @@ TEST(HostRegistry, SetValueReplacesInPlaceAppendsNewAndIgnoresNoChange) {
   const BYTE one = 1;
   // Same type and data: no change at all.
   ops::RegSetValueExA(top, "ALPHA", 0, REG_BINARY, same, 2);
-  EXPECT_FALSE(loaded.registry().values().Changed());
+  EXPECT_TRUE(hostreg::CollectChanges(loaded.registry()).empty());
   // A new type replaces the old one; the stored name keeps its case.
   ops::RegSetValueExA(top, "ZETA", 0, REG_BINARY, &one, 1);
   ops::RegSetValueExA(top, "Omega", 0, REG_SZ,

@@ -59,7 +59,7 @@ TEST(LazyValues, SectionsMergeAndOtherRootsStayOut) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     auto loaded = Load(c.file);
-    ASSERT_TRUE(loaded->storage) << loaded->error;
+    ASSERT_TRUE(loaded->file) << loaded->error;
     Key* a = loaded->Find("A");
     ASSERT_NE(nullptr, a);
     // The later "ONE" line replaces "one" in its place, as on import;
@@ -109,7 +109,7 @@ TEST(LazyValues, WritesBeforeAndAfterTheFirstLookLandInTheRightSection) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     auto loaded = Load(Reg4(kSplit, "\n"));
-    ASSERT_TRUE(loaded->storage) << loaded->error;
+    ASSERT_TRUE(loaded->file) << loaded->error;
     Key* a = loaded->Find("A");
     ASSERT_NE(nullptr, a);
     if (c.lookFirst) {

@@ -14,7 +14,7 @@
 #include "host/cli/run.h"
 #include "host/formats/changes.h"
 #include "host/formats/merge/merge.h"
-#include "host/formats/open_file.h"
+#include "host/formats/reg/render.h"
 #include "host/formats/reg/codepage.h"
 #include "host/formats/reg/render.h"
 #include "test_support.h"
@@ -60,20 +60,7 @@ std::string Utf16File(const std::string& utf8) {
   return out;
 }
 
-struct Target {
-  Registry registry;
-  std::unique_ptr<hostreg::RegistryFile> file;
-  std::string error;
-  explicit Target(const std::string& bytes, const char* root = "HKEY_LOCAL_MACHINE")
-      : registry(root) {
-    file = hostreg::LoadRegistryBytes("target", bytes, registry, error);
-  }
-  std::string Saved() const {
-    std::string out, error;
-    EXPECT_TRUE(file->RenderText(registry, out, error)) << error;
-    return out;
-  }
-};
+using Target = regtest::Loaded;
 
 bool Merge(Target& machine, const std::string& text, std::string& error,
            std::vector<std::string>* notes = nullptr, Target* users = nullptr) {
@@ -173,7 +160,7 @@ TEST(MergeReg, EachRowSavesAsTheRegistryItLeaves) {
     ASSERT_TRUE(saved.file) << saved.error;
     EXPECT_EQ(flat, Flat(saved.registry)) << target.Saved();
     Target replayed(kBase);
-    ASSERT_TRUE(Merge(replayed, target.file->DescribeChanges(target.registry), error))
+    ASSERT_TRUE(Merge(replayed, target.file->DescribeChanges(target.registry, hostreg::CollectChanges(target.registry)), error))
         << error;
     EXPECT_EQ(flat, Flat(replayed.registry));
   }
@@ -205,7 +192,7 @@ std::string Export(const Registry& registry) {
   while (!pending.empty()) {
     const hostreg::Key* key = pending.back();
     pending.pop_back();
-    out += "\r\n" + hostreg::FormatKeyLine(registry.keys(), *key) + "\r\n";
+    out += "\r\n" + hostreg::KeyLineOf(registry.keys(), *key) + "\r\n";
     for (const hostreg::Value& value : registry.values().Of(*key))
       out += hostreg::FormatValueLine(value, "\r\n", false) + "\r\n";
     for (const hostreg::Key* sub : registry.keys().Subkeys(*key)) pending.push_back(sub);
@@ -275,14 +262,14 @@ TEST(MergeRefusals, LinesNoGivenFileHoldsAreRefusedWithTheirLine) {
   std::string error;
   EXPECT_FALSE(Merge(machine, std::string("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\0", 36), error));
   EXPECT_NE(std::string::npos, error.find("m.reg:3: a NUL byte")) << error;
-  EXPECT_FALSE(hostreg::HasChanges(machine.registry));
+  EXPECT_TRUE(hostreg::CollectChanges(machine.registry).empty());
   // A CREG file has no byte for a name from a UTF-16 file outside code page 1252.
   Target creg(regtest::Win98System());
   const std::string wide =
       Utf16File("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\\u2603]\r\n");
   ASSERT_TRUE(Merge(creg, wide, error)) << error;
   std::string out;
-  EXPECT_FALSE(creg.file->RenderText(creg.registry, out, error));
+  EXPECT_FALSE(creg.Render(out, error));
   EXPECT_EQ("[HKEY_LOCAL_MACHINE\\SOFTWARE\\?]: its name holds a character that "
             "code page 1252 cannot hold", error);
 }

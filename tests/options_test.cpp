@@ -41,8 +41,8 @@ const ParseCase kParseCases[] = {
      "f", false, false},
     {{"--", "--", "x"}, "", "-- x", nullptr, false, false},
     // Switch text with one dash, and file names that look like switches.
-    {{"-dma:1", "-SSP", "-", "-x"}, "", "-dma:1 -SSP - -x", nullptr, false,
-     false},
+    {{"-dma:1", "-SSP", "-", "-x", "--registry", "f"}, "", "-dma:1 -SSP - -x",
+     "f", false, false},
     {{"--registry", "-dma:1", "/SSP"}, "", "/SSP", "-dma:1", false, false},
     {{"--registry", "--dry-run", "/SSP"}, "", "/SSP", "--dry-run", false,
      false},
@@ -88,6 +88,26 @@ const ParseCase kParseCases[] = {
      false},
     {{"--registry", "f", "--merge"}, "--merge needs a file name", "", nullptr,
      false, false},
+    // What the options must have together, checked before anything is read.
+    {{"/DMA:1"}, "these switches change a registry; name its file with "
+     "--registry FILE, or a disk image", "", nullptr, false, false},
+    {{"--user", "u", "--merge", "m", "-ssp"}, "these switches change a "
+     "registry; name its file with --registry FILE\n", "", nullptr, false,
+     false},
+    {{"/?", "/DMA:1"}, "", "/? /DMA:1", nullptr, false, false},
+    {{"x/SSX"}, "", "x/SSX", nullptr, false, false},
+    {{"--merge", "m.reg"}, "--merge needs a registry file to merge into", "",
+     nullptr, false, false},
+    {{"--user", "u"}, "--user needs --merge FILE.reg", "", nullptr, false,
+     false},
+    {{"--registry", "f", "--show", "--merge", "m"}, "--show looks at a file "
+     "as it is", "", nullptr, false, false},
+    {{"--image", "d", "--registry", "f"}, "--image and --registry name two",
+     "", nullptr, false, false},
+    {{"--registry", "f", "--partition", "2"}, "--partition goes with --image",
+     "", nullptr, false, false},
+    {{"--image", "d", "--user", "u"}, "--user goes with --registry, not "
+     "--image", "", nullptr, false, false},
 };
 
 class ParseOptionsTest : public testing::TestWithParam<ParseCase> {};

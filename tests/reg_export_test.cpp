@@ -252,7 +252,7 @@ TEST(RegDryRun, FragmentLoadsBackWithTheSameValues) {
     ASSERT_EQ(0, run.status);
     // A v5 fragment becomes importable as UTF-16, as iconv would make it.
     auto loaded = Load(v5 ? Utf16(run.out) : run.out);
-    ASSERT_TRUE(loaded->storage) << loaded->error;
+    ASSERT_TRUE(loaded->file) << loaded->error;
     hostreg::Key* key = loaded->Find(
         "System\\CurrentControlSet\\Services\\Class\\hdc\\Contr\xf4leur");
     ASSERT_NE(nullptr, key);

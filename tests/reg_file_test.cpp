@@ -112,7 +112,7 @@ TEST(RegRoundTrip, UnchangedFileComesBackByteForByte) {
         }
         const std::string text = Make(format, body, eol);
         auto loaded = Load(text);
-        ASSERT_TRUE(loaded->storage) << loaded->error;
+        ASSERT_TRUE(loaded->file) << loaded->error;
         EXPECT_EQ(text, loaded->Saved());
       }
     }
@@ -123,7 +123,7 @@ TEST(RegRoundTrip, MixedLineEndingsSurvive) {
   const std::string text =
       "REGEDIT4\r\n\n[HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=hex:01,\\\n  02\r\n\n";
   auto loaded = Load(text);
-  ASSERT_TRUE(loaded->storage) << loaded->error;
+  ASSERT_TRUE(loaded->file) << loaded->error;
   EXPECT_EQ(text, loaded->Saved());
 }
 
@@ -134,7 +134,7 @@ TEST(RegRoundTrip, SampleAndWineExportSurvive) {
     const std::string text = ReadFile(SourcePath(file));
     ASSERT_FALSE(text.empty());
     auto loaded = Load(text);
-    ASSERT_TRUE(loaded->storage) << loaded->error;
+    ASSERT_TRUE(loaded->file) << loaded->error;
     EXPECT_EQ(text, loaded->Saved());
   }
 }
@@ -176,7 +176,7 @@ TEST(RegLoad, EachSyntaxDecodesToTheBytesWindowsGives) {
         Load(Make(c.format, std::string("[HKEY_LOCAL_MACHINE\\K]\r\n") + c.line +
                                 "\r\n",
                   "\r\n"));
-    ASSERT_TRUE(loaded->storage) << loaded->error;
+    ASSERT_TRUE(loaded->file) << loaded->error;
     Key* key = loaded->Find("K");
     ASSERT_NE(nullptr, key);
     Value* value = loaded->registry.values().Find(*key, c.name);
@@ -190,7 +190,7 @@ TEST(RegLoad, LaterValueLineWinsAndKeysMerge) {
   auto loaded = Load(Reg4(
       "[HKEY_LOCAL_MACHINE\\A\\B]\n\"v\"=\"1\"\n[HKEY_LOCAL_MACHINE\\a\\b]\n"
       "\"V\"=\"2\"\n[HKEY_CURRENT_USER\\A\\B]\n\"v\"=\"3\"\n"));
-  ASSERT_TRUE(loaded->storage) << loaded->error;
+  ASSERT_TRUE(loaded->file) << loaded->error;
   ASSERT_EQ(1u, loaded->registry.keys().Subkeys(loaded->registry.keys().Root()).size());
   Key* key = loaded->Find("A\\B");
   ASSERT_NE(nullptr, key);
@@ -226,7 +226,7 @@ TEST(RegLoad, Version5CharactersReadTheSameAnywhereInTheLine) {
       const std::string before(pad, 'a');
       auto loaded = Load(Reg5("[HKEY_LOCAL_MACHINE\\" + before + c.utf8 +
                               "z]\r\n\"v\"=\"" + before + c.utf8 + "z\"\r\n"));
-      ASSERT_TRUE(loaded->storage) << loaded->error;
+      ASSERT_TRUE(loaded->file) << loaded->error;
       const std::vector<Key*> keys =
           loaded->registry.keys().Subkeys(loaded->registry.keys().Root());
       ASSERT_EQ(1u, keys.size());
@@ -255,7 +255,7 @@ TEST(RegForeignNames, StayDistinctNeverMatchAndAreNeverRewritten) {
   const std::string before = Reg5(body);
   {
     auto loaded = Load(before);
-    ASSERT_TRUE(loaded->storage) << loaded->error;
+    ASSERT_TRUE(loaded->file) << loaded->error;
     Key* scsi = loaded->Find("Enum\\SCSI");
     ASSERT_NE(nullptr, scsi);
     const hostreg::Registry& registry = loaded->registry;
@@ -364,7 +364,7 @@ TEST(RegWrite, ChangesLandInTheFilesOwnStyle) {
                      (format == kReg4 ? " REGEDIT4" : " v5") +
                      (eol[0] == '\r' ? " CRLF" : " LF"));
         auto loaded = Load(Make(format, WithEol(c.before, eol), eol));
-        ASSERT_TRUE(loaded->storage) << loaded->error;
+        ASSERT_TRUE(loaded->file) << loaded->error;
         Key* key = loaded->Find(c.path);
         ASSERT_NE(nullptr, key);
         loaded->registry.values().Set(*key, c.name, c.type, c.data);
@@ -406,12 +406,12 @@ TEST(RegWrite, AwkwardEndsOfFile) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     auto loaded = Load(c.before);
-    ASSERT_TRUE(loaded->storage) << loaded->error;
+    ASSERT_TRUE(loaded->file) << loaded->error;
     Key* key = &loaded->registry.keys().Root();
     if (Key* first = loaded->registry.keys().FirstSubkey(*key)) key = first;
     loaded->registry.values().Set(*key, "n", REG_BINARY, "\x01");
     EXPECT_EQ(c.after, loaded->Saved());
-    EXPECT_TRUE(Load(loaded->Saved())->storage);
+    EXPECT_TRUE(Load(loaded->Saved())->file);
   }
 }
 
@@ -436,9 +436,9 @@ TEST(RegWrite, NewValuesNeverLandInANewSectionBeforeThem) {
 
 TEST(RegWrite, UnchangedWriteLeavesTheFileAlone) {
   auto loaded = Load(Reg5("[HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=hex:01\r\n"));
-  ASSERT_TRUE(loaded->storage) << loaded->error;
+  ASSERT_TRUE(loaded->file) << loaded->error;
   loaded->registry.values().Set(*loaded->Find("A"), "V", REG_BINARY, "\x01");
-  EXPECT_FALSE(loaded->registry.values().Changed());
+  EXPECT_TRUE(hostreg::CollectChanges(loaded->registry).empty());
 }
 
 // ---------------------------------------------------------------------------
@@ -490,8 +490,8 @@ TEST(RegLimits, KeyNameLengthDepthAndRoot) {
       const std::string text =
           Make(format, "; first\r\n" + c.keyLine + "\r\n\"v\"=hex:01\r\n", "\r\n");
       auto loaded = Load(text);
-      ASSERT_TRUE(loaded->storage) << loaded->error;
-      const std::vector<std::string>& notes = loaded->storage->Warnings();
+      ASSERT_TRUE(loaded->file) << loaded->error;
+      const std::vector<std::string>& notes = loaded->file->Warnings();
       if (c.reason[0] == '\0') {
         EXPECT_TRUE(notes.empty());
         EXPECT_NE(nullptr, loaded->registry.keys().FirstSubkey(

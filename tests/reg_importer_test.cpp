@@ -156,7 +156,7 @@ TEST(ImporterRules, EachValueRuleInEachEncoding) {
       if (!(rule.formats & format)) continue;
       SCOPED_TRACE(std::string(rule.label) + " (" + FormatName(format) + ")");
       auto loaded = Load(InKey(format, rule.lines));
-      ASSERT_TRUE(loaded->storage) << loaded->error;
+      ASSERT_TRUE(loaded->file) << loaded->error;
       Key* key = loaded->Find("K");
       ASSERT_NE(nullptr, key);
       const Value* value = loaded->registry.values().Find(*key, rule.name);
@@ -168,7 +168,7 @@ TEST(ImporterRules, EachValueRuleInEachEncoding) {
         EXPECT_EQ(rule.type, value->type);
         EXPECT_EQ(rule.data, value->data);
       }
-      const std::vector<std::string>& notes = loaded->storage->Warnings();
+      const std::vector<std::string>& notes = loaded->file->Warnings();
       if (rule.noteLine == 0) EXPECT_TRUE(notes.empty()) << notes[0];
       else EXPECT_TRUE(HasNote(notes, rule.noteLine)) << testing::PrintToString(notes);
     }
@@ -224,14 +224,14 @@ TEST(ImporterRules, EachKeyRuleInEachEncoding) {
       SCOPED_TRACE(std::string(rule.label) + " (" + FormatName(format) + ")");
       auto loaded =
           Load(Encode(format, Header(format) + "\r\n\r\n" + rule.lines + "\r\n"));
-      ASSERT_TRUE(loaded->storage) << loaded->error;
+      ASSERT_TRUE(loaded->file) << loaded->error;
       Key* key = loaded->Find(rule.path);
       EXPECT_EQ(rule.exists, key != nullptr);
       if (key != nullptr && rule.value != nullptr) {
         EXPECT_EQ(rule.hasValue,
                   loaded->registry.values().Find(*key, rule.value) != nullptr);
       }
-      const std::vector<std::string>& notes = loaded->storage->Warnings();
+      const std::vector<std::string>& notes = loaded->file->Warnings();
       if (rule.noteLine == 0) EXPECT_TRUE(notes.empty()) << notes[0];
       else EXPECT_TRUE(HasNote(notes, rule.noteLine)) << testing::PrintToString(notes);
     }
@@ -273,15 +273,15 @@ TEST(ImporterRules, HeadersAndEncodings) {
     SCOPED_TRACE(rule.label);
     auto loaded = Load(rule.bytes);
     if (rule.outcome == Outcome::kRefused) {
-      EXPECT_FALSE(loaded->storage);
+      EXPECT_FALSE(loaded->file);
       EXPECT_NE(std::string::npos, loaded->error.find("test.reg:1: "));
       continue;
     }
-    ASSERT_TRUE(loaded->storage) << loaded->error;
+    ASSERT_TRUE(loaded->file) << loaded->error;
     Key* key = loaded->Find("K");
     if (rule.outcome == Outcome::kNothing) {
       EXPECT_EQ(nullptr, key);
-      EXPECT_TRUE(HasNote(loaded->storage->Warnings(), 1));
+      EXPECT_TRUE(HasNote(loaded->file->Warnings(), 1));
       continue;
     }
     ASSERT_NE(nullptr, key);
@@ -330,12 +330,12 @@ void Change(hostreg::Registry& registry, Key& key) {
 
 void ExpectSavedImportsAsRun(const std::string& bytes) {
   auto loaded = Load(bytes);
-  ASSERT_TRUE(loaded->storage) << loaded->error;
+  ASSERT_TRUE(loaded->file) << loaded->error;
   for (Key* key : loaded->registry.keys().Subkeys(loaded->registry.keys().Root()))
     Change(loaded->registry, *key);
   const std::string saved = loaded->Saved();
   auto again = Load(saved);
-  ASSERT_TRUE(again->storage) << again->error;
+  ASSERT_TRUE(again->file) << again->error;
   EXPECT_EQ(Dump(loaded->registry), Dump(again->registry)) << saved;
   EXPECT_EQ(saved, again->Saved());
 }
@@ -390,7 +390,7 @@ TEST(ImporterSave, ChangesGoWhereNoLaterLineUndoesThem) {
   for (const Placement& c : cases) {
     SCOPED_TRACE(c.label);
     auto loaded = Load(c.before);
-    ASSERT_TRUE(loaded->storage) << loaded->error;
+    ASSERT_TRUE(loaded->file) << loaded->error;
     loaded->registry.values().Set(*loaded->Find("K"), "v", REG_BINARY, "\x01");
     EXPECT_EQ(c.after, loaded->Saved());
   }
@@ -401,7 +401,7 @@ TEST(ImporterSave, ChangesGoWhereNoLaterLineUndoesThem) {
 TEST(ImporterSave, ChangedAndNewValuesAtAValueTheEndOfTheFileEnds) {
   const std::string k = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n";
   auto loaded = Load(k + "\"w\"=hex:01,\\\r\n  02,\\\r\n;\r\n");
-  ASSERT_TRUE(loaded->storage) << loaded->error;
+  ASSERT_TRUE(loaded->file) << loaded->error;
   Key* key = loaded->Find("K");
   loaded->registry.values().Set(*key, "w", REG_BINARY, "\x05");
   loaded->registry.values().Set(*key, "v", REG_BINARY, "\x01");
@@ -449,7 +449,7 @@ TEST(ImporterKeys, KeysNamedTwiceMergeInAnyOrder) {
                              Siblings(c.first, (std::string("K") + c.form).c_str(), 'a') +
                              Siblings(c.again, (std::string("k") + c.form).c_str(), 'b'));
       auto loaded = Load(text);
-      ASSERT_TRUE(loaded->storage) << loaded->error;
+      ASSERT_TRUE(loaded->file) << loaded->error;
       Key* parent = loaded->Find("P");
       ASSERT_NE(nullptr, parent);
       EXPECT_EQ(c.first.size(), loaded->registry.keys().Subkeys(*parent).size());

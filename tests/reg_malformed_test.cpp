@@ -7,9 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
+#include <string>
+
 #include <gtest/gtest.h>
 
 #include "reg_support.h"
+#include "support/test_platform.h"
 #include "test_support.h"
 
 namespace regtest {
@@ -79,10 +83,9 @@ TEST(RegMalformed, DryRunRefusesTheSame) {
 // ---------------------------------------------------------------------------
 // Things that are no registry file at all, and reads that fail.
 
-ProgramRun RunOn(
-    const std::string& path, const char* tweak = "/SSP:1",
-    const hostreg::SystemCalls& calls = hostreg::RealSystemCalls()) {
-  return RunProgramArgs({"--registry", path, tweak}, calls);
+ProgramRun RunOn(const std::string& path, const char* tweak = "/SSP:1",
+                 hostreg::Platform* platform = nullptr) {
+  return RunProgramArgs({"--registry", path, tweak}, platform);
 }
 
 void ExpectRefused(const ProgramRun& run, const std::string& path,
@@ -108,13 +111,18 @@ TEST(RegUnreadable, OpenOrReadFailureIsReportedAndTheFileKept) {
   const std::string path = dir + "/system.reg";
   const std::string text = ReadFile(SourcePath("samples/win95-system.reg"));
   WriteFile(path, text);
-  hostreg::SystemCalls calls = hostreg::RealSystemCalls();
-  calls.open = [](const char*, int) { errno = EACCES; return -1; };
-  ExpectRefused(RunOn(path, "/SSP:1", calls), path,
-                "cannot open: Permission denied");
-  calls = hostreg::RealSystemCalls();
-  calls.read = [](int, void*, size_t) -> long { errno = EIO; return -1; };
-  ExpectRefused(RunOn(path, "/SSP:1", calls), path,
+  {
+    TestPlatform platform;
+    platform.open = [](const char*, int) { errno = EACCES; return -1; };
+    ExpectRefused(RunOn(path, "/SSP:1", &platform), path,
+                  "cannot open: Permission denied");
+  }
+  TestPlatform platform;
+  platform.readAt = [](int, void*, size_t, uint64_t) -> long {
+    errno = EIO;
+    return -1;
+  };
+  ExpectRefused(RunOn(path, "/SSP:1", &platform), path,
                 "cannot read: Input/output error");
   EXPECT_EQ(text, ReadFile(path));
 }
@@ -132,95 +140,62 @@ TEST(RegUnreadable, NoReadPermission) {
 // ---------------------------------------------------------------------------
 // Saves that fail: the original stays, no temporary file is left.
 
-int gWrites = 0;
+long Fail(int code) {
+  errno = code;
+  return -1;
+}
 
 struct SaveFault {
   const char* label;
-  hostreg::SystemCalls (*make)();
+  void (*arm)(TestPlatform& platform);
   const char* reason;
 };
 
 const SaveFault kSaveFaults[] = {
     {"write fails",
-     [] {
-       hostreg::SystemCalls c = hostreg::RealSystemCalls();
-       c.write = [](int, const void*, size_t) -> long {
-         errno = EIO;
-         return -1;
-       };
-       return c;
+     [](TestPlatform& p) {
+       p.write = [](int, const void*, size_t) { return Fail(EIO); };
      },
      "cannot write: Input/output error"},
     {"disk full after a partial write",
-     [] {
-       hostreg::SystemCalls c = hostreg::RealSystemCalls();
-       c.write = [](int fd, const void* data, size_t size) -> long {
-         if (gWrites++ == 0) return ::write(fd, data, size / 2);
-         errno = ENOSPC;
-         return -1;
+     [](TestPlatform& p) {
+       p.write = [writes = 0](int fd, const void* data, size_t size) mutable {
+         if (writes++ == 0) return static_cast<long>(::write(fd, data, size / 2));
+         return Fail(ENOSPC);
        };
-       return c;
      },
      "cannot write: No space left on device"},
     {"write makes no progress",
-     [] {
-       hostreg::SystemCalls c = hostreg::RealSystemCalls();
-       c.write = [](int, const void*, size_t) -> long { return 0; };
-       return c;
+     [](TestPlatform& p) {
+       p.write = [](int, const void*, size_t) -> long { return 0; };
      },
      "cannot write: No space left on device"},
     {"flush fails",
-     [] {
-       hostreg::SystemCalls c = hostreg::RealSystemCalls();
-       c.fsync = [](int) {
-         errno = EIO;
-         return -1;
-       };
-       return c;
+     [](TestPlatform& p) {
+       p.sync = [](int) { return static_cast<int>(Fail(EIO)); };
      },
      "cannot flush: Input/output error"},
     {"rename fails",
-     [] {
-       hostreg::SystemCalls c = hostreg::RealSystemCalls();
-       c.rename = [](const char*, const char*) {
-         errno = EXDEV;
-         return -1;
+     [](TestPlatform& p) {
+       p.rename = [](const char*, const char*) {
+         return static_cast<int>(Fail(EXDEV));
        };
-       return c;
      },
      "cannot replace: Invalid cross-device link"},
     {"copy of an unchanged stretch fails",
-     [] {
-       hostreg::SystemCalls c = hostreg::RealSystemCalls();
-       c.copy = [](int, long long*, int, size_t) -> long {
-         errno = EIO;
-         return -1;
-       };
-       return c;
+     [](TestPlatform& p) {
+       p.copy = [](int, long long*, int, size_t) { return Fail(EIO); };
      },
      "cannot copy: Input/output error"},
     {"disk full while copying",
-     [] {
-       hostreg::SystemCalls c = hostreg::RealSystemCalls();
-       c.copy = [](int, long long*, int, size_t) -> long {
-         errno = ENOSPC;
-         return -1;
-       };
-       return c;
+     [](TestPlatform& p) {
+       p.copy = [](int, long long*, int, size_t) { return Fail(ENOSPC); };
      },
      "cannot copy: No space left on device"},
     {"no copying between these files, and writes fail",
-     [] {
-       hostreg::SystemCalls c = hostreg::RealSystemCalls();
-       c.copy = [](int, long long*, int, size_t) -> long {
-         errno = EXDEV;
-         return -1;
-       };
-       c.write = [](int, const void*, size_t) -> long {
-         errno = EIO;
-         return -1;
-       };
-       return c;
+     [](TestPlatform& p) {
+       p.copy = [](int, long long*, int, size_t) { return Fail(EXDEV); };
+       p.write = [](int, const void*, size_t) { return Fail(EIO); };
      },
      "cannot write: Input/output error"},
 };
@@ -237,8 +212,9 @@ TEST(RegSaveFaults, OriginalIntactAndNoTemporaryLeft) {
       const std::string dir = TempDir();
       const std::string path = dir + "/system.reg";
       WriteFile(path, bytes);
-      gWrites = 0;
-      const ProgramRun run = RunOn(path, "/SSP:1", fault.make());
+      TestPlatform platform;
+      fault.arm(platform);
+      const ProgramRun run = RunOn(path, "/SSP:1", &platform);
       ExpectRefused(run, path, fault.reason);
       EXPECT_NE(std::string::npos, run.err.find("the file was left as it was"));
       EXPECT_EQ(bytes, ReadFile(path));
@@ -253,55 +229,47 @@ TEST(RegSaveFaults, OriginalIntactAndNoTemporaryLeft) {
 }
 
 // Where the kernel cannot copy between the files, the unchanged stretches
-// are written from memory instead and the save comes out the same.
-int gCopies = 0;
+// are written from memory instead and the save comes out the same. Each
+// refusal counts the copies asked for in `copies`.
+using CopyCall = std::function<long(int, long long*, int, size_t)>;
 
 struct CopyRefusal {
   const char* label;
-  long (*copy)(int, long long*, int, size_t);
+  CopyCall (*make)(int& copies);
 };
 
+long RealCopy(int from, long long* offset, int to, size_t size) {
+  loff_t at = *offset;
+  const long n = ::copy_file_range(from, &at, to, nullptr, size, 0);
+  *offset = at;
+  return n;
+}
+
+CopyCall Refusing(int& copies, int code) {
+  return [&copies, code](int, long long*, int, size_t) {
+    ++copies;
+    return Fail(code);
+  };
+}
+
 const CopyRefusal kCopyRefusals[] = {
-    {"across file systems",
-     [](int, long long*, int, size_t) -> long {
-       ++gCopies;
-       errno = EXDEV;
-       return -1;
-     }},
-    {"no such call",
-     [](int, long long*, int, size_t) -> long {
-       ++gCopies;
-       errno = ENOSYS;
-       return -1;
-     }},
-    {"not for these files",
-     [](int, long long*, int, size_t) -> long {
-       ++gCopies;
-       errno = EINVAL;
-       return -1;
-     }},
-    {"not supported",
-     [](int, long long*, int, size_t) -> long {
-       ++gCopies;
-       errno = EOPNOTSUPP;
-       return -1;
-     }},
+    {"across file systems", [](int& c) { return Refusing(c, EXDEV); }},
+    {"no such call", [](int& c) { return Refusing(c, ENOSYS); }},
+    {"not for these files", [](int& c) { return Refusing(c, EINVAL); }},
+    {"not supported", [](int& c) { return Refusing(c, EOPNOTSUPP); }},
     {"copies nothing",
-     [](int, long long*, int, size_t) -> long {
-       ++gCopies;
-       return 0;
+     [](int& copies) -> CopyCall {
+       return [&copies](int, long long*, int, size_t) -> long {
+         ++copies;
+         return 0;
+       };
      }},
     {"copies a little, then refuses",
-     [](int from, long long* offset, int to, size_t size) -> long {
-       if (gCopies++ > 0) {
-         errno = EXDEV;
-         return -1;
-       }
-       loff_t at = *offset;
-       const long n =
-           ::copy_file_range(from, &at, to, nullptr, size < 7 ? size : 7, 0);
-       *offset = at;
-       return n;
+     [](int& copies) -> CopyCall {
+       return [&copies](int from, long long* offset, int to, size_t size) {
+         if (copies++ > 0) return Fail(EXDEV);
+         return RealCopy(from, offset, to, size < 7 ? size : 7);
+       };
      }},
 };
 
@@ -321,12 +289,12 @@ TEST(RegSaveFaults, CopyRefusedFallsBackToWriting) {
     for (const CopyRefusal& refusal : kCopyRefusals) {
       SCOPED_TRACE(format + ": " + refusal.label);
       WriteFile(path, bytes);
-      gCopies = 0;
-      hostreg::SystemCalls calls = hostreg::RealSystemCalls();
-      calls.copy = refusal.copy;
-      const ProgramRun run = RunOn(path, "/SSP:1", calls);
+      int copies = 0;
+      TestPlatform platform;
+      platform.copy = refusal.make(copies);
+      const ProgramRun run = RunOn(path, "/SSP:1", &platform);
       EXPECT_EQ(0, run.status) << run.err;
-      EXPECT_GT(gCopies, 0);
+      EXPECT_GT(copies, 0);
       EXPECT_EQ(expected, ReadFile(path));
       EXPECT_EQ(std::vector<std::string>{"system.reg"}, regtest::FolderEntries(dir));
     }
@@ -341,8 +309,6 @@ struct StretchCase {
   bool v5;
   bool copyRefused;
 };
-
-long (*gRealCopy)(int, long long*, int, size_t) = nullptr;
 
 const StretchCase kStretchCases[] = {
     {"REGEDIT4", false, false},
@@ -368,35 +334,33 @@ TEST(RegSaveFaults, ShortAndLongStretchesBetweenChangesSaveAlike) {
     SCOPED_TRACE(c.label);
     const std::string path = TempDir() + "/system.reg";
     WriteFile(path, c.v5 ? Reg5(body) : Reg4(body));
-    gCopies = 0;
-    hostreg::SystemCalls calls = hostreg::RealSystemCalls();
-    gRealCopy = calls.copy;
-    calls.copy = [](int from, long long* offset, int to, size_t size) -> long {
-      ++gCopies;
-      return gRealCopy(from, offset, to, size);
+    int copies = 0;
+    TestPlatform platform;
+    platform.copy = [&copies](int from, long long* offset, int to,
+                              size_t size) {
+      ++copies;
+      return RealCopy(from, offset, to, size);
     };
-    if (c.copyRefused) calls.copy = kCopyRefusals[0].copy;
-    const ProgramRun run = RunOn(path, "/CDP:1", calls);
+    if (c.copyRefused) platform.copy = kCopyRefusals[0].make(copies);
+    const ProgramRun run = RunOn(path, "/CDP:1", &platform);
     EXPECT_EQ(0, run.status) << run.err;
-    EXPECT_GT(gCopies, 0);
+    EXPECT_GT(copies, 0);
     EXPECT_EQ(c.v5 ? Reg5(expected) : Reg4(expected), ReadFile(path));
   }
 }
 
 // A file cut short under us while saving is refused, not padded out.
-std::string gShrinking;
-
 TEST(RegSaveFaults, FileShrunkWhileCopyingIsReported) {
   const std::string dir = TempDir();
-  gShrinking = dir + "/system.reg";
-  WriteFile(gShrinking, ReadFile(SourcePath("samples/win95-system.reg")));
-  hostreg::SystemCalls calls = hostreg::RealSystemCalls();
-  calls.copy = [](int, long long*, int, size_t) -> long {
-    return ::truncate(gShrinking.c_str(), 1) == 0 ? 0 : -1;
+  const std::string path = dir + "/system.reg";
+  WriteFile(path, ReadFile(SourcePath("samples/win95-system.reg")));
+  TestPlatform platform;
+  platform.copy = [&path](int, long long*, int, size_t) -> long {
+    return ::truncate(path.c_str(), 1) == 0 ? 0 : -1;
   };
-  const ProgramRun run = RunOn(gShrinking, "/SSP:1", calls);
-  ExpectRefused(run, gShrinking, "cannot copy: Input/output error");
-  EXPECT_EQ("R", ReadFile(gShrinking));
+  const ProgramRun run = RunOn(path, "/SSP:1", &platform);
+  ExpectRefused(run, path, "cannot copy: Input/output error");
+  EXPECT_EQ("R", ReadFile(path));
   EXPECT_EQ(std::vector<std::string>{"system.reg"}, regtest::FolderEntries(dir));
 }
 

@@ -1,14 +1,12 @@
 // Helpers for the registry file tests: both export formats written as
-// readable text in the test, and loading without the host program.
+// readable text in the test (loading them: support/loaded.h).
 #ifndef REGSWITCH_REG_SUPPORT_H
 #define REGSWITCH_REG_SUPPORT_H
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
-#include "host/formats/open_file.h"
-#include "host/registry/registry.h"
+#include "support/loaded.h"
 
 namespace regtest {
 
@@ -47,29 +45,6 @@ inline std::string Reg4(const std::string& body, const char* eol = "\r\n") {
 inline std::string Reg5(const std::string& body, const char* eol = "\r\n") {
   return Utf16(std::string("Windows Registry Editor Version 5.00") + eol +
                eol + body);
-}
-
-struct Loaded {
-  hostreg::Registry registry;
-  std::unique_ptr<hostreg::RegistryFile> storage;
-  std::string error;
-
-  std::string Saved() const {
-    std::string out, error;
-    if (storage) storage->RenderText(registry, out, error);
-    return out;
-  }
-  // The key at `path` under HKEY_LOCAL_MACHINE, or null.
-  hostreg::Key* Find(const std::string& path) {
-    return registry.keys().FindPath(registry.keys().Root(), path);
-  }
-};
-
-inline std::unique_ptr<Loaded> Load(const std::string& bytes) {
-  auto loaded = std::make_unique<Loaded>();
-  loaded->storage = hostreg::LoadRegistryBytes("test.reg", bytes,
-                                               loaded->registry, loaded->error);
-  return loaded;
 }
 
 }  // namespace regtest

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "host/cli/run.h"
-#include "host/files/fault_guard.h"
 #include "reg_support.h"
+#include "support/test_platform.h"
 #include "test_support.h"
 
 extern char** environ;
@@ -103,11 +103,6 @@ TEST(ConcurrentRuns, DifferentSwitchesAtOnceLoseNoChange) {
 
 // The lock, held by a program that locks the file as regswitch does; the
 // run's waits are counted rather than slept.
-int gHolder = -1;
-unsigned gSlept = 0;
-int gSleeps = 0;
-std::string gPath;
-
 struct HeldLockCase {
   const char* label;
   int held;  // LOCK_EX or LOCK_SH
@@ -128,12 +123,12 @@ TEST(ConcurrentRuns, ALockHeldTooLongEndsTheRunNamingTheFile) {
     WriteFile(path, kApm);
     const int holder = open(path.c_str(), O_RDONLY);
     ASSERT_EQ(0, flock(holder, c.held));
-    hostreg::SystemCalls calls = hostreg::RealSystemCalls();
-    calls.sleep = [](unsigned ms) { gSlept += ms; };
-    gSlept = 0;
+    unsigned slept = 0;
+    TestPlatform platform;
+    platform.sleep = [&slept](unsigned ms) { slept += ms; };
     std::vector<std::string> args{"--registry", path, "/SSP:1"};
     if (c.dryRun) args.push_back("--dry-run");
-    const ProgramRun run = RunProgramArgs(args, calls);
+    const ProgramRun run = RunProgramArgs(args, &platform);
     EXPECT_EQ(c.status, run.status) << run.err;
     if (c.status == 2) {
       EXPECT_NE(std::string::npos,
@@ -144,10 +139,10 @@ TEST(ConcurrentRuns, ALockHeldTooLongEndsTheRunNamingTheFile) {
                                     "lock on the file for 30 seconds; nothing "
                                     "was changed"))
           << run.err;
-      EXPECT_GE(gSlept, 30000u);
-      EXPECT_LT(gSlept, 30200u);
+      EXPECT_GE(slept, 30000u);
+      EXPECT_LT(slept, 30200u);
     } else {
-      EXPECT_EQ(0u, gSlept);
+      EXPECT_EQ(0u, slept);
     }
     EXPECT_EQ(kApm, ReadFile(path));
     close(holder);
@@ -157,18 +152,17 @@ TEST(ConcurrentRuns, ALockHeldTooLongEndsTheRunNamingTheFile) {
 // Where the file system has no locks (flock fails as unsupported, as
 // through NFS for a file opened to read), the run goes on without one.
 TEST(ConcurrentRuns, NoLocksOnTheFileSystemIsNoError) {
-  static int code = 0;
   for (const int error : {ENOLCK, EOPNOTSUPP, EBADF}) {
     SCOPED_TRACE(error);
     const std::string path = TempDir() + "/system.reg";
     WriteFile(path, kApm);
-    hostreg::SystemCalls calls = hostreg::RealSystemCalls();
-    code = error;
-    calls.lock = [](int, int) {
-      errno = code;
+    TestPlatform platform;
+    platform.lock = [error](int, int) {
+      errno = error;
       return -1;
     };
-    const ProgramRun run = RunProgramArgs({"--registry", path, "/SSP:1"}, calls);
+    const ProgramRun run =
+        RunProgramArgs({"--registry", path, "/SSP:1"}, &platform);
     EXPECT_EQ(0, run.status) << run.err;
     EXPECT_EQ(Switched(kApm), ReadFile(path));
   }
@@ -180,41 +174,43 @@ TEST(ConcurrentRuns, NoLocksOnTheFileSystemIsNoError) {
 // a short wait, and neither fails nor saves over the other's change.
 struct WaitCase {
   const char* label;
-  void (*whileWaiting)();
+  // What the other run does while this one waits: it holds the lock by
+  // `holder` on the file at `path`.
+  void (*whileWaiting)(const std::string& path, int holder);
   std::string expected;
 };
 
 TEST(ConcurrentRuns, ARunThatWaitedChangesTheFileThatIsThere) {
   const std::string theirs = kApm + "\"Other\"=\"saved\"\r\n";
   const WaitCase cases[] = {
-      {"the other run ends", [] { close(gHolder); }, Switched(kApm)},
+      {"the other run ends",
+       [](const std::string&, int holder) { close(holder); }, Switched(kApm)},
       {"the other run saves",
-       [] {
-         WriteFile(gPath + ".new", kApm + "\"Other\"=\"saved\"\r\n");
-         rename((gPath + ".new").c_str(), gPath.c_str());
-         close(gHolder);
+       [](const std::string& path, int holder) {
+         WriteFile(path + ".new", kApm + "\"Other\"=\"saved\"\r\n");
+         rename((path + ".new").c_str(), path.c_str());
+         close(holder);
        },
        Switched(theirs)},
   };
-  static void (*whileWaiting)() = nullptr;
   for (const WaitCase& c : cases) {
     SCOPED_TRACE(c.label);
     const std::string dir = TempDir();
-    gPath = dir + "/system.reg";
-    WriteFile(gPath, kApm);
-    gHolder = open(gPath.c_str(), O_RDONLY);
-    ASSERT_EQ(0, flock(gHolder, LOCK_EX));
-    hostreg::SystemCalls calls = hostreg::RealSystemCalls();
-    whileWaiting = c.whileWaiting;
-    calls.sleep = [](unsigned) {
-      if (++gSleeps == 5) whileWaiting();
+    const std::string path = dir + "/system.reg";
+    WriteFile(path, kApm);
+    const int holder = open(path.c_str(), O_RDONLY);
+    ASSERT_EQ(0, flock(holder, LOCK_EX));
+    int sleeps = 0;
+    TestPlatform platform;
+    platform.sleep = [&](unsigned) {
+      if (++sleeps == 5) c.whileWaiting(path, holder);
     };
-    gSleeps = 0;
-    const ProgramRun run = RunProgramArgs({"--registry", gPath, "/SSP:1"}, calls);
+    const ProgramRun run =
+        RunProgramArgs({"--registry", path, "/SSP:1"}, &platform);
     EXPECT_EQ(0, run.status) << run.err;
-    EXPECT_EQ(5, gSleeps);
+    EXPECT_EQ(5, sleeps);
     EXPECT_EQ("", run.err);
-    EXPECT_EQ(c.expected, ReadFile(gPath));
+    EXPECT_EQ(c.expected, ReadFile(path));
     EXPECT_EQ(std::vector<std::string>{"system.reg"}, FolderEntries(dir));
   }
 }
@@ -265,31 +261,36 @@ const Interference kInterferences[] = {
     {"removes it", Remove, false},
 };
 
-void (*gChange)(const std::string&) = nullptr;
-int gOpens = 0;
-bool gFrozen = false;
-struct stat gFirst;
-
-int ChangeThenFlush(int fd) {
-  if (gChange != nullptr) gChange(gPath);
-  gChange = nullptr;
-  return ::fsync(fd);
+// The change comes after the file is read: in a save, while the new file
+// is flushed; in a dry run, when the run looks again whether the file is
+// still at its path (the first look is the lock's).
+void Interfere(TestPlatform& platform, bool dryRun, const std::string& path,
+               void (*change)(const std::string&)) {
+  if (dryRun) {
+    platform.statPath = [=, looks = 0](const char* p, struct stat* st) mutable {
+      if (++looks == 2) change(path);
+      return ::stat(p, st);
+    };
+  } else {
+    platform.sync = [=, done = false](int fd) mutable {
+      if (!done) change(path);
+      done = true;
+      return ::fsync(fd);
+    };
+  }
 }
 
-// The second open is the loader's, after the lock.
-int OpenThenChange(const char* path, int flags) {
-  const int fd = ::open(path, flags);
-  if (++gOpens == 2 && gChange != nullptr) gChange(gPath);
-  return fd;
-}
-
-int CoarseStat(int fd, struct stat* st) {
-  const int result = ::fstat(fd, st);
-  if (!gFrozen) gFirst = *st;
-  gFrozen = true;
-  st->st_mtim = gFirst.st_mtim;
-  st->st_ctim = gFirst.st_ctim;
-  return result;
+// A clock too coarse to show the change: the times stay as first seen.
+void FreezeTimes(TestPlatform& platform) {
+  platform.stat = [frozen = false, first = (struct stat){}](
+                      int fd, struct stat* st) mutable {
+    const int result = ::fstat(fd, st);
+    if (!frozen) first = *st;
+    frozen = true;
+    st->st_mtim = first.st_mtim;
+    st->st_ctim = first.st_ctim;
+    return result;
+  };
 }
 
 TEST(OtherPrograms, AFileChangedDuringTheRunIsNeitherSavedNorDescribed) {
@@ -297,29 +298,25 @@ TEST(OtherPrograms, AFileChangedDuringTheRunIsNeitherSavedNorDescribed) {
     for (const Interference& c : kInterferences) {
       SCOPED_TRACE(std::string(dryRun ? "dry run: " : "save: ") + c.label);
       const std::string dir = TempDir();
-      gPath = dir + "/system.reg";
-      WriteFile(gPath, kApm);
-      c.change(gPath);
+      const std::string path = dir + "/system.reg";
+      WriteFile(path, kApm);
+      c.change(path);
       const bool removed = FolderEntries(dir).empty();
-      const std::string theirs = removed ? "" : ReadFile(gPath);
-      WriteFile(gPath, kApm);
-      hostreg::SystemCalls calls = hostreg::RealSystemCalls();
-      if (dryRun) calls.open = OpenThenChange;
-      else calls.fsync = ChangeThenFlush;
-      if (c.coarseClock) calls.fstat = CoarseStat;
-      gChange = c.change;
-      gOpens = 0;
-      gFrozen = false;
-      std::vector<std::string> args{"--registry", gPath, "/SSP:1"};
+      const std::string theirs = removed ? "" : ReadFile(path);
+      WriteFile(path, kApm);
+      TestPlatform platform;
+      Interfere(platform, dryRun, path, c.change);
+      if (c.coarseClock) FreezeTimes(platform);
+      std::vector<std::string> args{"--registry", path, "/SSP:1"};
       if (dryRun) args.push_back("--dry-run");
-      const ProgramRun run = RunProgramArgs(args, calls);
+      const ProgramRun run = RunProgramArgs(args, &platform);
       EXPECT_EQ(2, run.status);
       EXPECT_EQ("", run.out);
-      const std::string why = gPath + ": changed by another program during the run; " +
+      const std::string why = path + ": changed by another program during the run; " +
                               (dryRun ? "run again to see its changes"
                                       : "the file was left as it was");
       EXPECT_NE(std::string::npos, run.err.find(why)) << run.err;
-      EXPECT_EQ(theirs, ReadFile(gPath));
+      EXPECT_EQ(theirs, ReadFile(path));
       EXPECT_EQ(removed ? std::vector<std::string>{}
                         : std::vector<std::string>{"system.reg"},
                 FolderEntries(dir));
@@ -329,24 +326,6 @@ TEST(OtherPrograms, AFileChangedDuringTheRunIsNeitherSavedNorDescribed) {
 
 // ---------------------------------------------------------------------------
 // Whatever ends a run while it saves, no temporary file is left.
-
-std::string gShrink;
-
-// Copies, then cuts the file short: the next short stretch, read from the
-// mapping, faults.
-long CopyThenShrink(int from, long long* offset, int to, size_t size) {
-  loff_t at = *offset;
-  const long n = ::copy_file_range(from, &at, to, nullptr, size, 0);
-  *offset = at;
-  EXPECT_EQ(0, truncate(gShrink.c_str(), 1));
-  return n;
-}
-
-int gSignal = 0;
-int RaiseThenFlush(int fd) {
-  raise(gSignal);
-  return ::fsync(fd);
-}
 
 struct EndingCase {
   const char* label;
@@ -390,14 +369,28 @@ TEST(EndedRuns, NoTemporaryFileOutlivesARunEndedWhileSaving) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       if (!freopen(errPath.c_str(), "w", stderr)) _exit(99);
-      hostreg::SystemCalls calls = hostreg::RealSystemCalls();
-      gSignal = c.signal;
-      gShrink = path;
-      if (c.signal != 0) calls.fsync = RaiseThenFlush;
-      if (c.shrink) calls.copy = CopyThenShrink;
+      TestPlatform platform;
+      const int signal = c.signal;
+      if (signal != 0)
+        platform.sync = [signal](int fd) {
+          raise(signal);
+          return ::fsync(fd);
+        };
+      // Copies, then cuts the file short: the next short stretch, read
+      // from the mapping, faults.
+      if (c.shrink)
+        platform.copy = [&path](int from, long long* offset, int to,
+                                size_t size) {
+          loff_t at = *offset;
+          const long n = ::copy_file_range(from, &at, to, nullptr, size, 0);
+          *offset = at;
+          if (truncate(path.c_str(), 1) != 0) _exit(97);
+          return n;
+        };
       const rlimit limit{static_cast<rlim_t>(c.limit), static_cast<rlim_t>(c.limit)};
       if (c.limit != 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(98);
-      const ProgramRun run = RunProgramArgs({"--registry", path, "/CDP:1"}, calls);
+      const ProgramRun run =
+          RunProgramArgs({"--registry", path, "/CDP:1"}, &platform);
       fputs(run.err.c_str(), stderr);
       fflush(stderr);
       _exit(run.status);

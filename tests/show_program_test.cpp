@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/test_platform.h"
 #include "test_support.h"
 
 namespace {
@@ -128,33 +129,27 @@ TEST(ShowProgram, FilesARunWouldNotReplaceStillShow) {
   }
 }
 
-std::string gPath;
-int gOpens = 0;
-
-// After the loader's open (the second, after the lock's), another program
-// appends to the file.
-int OpenThenAppend(const char* path, int flags) {
-  const int fd = ::open(path, flags);
-  if (++gOpens == 2) {
-    const int other = ::open(gPath.c_str(), O_WRONLY | O_APPEND);
-    EXPECT_EQ(1, ::write(other, "\n", 1));
-    ::close(other);
-  }
-  return fd;
-}
-
+// After the file is read, when the run looks again whether it is still at
+// its path (the first look is the lock's), another program appends to it.
 TEST(ShowProgram, AFileChangedMeanwhileShowsNothing) {
-  gPath = regtest::TempDir() + "/system.reg";
-  regtest::WriteFile(gPath, regtest::kApmExport);
-  hostreg::SystemCalls calls = hostreg::RealSystemCalls();
-  calls.open = OpenThenAppend;
-  gOpens = 0;
-  const ProgramRun run = RunProgramArgs({"--registry", gPath, "--show"}, calls);
+  const std::string path = regtest::TempDir() + "/system.reg";
+  regtest::WriteFile(path, regtest::kApmExport);
+  regtest::TestPlatform platform;
+  platform.statPath = [&path, looks = 0](const char* p, struct stat* st) mutable {
+    if (++looks == 2) {
+      const int other = ::open(path.c_str(), O_WRONLY | O_APPEND);
+      EXPECT_EQ(1, ::write(other, "\n", 1));
+      ::close(other);
+    }
+    return ::stat(p, st);
+  };
+  const ProgramRun run =
+      RunProgramArgs({"--registry", path, "--show"}, &platform);
   EXPECT_EQ(2, run.status);
   EXPECT_EQ("", run.out);
   EXPECT_NE(std::string::npos,
-            run.err.find(gPath + ": changed by another program during the "
-                                 "run; run again to see it"))
+            run.err.find(path + ": changed by another program during the "
+                                "run; run again to see it"))
       << run.err;
 }
 

@@ -11,7 +11,6 @@
 #include <sstream>
 
 #include "host/cli/run.h"
-#include "host/formats/open_file.h"
 
 namespace regtest {
 
@@ -19,26 +18,29 @@ std::string Reg(const std::string& body) { return "REGEDIT4\n\n" + body; }
 
 namespace {
 
-std::unique_ptr<hostreg::RegistryFile> Load(const std::string& text,
-                                            hostreg::Registry& registry) {
-  std::string error;
-  auto file = hostreg::LoadRegistryBytes("test.reg", text, registry, error);
-  EXPECT_TRUE(file) << error;
-  return file;
+std::unique_ptr<Loaded> LoadOrFail(const std::string& text) {
+  std::unique_ptr<Loaded> loaded = Load(text);
+  EXPECT_TRUE(loaded->file) << loaded->error;
+  return loaded;
+}
+
+ino_t InodeOf(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
 }  // namespace
 
 LoadedRegistry::LoadedRegistry(const std::string& text,
                                hostreg::Machine::AboutBox aboutBox)
-    : file_(Load(text, registry_)),
-      machine_(&registry_, std::move(aboutBox)),
+    : loaded_(LoadOrFail(text)),
+      machine_(&loaded_->registry, std::move(aboutBox)),
       scope_(machine_) {}
 
 std::string LoadedRegistry::Saved() const {
   std::string contents;
   std::string error;
-  if (!file_ || !file_->RenderText(registry_, contents, error))
+  if (!loaded_->Render(contents, error))
     ADD_FAILURE() << "cannot render: " << error;
   return contents;
 }
@@ -62,7 +64,7 @@ std::string RunWorker(const std::string& text, TweakWorker worker,
 }
 
 std::string RunTail(const std::string& text, const std::string& tail) {
-  LoadedRegistry loaded(text);
+  LoadedRegistry loaded(text, [](const char*, const char*, UINT) {});
   std::vector<char> writable(tail.begin(), tail.end());
   writable.push_back('\0');
   EXPECT_EQ(0, WinMain(nullptr, nullptr, writable.data(), 1));
@@ -71,19 +73,27 @@ std::string RunTail(const std::string& text, const std::string& tail) {
 }
 
 ProgramRun RunProgramArgs(const std::vector<std::string>& args,
-                          const hostreg::SystemCalls& calls) {
+                          hostreg::Platform* platform) {
   std::vector<const char*> argv{"regswitch"};
-  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  std::string registry;
+  for (size_t i = 0; i < args.size(); ++i) {
+    argv.push_back(args[i].c_str());
+    if (args[i] == "--registry" && i + 1 < args.size()) registry = args[i + 1];
+  }
+  const ino_t before = registry.empty() ? 0 : InodeOf(registry);
   std::ostringstream out;
   std::ostringstream err;
-  hostreg::RunReport report;
   ProgramRun run;
+  std::unique_ptr<hostreg::RealPlatform> real;
+  if (platform == nullptr) {
+    real = std::make_unique<hostreg::RealPlatform>();
+    platform = real.get();
+  }
   run.status = hostreg::RunHostProgram(static_cast<int>(argv.size()),
-                                       argv.data(), out, err, calls, &report);
+                                       argv.data(), out, err, *platform);
   run.out = out.str();
   run.err = err.str();
-  run.openHandles = report.openHandlesAtEnd;
-  run.saved = report.saved;
+  run.saved = before != 0 && InodeOf(registry) != before;
   return run;
 }
 

@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "core/front/front.h"
-#include "host/files/system_calls.h"
-#include "host/formats/registry_file.h"
+#include "host/platform/platform.h"
 #include "host/registry/machine.h"
+#include "support/loaded.h"
 
 // Skips the test, saying why, when `condition` does not hold; under CI it
-// fails instead, so that CI never passes without having run it.
+// fails instead, so that CI never passes without having run it. (The one
+// such rule of the C++ tests; tests/harness/harness.py has the Python
+// tests'.)
 #define REGTEST_NEED(condition, why)                   \
   do {                                                 \
     if (!(condition)) {                                \
@@ -41,15 +43,14 @@ class LoadedRegistry {
  public:
   explicit LoadedRegistry(const std::string& text,
                           hostreg::Machine::AboutBox aboutBox = nullptr);
-  hostreg::Registry& registry() { return registry_; }
+  hostreg::Registry& registry() { return loaded_->registry; }
   hostreg::HandleTable& handles() { return *machine_.handles(); }
   // The file as saving would write it now.
   std::string Saved() const;
   HKEY Open(const std::string& path);  // under HKEY_LOCAL_MACHINE; must exist
 
  private:
-  hostreg::Registry registry_;
-  std::unique_ptr<hostreg::RegistryFile> file_;
+  std::unique_ptr<Loaded> loaded_;
   hostreg::Machine machine_;
   hostreg::MachineScope scope_;
 };
@@ -66,7 +67,8 @@ struct ProgramRun {
   std::string out;
   std::string err;
   std::string file;  // the registry file afterwards
-  size_t openHandles = 0;
+  // Whether the --registry file was replaced: a save renames a new file
+  // over it.
   bool saved = false;
 };
 
@@ -74,11 +76,10 @@ struct ProgramRun {
 // --registry FILE and `args`, and reads the file back.
 ProgramRun RunProgram(const std::string& text,
                       const std::vector<std::string>& args);
-// Runs the host program with exactly `args` (no file of its own), making
-// the given system calls.
-ProgramRun RunProgramArgs(
-    const std::vector<std::string>& args,
-    const hostreg::SystemCalls& calls = hostreg::RealSystemCalls());
+// Runs the host program with exactly `args` (no file of its own), on the
+// given platform, or on the real one.
+ProgramRun RunProgramArgs(const std::vector<std::string>& args,
+                          hostreg::Platform* platform = nullptr);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& contents);

@@ -33,6 +33,10 @@ LPCSTR FindForm(LPCSTR text, LPCSTR form);
 // else null.
 LPCSTR FindSwitch(LPCSTR tail, const Tweak& row);
 
+// The first help form ("/?", "-?", "/H", "-H", looked for in that order)
+// that occurs anywhere in the upper-cased tail, or null.
+LPCSTR FindHelpSwitch(LPCSTR tail);
+
 // The value behind a found four-character form: on exactly for ":1" or "=1".
 bool ParseSwitchValue(LPCSTR form);
 

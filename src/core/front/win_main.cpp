@@ -19,14 +19,20 @@ const Tweak kTweakTable[kTweakCount] = {
 
 static const char* const kHelpForms[] = {"/?", "-?", "/H", "-H"};
 
+LPCSTR FindHelpSwitch(LPCSTR tail) {
+  for (unsigned i = 0; i < sizeof kHelpForms / sizeof kHelpForms[0]; ++i) {
+    LPCSTR found = FindForm(tail, kHelpForms[i]);
+    if (found != 0) return found;
+  }
+  return 0;
+}
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR tail, int) {
   UpperCaseTail(tail);
 
-  for (unsigned i = 0; i < sizeof kHelpForms / sizeof kHelpForms[0]; ++i) {
-    if (FindForm(tail, kHelpForms[i]) != 0) {
-      ShowAbout();
-      return 0;
-    }
+  if (FindHelpSwitch(tail) != 0) {
+    ShowAbout();
+    return 0;
   }
 
   for (unsigned i = 0; i < kTweakCount; ++i) {

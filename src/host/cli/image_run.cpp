@@ -1,98 +1,88 @@
-#include "host/cli/image_run.h"
-
+// The run on a disk image (--image): the image locked and fingerprinted,
+// the Windows folder found in it, its SYSTEM.DAT copied out, the registry
+// session run over those bytes, and what the session saved written back
+// only while the image is still as it was read.
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
-#include <sstream>
 #include <string>
 
-#include "host/cli/registry_target.h"
+#include "host/cli/run.h"
+#include "host/cli/runs.h"
 #include "host/files/locked_file.h"
-#include "host/files/printable.h"
-#include "host/formats/open_file.h"
+#include "host/formats/creg/creg_format.h"
 #include "host/image/disk_layout.h"
 #include "host/image/image_file.h"
 #include "host/image/mtools.h"
-#include "host/image/stop_signals.h"
 #include "host/image/system_dat.h"
 #include "host/image/windows_folder.h"
 #include "host/image/work_folder.h"
+#include "host/session/session.h"
 
 namespace hostreg {
 
 namespace {
 
-constexpr int kExitImage = 2;
-
-std::string ReplaceAll(std::string text, const std::string& from,
-                       const std::string& to) {
-  for (size_t at = text.find(from); at != std::string::npos;
-       at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
-}
-
 class ImageRun {
  public:
-  ImageRun(const Options& options, std::ostream& out, std::ostream& err,
-           const SystemCalls& calls)
+  ImageRun(const Options& options, Platform& platform, std::ostream& out,
+           Messages& messages)
       : options_(options),
+        platform_(platform),
         out_(out),
-        err_(err),
-        calls_(calls),
-        locked_(calls) {}
-  ~ImageRun() {
-    if (fd_ >= 0) ::close(fd_);
-  }
+        messages_(messages),
+        image_(platform),
+        where_(options.imagePath) {}
 
-  int Run(RunReport* report);
+  int Run();
 
  private:
   bool ReadsOnly() const { return options_.dryRun || options_.show; }
   bool Lock();
   bool Open(DiskLayout& layout);
-  int Work(const StopSignals& stop, RunReport* report);
-  int RunOnCopy(const SystemDatInImage& dat, const std::string& copy,
-                RunReport& inner, std::string& out);
+  int Work();
+  int RunSession(const SystemDatInImage& dat, const std::string& copy,
+                 bool& saved, std::string& newBytes);
+  bool ReadCopy(const SystemDatInImage& dat, const std::string& copy,
+                std::string& bytes);
+  bool WriteCopy(const std::string& copy, const std::string& bytes);
+  int Print(const std::string& text);
   int Save(SystemDatInImage& dat, const std::string& copy,
            const std::string& check);
-  // One line on standard error, about the image or a volume in it; none
-  // when the run is ending by a signal, which broke off what failed.
+  // One line about the image, or about the volume in it.
   void Complain(const std::string& text, bool wholeImage = false) {
-    if (stop_ != nullptr && stop_->Pending() != 0) return;
-    err_ << "regswitch: " << (wholeImage ? image_ : where_) << ": "
-         << Printable(text) << "\n"
-         << std::flush;
+    messages_.Say((wholeImage ? options_.imagePath : where_) + ": " + text);
   }
 
   const Options& options_;
+  Platform& platform_;
   std::ostream& out_;
-  std::ostream& err_;
-  const SystemCalls& calls_;
-  LockedFile locked_;
-  const StopSignals* stop_ = nullptr;
-  int fd_ = -1;
-  const std::string image_ = Printable(options_.imagePath);
-  std::string where_ = image_;
+  Messages& messages_;
+  LockedFile image_;
+  std::string where_;
 };
 
 // Held from before the image is read until after it is written, so that
-// runs on one image take turns.
+// runs on one image take turns; its checksum tells whether another program
+// wrote it meanwhile.
 bool ImageRun::Lock() {
-  return LockForRun(locked_, options_.imagePath, ReadsOnly(), "image", err_);
+  const std::string& path = options_.imagePath;
+  const LockedFile::Waiting waiting{kLockWaitMilliseconds, [this, &path] {
+    messages_.Say(path + ": waiting for another run to finish with the image");
+  }};
+  std::string error;
+  if (image_.Acquire(path,
+                     ReadsOnly() ? LockedFile::Access::kRead
+                                 : LockedFile::Access::kWrite,
+                     waiting, error) &&
+      image_.Fingerprint(error))
+    return true;
+  messages_.Say(error);
+  return false;
 }
 
 bool ImageRun::Open(DiskLayout& layout) {
-  fd_ = ::open(options_.imagePath.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st;
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
-    Complain("cannot open: " + Reason(errno));
-    return false;
-  }
-  const std::string holder = OtherProgramsLock(fd_);
+  const std::string holder = OtherProgramsLock(image_.fd());
   if (!holder.empty()) {
     const std::string text = holder +
                              " holds a lock on the image: is a virtual "
@@ -103,130 +93,153 @@ bool ImageRun::Open(DiskLayout& layout) {
     }
     Complain(text + "; what is shown may be out of date");
   }
-  const int fd = fd_;
-  const ImageReader read = [fd](uint64_t offset, char* buffer, size_t size) {
-    return ::pread(fd, buffer, size, static_cast<off_t>(offset)) ==
-           static_cast<ssize_t>(size);
+  const int fd = image_.fd();
+  const ImageReader read = [this, fd](uint64_t offset, char* buffer,
+                                      size_t size) {
+    return platform_.ReadAt(fd, buffer, size, offset) ==
+           static_cast<long>(size);
   };
   std::string error;
-  if (!ReadDiskLayout(read, static_cast<uint64_t>(st.st_size),
-                      options_.imagePath, layout, error)) {
+  if (!ReadDiskLayout(read, image_.size(), options_.imagePath, layout,
+                      error)) {
     Complain(error);
     return false;
   }
   return true;
 }
 
-int ImageRun::Run(RunReport* report) {
-  if (!Lock()) return kExitImage;
-  StopSignals stop;
-  stop_ = &stop;
-  const int status = Work(stop, report);
+int ImageRun::Run() {
+  if (!Lock()) return kExitFailure;
+  platform_.DeferStops();
+  const int status = Work();
   // Only now, with the run's files removed and the image put right.
-  stop.EndByPending();
+  platform_.EndByPendingStop();
   return status;
 }
 
-int ImageRun::Work(const StopSignals& stop, RunReport* report) {
+int ImageRun::Work() {
   DiskLayout layout;
   WorkFolder work;
   std::string error;
-  if (!Open(layout)) return kExitImage;
+  if (!Open(layout)) return kExitFailure;
   if (!Mtools::Available(error) || !work.Create(error)) {
     Complain(error);
-    return kExitImage;
+    return kExitFailure;
   }
-  Mtools mtools(fd_, work.path(), stop);
+  Mtools mtools(image_.fd(), work.path(), platform_);
   WindowsFolder folder;
   if (!FindWindowsFolder(layout, options_.partition, mtools, folder, error)) {
     Complain(error);
-    return kExitImage;
+    return kExitFailure;
   }
   if (folder.volume.number != 0)
     where_ += ", partition " + std::to_string(folder.volume.number);
-  SystemDatInImage dat(mtools, folder, stop);
+  SystemDatInImage dat(mtools, folder, platform_);
   const std::string copy = work.path() + "/SYSTEM.DAT";
   if (!dat.CopyOut(copy, error)) {
     Complain(error);
-    return kExitImage;
+    return kExitFailure;
   }
-  RunReport inner;
-  std::string out;
-  const int status =
-      stop.Pending() != 0 ? kExitImage : RunOnCopy(dat, copy, inner, out);
-  if (report != nullptr) report->openHandlesAtEnd = inner.openHandlesAtEnd;
-  if (status != 0 || stop.Pending() != 0) return status;
-  if (!inner.saved) {
-    // What a dry run printed must be what the image holds.
-    if (!out.empty() && !locked_.Unchanged(error)) {
-      Complain(error + "; run again to see its changes", true);
-      return kExitImage;
-    }
-    out_ << out << std::flush;
-    return 0;
-  }
-  const int saved = Save(dat, copy, work.path() + "/CHECK.DAT");
-  if (saved == 0 && report != nullptr) report->saved = true;
-  return saved;
+  if (platform_.PendingStop() != 0) return kExitFailure;
+  bool saved = false;
+  std::string newBytes;
+  const int status = RunSession(dat, copy, saved, newBytes);
+  if (status != 0 || !saved || platform_.PendingStop() != 0) return status;
+  if (!WriteCopy(copy, newBytes)) return kExitFailure;
+  return Save(dat, copy, work.path() + "/CHECK.DAT");
 }
 
-// The ordinary run on the copy: its messages name the file in the image,
-// and what it prints is held back until the image is known to be as read.
-int ImageRun::RunOnCopy(const SystemDatInImage& dat, const std::string& copy,
-                        RunReport& inner, std::string& out) {
-  std::string head(4, '\0');
-  std::ifstream(copy, std::ios::binary).read(&head[0], 4);
-  if (!IsWindows9xRegistryFile(head)) {
-    Complain(dat.Describe() +
-             ": not a Windows 9x registry file (it does not start with "
-             "CREG)");
-    return kExitImage;
+bool ImageRun::ReadCopy(const SystemDatInImage& dat, const std::string& copy,
+                        std::string& bytes) {
+  LockedFile file(platform_);
+  std::string error;
+  std::shared_ptr<const FileBytes> read;
+  if (file.OpenUnlocked(copy, error)) read = file.Read(false, copy, error);
+  if (!read) {
+    Complain(dat.Describe() + ": cannot read the copy taken out: " + error);
+    return false;
   }
-  Options options = options_;
-  options.haveImage = false;
-  options.partition = 0;
-  options.haveRegistry = true;
-  options.registryPath = copy;
-  std::ostringstream innerOut, innerErr;
-  int status;
-  {
-    // The save of the copy ends the run at once on a signal, leaving the
-    // work folder; held back, the signal is noted after it.
-    StopSignals::Hold hold;
-    status = RunOnRegistryFile(options, innerOut, innerErr, calls_, &inner);
-  }
-  err_ << ReplaceAll(innerErr.str(), Printable(copy),
-                     where_ + ": " + Printable(dat.Describe()))
-       << std::flush;
-  out = innerOut.str();
-  return status;
+  bytes = std::string(read->View());
+  if (IsCregFile(bytes)) return true;
+  Complain(dat.Describe() +
+           ": not a Windows 9x registry file (it does not start with CREG)");
+  return false;
 }
 
-// Writes the saved copy into the image, if the image may be written and is
+// The session's messages name the file in the image, and what it prints
+// is held back until the image is known to be as it was read. `newBytes`
+// is what its save wrote, if it `saved`.
+int ImageRun::RunSession(const SystemDatInImage& dat, const std::string& copy,
+                         bool& saved, std::string& newBytes) {
+  std::string bytes;
+  if (!ReadCopy(dat, copy, bytes)) return kExitFailure;
+  MemoryStore store(where_ + ": " + dat.Describe(), std::move(bytes));
+  RegistrySession session(platform_, messages_);
+  if (!session.Open(RegistrySession::Root::kMachine, store, ReadsOnly()))
+    return kExitFailure;
+  std::string text;
+  if (options_.show)
+    return session.Show(text) ? Print(text) : kExitFailure;
+  for (const std::string& path : options_.mergePaths)
+    if (!session.Merge(path)) return kExitFailure;
+  session.RunSwitches(options_.tail, out_);
+  if (options_.dryRun)
+    return session.Describe(text) ? Print(text) : kExitFailure;
+  if (!session.Save(saved)) return kExitFailure;
+  if (saved) newBytes = *store.written();
+  return 0;
+}
+
+// What a dry run or --show prints must be what the image holds.
+int ImageRun::Print(const std::string& text) {
+  std::string error;
+  if (!text.empty() && !image_.Unchanged(error)) {
+    Complain(error + "; run again to see its changes", true);
+    return kExitFailure;
+  }
+  out_ << text << std::flush;
+  return 0;
+}
+
+bool ImageRun::WriteCopy(const std::string& copy, const std::string& bytes) {
+  const int fd = platform_.Open(copy.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  const int code = fd < 0 ? errno : WriteFully(platform_, fd, bytes);
+  if (fd >= 0 && platform_.Close(fd) != 0 && code == 0) {
+    Complain("cannot write the new SYSTEM.DAT into " + copy + ": " +
+             Reason(errno));
+    return false;
+  }
+  if (code == 0) return true;
+  Complain("cannot write the new SYSTEM.DAT into " + copy + ": " +
+           Reason(code));
+  return false;
+}
+
+// Writes the new file into the image, if the image may be written and is
 // still as it was read.
 int ImageRun::Save(SystemDatInImage& dat, const std::string& copy,
                    const std::string& check) {
   std::string error;
-  if (!MayWriteImage(fd_, error)) {
+  if (!MayWriteImage(image_.fd(), error)) {
     Complain(error, true);
-    return kExitImage;
+    return kExitFailure;
   }
-  if (!locked_.Unchanged(error)) {
+  if (!image_.Unchanged(error)) {
     Complain(error + "; the image was left as it was", true);
-    return kExitImage;
+    return kExitFailure;
   }
   if (!dat.Replace(copy, check, error)) {
     Complain(error);
-    return kExitImage;
+    return kExitFailure;
   }
   return 0;
 }
 
 }  // namespace
 
-int RunOnImage(const Options& options, std::ostream& out, std::ostream& err,
-               const SystemCalls& calls, RunReport* report) {
-  return ImageRun(options, out, err, calls).Run(report);
+int RunOnImage(const Options& options, Platform& platform, std::ostream& out,
+               Messages& messages) {
+  return ImageRun(options, platform, out, messages).Run();
 }
 
 }  // namespace hostreg

@@ -4,5 +4,6 @@
 #include "host/cli/run.h"
 
 int main(int argc, char** argv) {
-  return hostreg::RunHostProgram(argc, argv, std::cout, std::cerr);
+  hostreg::RealPlatform platform(hostreg::kExitFailure);
+  return hostreg::RunHostProgram(argc, argv, std::cout, std::cerr, platform);
 }

@@ -1,6 +1,6 @@
 #include "host/cli/options.h"
 
-#include "host/files/printable.h"
+#include "host/platform/printable.h"
 
 #include <algorithm>
 #include <cstring>
@@ -143,8 +143,7 @@ bool Repeatable(const OptionRow* row) {
 }
 
 bool UsageError(const std::string& why, std::string& message) {
-  message = "regswitch: " + Printable(why) + "\n" + kSynopsis +
-            "Run regswitch --help for the options.\n";
+  message = hostreg::UsageError(why);
   return false;
 }
 
@@ -183,30 +182,12 @@ bool TakeOption(int argc, const char* const* argv, int& i,
   return row->apply(options, value, why) || UsageError(why, message);
 }
 
-// What no single option can tell: one registry, a partition only of an
-// image, and --show reads a file and runs no switch.
-bool CheckTogether(const Options& options, std::string& message) {
-  if (options.haveImage && options.haveRegistry)
-    return UsageError("--image and --registry name two registries; give one",
-                      message);
-  if (options.partition != 0 && !options.haveImage)
-    return UsageError("--partition goes with --image", message);
-  if (options.haveUser && options.haveImage)
-    return UsageError("--user goes with --registry, not --image: copy the "
-                      "image's USER.DAT out to merge into it",
-                      message);
-  if (!options.show) return true;
-  if (!options.haveRegistry && !options.haveImage)
-    return UsageError("--show needs --registry FILE or --image DISK", message);
-  if (options.dryRun)
-    return UsageError("--show changes nothing; leave out --dry-run", message);
-  if (!options.tail.empty())
-    return UsageError("--show takes no switches (run them without --show)",
-                      message);
-  return true;
-}
-
 }  // namespace
+
+std::string UsageError(const std::string& why) {
+  return "regswitch: " + Printable(why) + "\n" + kSynopsis +
+         "Run regswitch --help for the options.\n";
+}
 
 std::string VersionText() { return "regswitch " REGSWITCH_VERSION "\n"; }
 
@@ -242,7 +223,7 @@ bool ParseOptions(int argc, const char* const* argv, Options& options,
       ++i;
     } else if (!optionsEnded && std::strncmp(arg, "--", 2) == 0) {
       if (!TakeOption(argc, argv, i, seen, options, message)) return false;
-      if (seen.back()->alone) return true;
+      if (seen.back()->alone) return ValidateOptions(options, message);
     } else {
       words.push_back(argv[i++]);
     }
@@ -251,7 +232,8 @@ bool ParseOptions(int argc, const char* const* argv, Options& options,
     if (j > 0) options.tail += ' ';
     options.tail += words[j];
   }
-  return CheckTogether(options, message);
+  std::string why;
+  return ValidateOptions(options, why) || UsageError(why, message);
 }
 
 }  // namespace hostreg

@@ -8,7 +8,17 @@
 
 namespace hostreg {
 
+// What a command line asks for, once its usage rules are met.
+enum class RunKind {
+  kHelp,
+  kVersion,
+  kSwitches,  // switch text that needs no registry: the about box, or none
+  kFiles,     // --registry, --user, --merge: registry files
+  kImage,     // --image: the SYSTEM.DAT in a disk image
+};
+
 struct Options {
+  RunKind kind = RunKind::kSwitches;
   bool help = false;
   bool version = false;
   bool haveRegistry = false;
@@ -40,9 +50,18 @@ std::string VersionText();
 // Options are the words that start with "--", wherever they stand before a
 // "--" of its own; "-dma:1" and "/SSP" are switch text. False for a usage
 // error (an unknown option, one given twice, a missing or unwanted value,
-// options that do not go together), with `message` to print.
+// options that do not go together: see ValidateOptions), with `message` to
+// print.
 bool ParseOptions(int argc, const char* const* argv, Options& options,
                   std::string& message);
+
+// The usage rules of the options taken together, and the kind of run they
+// make; false and the reason when they do not go together. Every rule of
+// that kind is here.
+bool ValidateOptions(Options& options, std::string& why);
+
+// A usage error's message: the reason, the synopsis and where to look.
+std::string UsageError(const std::string& why);
 
 }  // namespace hostreg
 

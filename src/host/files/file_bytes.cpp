@@ -1,25 +1,25 @@
 #include "host/files/file_bytes.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 
 namespace hostreg {
 
-std::shared_ptr<FileBytes> FileBytes::Map(int fd, size_t size) {
-  void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-  if (map == MAP_FAILED) return nullptr;
+std::shared_ptr<FileBytes> FileBytes::Map(Platform& platform, int fd,
+                                          size_t size,
+                                          const std::string& name) {
+  const char* map = platform.Map(fd, size, name);
+  if (map == nullptr) return nullptr;
   std::shared_ptr<FileBytes> bytes(new FileBytes());
-  bytes->map_ = static_cast<const char*>(map);
+  bytes->platform_ = &platform;
+  bytes->map_ = map;
   bytes->size_ = size;
-  bytes->fd_ = fd;
   return bytes;
 }
 
 FileBytes::~FileBytes() {
-  if (map_ != nullptr) ::munmap(const_cast<char*>(map_), size_);
-  if (fd_ >= 0) ::close(fd_);
+  if (map_ != nullptr) platform_->Unmap(map_, size_);
 }
 
 void FileBytes::Release(size_t begin, size_t end) const {
@@ -27,8 +27,19 @@ void FileBytes::Release(size_t begin, size_t end) const {
   static const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
   begin = (begin + page - 1) / page * page;
   end = std::min(end, size_) / page * page;
-  if (begin < end)
-    ::madvise(const_cast<char*>(map_) + begin, end - begin, MADV_DONTNEED);
+  if (begin < end) platform_->Release(map_ + begin, end - begin);
+}
+
+void FileBytes::ChecksumTo(size_t end) const {
+  const std::string_view all = View();
+  const size_t from = static_cast<size_t>(checksum_.size());
+  end = std::min(end, all.size());
+  if (end > from) checksum_.Add(all.substr(from, end - from));
+}
+
+uint64_t FileBytes::FullChecksum() const {
+  ChecksumTo(View().size());
+  return checksum_.Value();
 }
 
 }  // namespace hostreg

@@ -1,25 +1,32 @@
 // A loaded file's bytes: mapped read-only from the file, or held in memory
-// (files read whole, and text handed over directly).
+// (files read whole, and bytes handed over directly), with a checksum
+// taken as a reader passes over them front to back, so that the file is
+// read once and its version still told apart from any other.
 #ifndef REGSWITCH_HOST_FILES_FILE_BYTES_H
 #define REGSWITCH_HOST_FILES_FILE_BYTES_H
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "host/files/checksum.h"
+#include "host/platform/platform.h"
+
 namespace hostreg {
 
 // A mapped file must not shrink while we run: touching a page past its new
-// end raises SIGBUS (see MappedFileFaultGuard). Our own saves replace the
-// file by renaming a new one over it, so the mapped one is never changed
-// underneath us.
+// end faults, and the platform ends the run naming the file. Our own saves
+// replace the file by renaming a new one over it, so the mapped one is
+// never changed underneath us.
 class FileBytes {
  public:
-  explicit FileBytes(std::string text) : held_(std::move(text)) {}
-  // Maps `size` bytes of `fd` (a regular file) and takes over the fd; null
-  // when the mapping fails, and the fd is left to the caller.
-  static std::shared_ptr<FileBytes> Map(int fd, size_t size);
+  explicit FileBytes(std::string held) : held_(std::move(held)) {}
+  // Maps `size` bytes of `fd` (a regular file, which stays the caller's);
+  // null when it cannot be mapped. `name` names it in the fault's message.
+  static std::shared_ptr<FileBytes> Map(Platform& platform, int fd,
+                                        size_t size, const std::string& name);
   ~FileBytes();
   FileBytes(const FileBytes&) = delete;
   FileBytes& operator=(const FileBytes&) = delete;
@@ -27,19 +34,25 @@ class FileBytes {
   std::string_view View() const {
     return map_ != nullptr ? std::string_view(map_, size_) : held_;
   }
-  // The file the bytes are mapped from, or -1 when they are held.
-  int fd() const { return fd_; }
+  bool mapped() const { return map_ != nullptr; }
   // Lets the whole pages within [begin, end) go from memory. Mapped pages
   // are clean copies of the file and come back from it when read again;
   // held bytes stay.
   void Release(size_t begin, size_t end) const;
 
+  // Adds the bytes up to `end` to the checksum, from where the last call
+  // left off: a reader calls this as it goes, before it lets pages go.
+  void ChecksumTo(size_t end) const;
+  // The checksum of every byte (the rest added now).
+  uint64_t FullChecksum() const;
+
  private:
   FileBytes() = default;
   std::string held_;
+  Platform* platform_ = nullptr;
   const char* map_ = nullptr;
   size_t size_ = 0;
-  int fd_ = -1;
+  mutable Checksum checksum_;
 };
 
 }  // namespace hostreg

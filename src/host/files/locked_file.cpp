@@ -3,14 +3,9 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <vector>
-
-#include "host/files/read_file.h"
 
 namespace hostreg {
 
@@ -25,42 +20,8 @@ constexpr unsigned kNoticeAfter = 1000;
 // without end is given up on.
 constexpr int kMostReplacements = 1000;
 
-constexpr size_t kChecksumBlock = 1 << 20;
-
-// The round and the final mix of xxHash64: fast enough to check every byte
-// of a large export at memory speed, and any change of a byte shows.
-constexpr uint64_t kPrime1 = 0x9E3779B185EBCA87ULL;
-constexpr uint64_t kPrime2 = 0xC2B2AE3D27D4EB4FULL;
-constexpr uint64_t kPrime3 = 0x165667B19E3779F9ULL;
-
-uint64_t Rotate(uint64_t x, int bits) { return x << bits | x >> (64 - bits); }
-
-uint64_t Round(uint64_t lane, uint64_t word) {
-  return Rotate(lane + word * kPrime2, 31) * kPrime1;
-}
-
-uint64_t Checksum(const char* data, size_t size, uint64_t seed) {
-  uint64_t lane[4] = {seed + kPrime1 + kPrime2, seed + kPrime2, seed,
-                      seed - kPrime1};
-  size_t at = 0;
-  for (; at + 32 <= size; at += 32) {
-    for (int i = 0; i < 4; ++i) {
-      uint64_t word;
-      std::memcpy(&word, data + at + 8 * i, 8);
-      lane[i] = Round(lane[i], word);
-    }
-  }
-  uint64_t hash = Rotate(lane[0], 1) + Rotate(lane[1], 7) +
-                  Rotate(lane[2], 12) + Rotate(lane[3], 18) + size;
-  for (; at < size; ++at)
-    hash = Rotate(hash ^ (static_cast<unsigned char>(data[at]) * kPrime3), 11) *
-           kPrime1;
-  hash ^= hash >> 33;
-  hash *= kPrime2;
-  hash ^= hash >> 29;
-  hash *= kPrime3;
-  return hash ^ (hash >> 32);
-}
+// Reading the file again for the check before a save; not zero-filled.
+constexpr size_t kCheckBlock = 1 << 20;
 
 bool SameTime(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
@@ -69,17 +30,29 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
 }  // namespace
 
 LockedFile::~LockedFile() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) platform_.Close(fd_);
 }
 
+// Without blocking, so that a FIFO or a device named by mistake is refused
+// instead of waiting for a writer.
 bool LockedFile::Open(std::string& error) {
+  fd_ = platform_.Open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd_ < 0) {
+    error = path_ + ": cannot open: " + Reason(errno);
+    return false;
+  }
   struct stat st;
-  fd_ = OpenRegularFile(calls_, path_, st, error);
-  return fd_ >= 0;
+  if (platform_.Stat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    platform_.Close(fd_);
+    fd_ = -1;
+    error = path_ + ": not a regular file";
+    return false;
+  }
+  return true;
 }
 
-// 0 when the lock is held or the file system has none; EWOULDBLOCK while
-// another run holds it.
+// 0 when the lock is held or the file system has none; EWOULDBLOCK when
+// the wait ran out.
 int LockedFile::Lock(Access access, const Waiting& waiting,
                      std::string& error) {
   const int operation = (access == Access::kWrite ? LOCK_EX : LOCK_SH) | LOCK_NB;
@@ -87,7 +60,7 @@ int LockedFile::Lock(Access access, const Waiting& waiting,
   unsigned step = kFirstStep;
   bool noticed = false;
   for (;;) {
-    if (calls_.lock(fd_, operation) == 0) return 0;
+    if (platform_.Lock(fd_, operation) == 0) return 0;
     if (errno == EINTR) continue;
     // No locks on this file system (ENOLCK, EOPNOTSUPP; EBADF for an
     // exclusive lock through NFS on a file opened to read).
@@ -102,7 +75,7 @@ int LockedFile::Lock(Access access, const Waiting& waiting,
       waiting.notice();
       noticed = true;
     }
-    calls_.sleep(step);
+    platform_.Sleep(step);
     waited += step;
     step = std::min(step * 2, kLongestStep);
   }
@@ -110,8 +83,9 @@ int LockedFile::Lock(Access access, const Waiting& waiting,
 
 bool LockedFile::StillAtPath() const {
   struct stat named, held;
-  return ::stat(path_.c_str(), &named) == 0 && calls_.fstat(fd_, &held) == 0 &&
-         named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+  return platform_.StatPath(path_.c_str(), &named) == 0 &&
+         platform_.Stat(fd_, &held) == 0 && named.st_dev == held.st_dev &&
+         named.st_ino == held.st_ino;
 }
 
 bool LockedFile::Acquire(const std::string& path, Access access,
@@ -122,23 +96,91 @@ bool LockedFile::Acquire(const std::string& path, Access access,
     // The run we waited for renamed its new file over this one: that file
     // is the registry now.
     if (StillAtPath()) break;
-    ::close(fd_);
+    platform_.Close(fd_);
     fd_ = -1;
     if (replaced == kMostReplacements) {
       error = path_ + ": another program keeps replacing the file";
       return false;
     }
   }
-  if (!Stat(version_) || !Checksum(version_.checksum)) {
+  if (!Stat(version_)) {
     error = path_ + ": cannot read: " + Reason(errno);
     return false;
   }
   return true;
 }
 
+bool LockedFile::OpenUnlocked(const std::string& path, std::string& error) {
+  path_ = path;
+  if (!Open(error)) return false;
+  if (Stat(version_)) return true;
+  error = path_ + ": cannot read: " + Reason(errno);
+  return false;
+}
+
+bool LockedFile::ReadHead(size_t count, std::string& head,
+                          std::string& error) {
+  head.assign(count, '\0');
+  size_t got = 0;
+  while (got < count) {
+    const long n = platform_.ReadAt(fd_, &head[got], count - got, got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = path_ + ": cannot read: " + Reason(errno);
+      return false;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  head.resize(got);
+  return true;
+}
+
+// A file that tells no size (an empty one, or one of /proc), or that
+// cannot be mapped, is read to its end.
+std::shared_ptr<const FileBytes> LockedFile::Read(bool map,
+                                                  const std::string& name,
+                                                  std::string& error) {
+  const size_t size = static_cast<size_t>(version_.size);
+  if (map && size > 0) bytes_ = FileBytes::Map(platform_, fd_, size, name);
+  if (bytes_) return bytes_;
+  std::string contents(size + 1, '\0');  // one more, to find the end at once
+  size_t got = 0;
+  for (;;) {
+    if (got == contents.size()) contents.resize(got + 65536);
+    const long n = platform_.ReadAt(fd_, &contents[got], contents.size() - got,
+                                    got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = path_ + ": cannot read: " + Reason(errno);
+      return nullptr;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  contents.resize(got);
+  bytes_ = std::make_shared<const FileBytes>(std::move(contents));
+  return bytes_;
+}
+
+void LockedFile::Seal() {
+  if (!bytes_) return;
+  checksum_ = bytes_->FullChecksum();
+  sealed_ = true;
+}
+
+bool LockedFile::Fingerprint(std::string& error) {
+  if (!ChecksumNow(checksum_)) {
+    error = path_ + ": cannot read: " + Reason(errno);
+    return false;
+  }
+  sealed_ = true;
+  return true;
+}
+
 bool LockedFile::Stat(Version& version) const {
   struct stat st;
-  if (calls_.fstat(fd_, &st) != 0) return false;
+  if (platform_.Stat(fd_, &st) != 0) return false;
   version.device = st.st_dev;
   version.inode = st.st_ino;
   version.size = st.st_size;
@@ -147,36 +189,39 @@ bool LockedFile::Stat(Version& version) const {
   return true;
 }
 
-bool LockedFile::Checksum(uint64_t& checksum) const {
-  if (::lseek(fd_, 0, SEEK_SET) != 0) return false;
-  std::vector<char> block(kChecksumBlock);
-  checksum = 0;
-  for (;;) {
-    const long got = ReadFully(calls_, fd_, block.data(), block.size());
+bool LockedFile::Same(const Version& v) const {
+  return v.device == version_.device && v.inode == version_.inode &&
+         v.size == version_.size && SameTime(v.modified, version_.modified) &&
+         SameTime(v.changed, version_.changed);
+}
+
+bool LockedFile::ChecksumNow(uint64_t& checksum) const {
+  std::unique_ptr<char[]> block(new char[kCheckBlock]);
+  Checksum sum;
+  for (uint64_t at = 0;;) {
+    const long got = platform_.ReadAt(fd_, block.get(), kCheckBlock, at);
+    if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
-    checksum = hostreg::Checksum(block.data(), static_cast<size_t>(got),
-                                 checksum);
-    if (static_cast<size_t>(got) < block.size()) return true;
+    if (got == 0) break;
+    sum.Add(std::string_view(block.get(), static_cast<size_t>(got)));
+    at += static_cast<uint64_t>(got);
   }
+  checksum = sum.Value();
+  return true;
 }
 
 bool LockedFile::Unchanged(std::string& error) const {
-  const auto same = [this](const Version& v) {
-    return v.device == version_.device && v.inode == version_.inode &&
-           v.size == version_.size &&
-           SameTime(v.modified, version_.modified) &&
-           SameTime(v.changed, version_.changed);
-  };
   error = "changed by another program during the run";
   Version now;
-  if (!StillAtPath() || !Stat(now) || !same(now)) return false;
-  if (!Checksum(now.checksum)) {
+  if (!StillAtPath() || !Stat(now) || !Same(now)) return false;
+  uint64_t checksum = 0;
+  if (!ChecksumNow(checksum)) {
     error = "cannot read it again to check it: " + Reason(errno);
     return false;
   }
   // Stat again after reading, for a write while the bytes were read.
   Version after;
-  if (now.checksum != version_.checksum || !Stat(after) || !same(after))
+  if (!sealed_ || checksum != checksum_ || !Stat(after) || !Same(after))
     return false;
   error.clear();
   return true;

@@ -1,17 +1,11 @@
 #include "host/files/replace_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
-
-#include "host/files/fault_guard.h"
 
 namespace hostreg {
 
@@ -28,10 +22,12 @@ bool Fail(std::string& error, const std::string& what, int code) {
 // a name of up to 255 bytes can be saved.
 class TempFile {
  public:
-  explicit TempFile(const SystemCalls& calls) : calls_(calls) {}
+  explicit TempFile(Platform& platform) : platform_(platform) {}
   ~TempFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!path_.empty()) ::unlink(path_.c_str());
+    if (fd_ >= 0) platform_.Close(fd_);
+    if (path_.empty()) return;
+    platform_.Remove(path_.c_str());
+    platform_.ForgetTemporary(path_);
   }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
@@ -41,7 +37,7 @@ class TempFile {
   bool Create(const std::string& folder, const struct stat& like,
               std::string& error) {
     std::string pattern = folder + "/.regswitch-XXXXXX";
-    fd_ = cleanup_.Create(pattern);
+    fd_ = platform_.MakeTemporary(pattern);
     if (fd_ < 0)
       return Fail(error, "cannot create a temporary file in " + folder, errno);
     path_ = pattern;
@@ -49,41 +45,40 @@ class TempFile {
     // mode then puts back. Only where it differs, as some file systems
     // refuse any change of owner.
     struct stat made;
-    if (::fstat(fd_, &made) != 0)
+    if (platform_.Stat(fd_, &made) != 0)
       return Fail(error, "cannot stat a temporary file in " + folder, errno);
     if ((made.st_uid != like.st_uid || made.st_gid != like.st_gid) &&
-        ::fchown(fd_, like.st_uid, like.st_gid) != 0) {
+        platform_.SetOwner(fd_, like.st_uid, like.st_gid) != 0) {
       error = "cannot keep its owner and group (uid " +
               std::to_string(like.st_uid) + ", gid " +
               std::to_string(like.st_gid) + ") in a new file: " +
               Reason(errno) + "; run as its owner or as root";
       return false;
     }
-    if (::fchmod(fd_, like.st_mode & 07777) != 0)
+    if (platform_.SetMode(fd_, like.st_mode & 07777) != 0)
       return Fail(error, "cannot set mode", errno);
     return true;
   }
 
   // Makes the contents last and closes the file.
   bool Flush(std::string& error) {
-    if (calls_.fsync(fd_) != 0) return Fail(error, "cannot flush", errno);
+    if (platform_.Sync(fd_) != 0) return Fail(error, "cannot flush", errno);
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0) return Fail(error, "cannot close", errno);
+    if (platform_.Close(fd) != 0) return Fail(error, "cannot close", errno);
     return true;
   }
 
   bool RenameOver(const std::string& target, std::string& error) {
-    if (calls_.rename(path_.c_str(), target.c_str()) != 0)
+    if (platform_.Rename(path_.c_str(), target.c_str()) != 0)
       return Fail(error, "cannot replace", errno);
-    cleanup_.Forget();
+    platform_.ForgetTemporary(path_);
     path_.clear();
     return true;
   }
 
  private:
-  const SystemCalls& calls_;
-  TemporaryFileCleanup cleanup_;
+  Platform& platform_;
   std::string path_;
   int fd_ = -1;
 };
@@ -95,12 +90,13 @@ class TempFile {
 // from the mapping, a slice at a time, each let go again once written.
 class PieceWriter {
  public:
-  PieceWriter(const SystemCalls& calls, int fd, const FileBytes* source)
-      : calls_(calls),
+  PieceWriter(Platform& platform, int fd, const LockedFile& original)
+      : platform_(platform),
         fd_(fd),
-        source_(source),
-        file_(source != nullptr && source->fd() >= 0 ? source->View()
-                                                     : std::string_view()) {}
+        sourceFd_(original.fd()),
+        source_(original.bytes()),
+        file_(source_ != nullptr && source_->mapped() ? source_->View()
+                                                      : std::string_view()) {}
 
   bool Write(const std::vector<std::string_view>& pieces, std::string& error);
 
@@ -120,8 +116,9 @@ class PieceWriter {
   int CopyByKernel(long long& at, long long end);
   int WriteFromMapping(long long at, long long end);
 
-  const SystemCalls& calls_;
+  Platform& platform_;
   const int fd_;
+  const int sourceFd_;
   const FileBytes* const source_;
   const std::string_view file_;
   std::string buffer_;
@@ -138,11 +135,11 @@ bool PieceWriter::InFile(std::string_view piece) const {
 // file's new end would fault.
 bool PieceWriter::SourceStillWhole(long long end) const {
   struct stat now;
-  return ::fstat(source_->fd(), &now) == 0 && now.st_size >= end;
+  return platform_.Stat(sourceFd_, &now) == 0 && now.st_size >= end;
 }
 
 int PieceWriter::Flush() {
-  const int code = WriteFully(calls_, fd_, buffer_);
+  const int code = WriteFully(platform_, fd_, buffer_);
   buffer_.clear();
   return code;
 }
@@ -151,8 +148,8 @@ int PieceWriter::Flush() {
 // an error that is not the kernel's refusal is returned.
 int PieceWriter::CopyByKernel(long long& at, long long end) {
   while (kernelCopies_ && at < end) {
-    const long n = calls_.copy(source_->fd(), &at, fd_,
-                               static_cast<size_t>(end - at));
+    const long n = platform_.Copy(sourceFd_, &at, fd_,
+                                  static_cast<size_t>(end - at));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
                   errno == EOPNOTSUPP)) {
@@ -173,7 +170,7 @@ int PieceWriter::WriteFromMapping(long long at, long long end) {
   while (at < end) {
     const size_t n = std::min(kSlice, static_cast<size_t>(end - at));
     const size_t from = static_cast<size_t>(at);
-    if (const int code = WriteFully(calls_, fd_, file_.substr(from, n)))
+    if (const int code = WriteFully(platform_, fd_, file_.substr(from, n)))
       return code;
     source_->Release(from, from + n);
     at += static_cast<long long>(n);
@@ -205,7 +202,7 @@ bool PieceWriter::Write(const std::vector<std::string_view>& pieces,
         return Fail(error, "cannot write", code);
     } else if (piece.size() < kSmall) {
       buffer_.append(piece);
-    } else if (const int code = WriteFully(calls_, fd_, piece)) {
+    } else if (const int code = WriteFully(platform_, fd_, piece)) {
       return Fail(error, "cannot write", code);
     }
   }
@@ -213,19 +210,11 @@ bool PieceWriter::Write(const std::vector<std::string_view>& pieces,
   return true;
 }
 
-// Makes the rename itself last.
-void SyncFolder(const std::string& folder) {
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return;
-  ::fsync(dir);
-  ::close(dir);
-}
-
 // Replacing the file by another gives the new one this user's owner, the
 // temporary file's mode and no other names: refused where that would
 // change what the file is, rather than done without a word.
-bool CheckReplaceable(const std::string& target, const struct stat& st,
-                      std::string& error) {
+bool CheckReplaceable(Platform& platform, const std::string& target,
+                      const struct stat& st, std::string& error) {
   char mode[8];
   std::snprintf(mode, sizeof mode, "%04o",
                 static_cast<unsigned>(st.st_mode & 07777));
@@ -235,7 +224,7 @@ bool CheckReplaceable(const std::string& target, const struct stat& st,
             "change it";
     return false;
   }
-  if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+  if (platform.MayWrite(target.c_str()) != 0) {
     error = "no write access to it: " + Reason(errno);
     return false;
   }
@@ -251,28 +240,28 @@ bool CheckReplaceable(const std::string& target, const struct stat& st,
 
 }  // namespace
 
-bool ReplaceFile(const std::string& path,
+bool ReplaceFile(Platform& platform, const std::string& path,
                  const std::vector<std::string_view>& pieces,
-                 const FileBytes* source, const SystemCalls& calls,
-                 const LockedFile* original, std::string& error) {
-  char resolved[PATH_MAX];
-  if (::realpath(path.c_str(), resolved) == nullptr)
+                 const LockedFile& original, bool mustBeUnchanged,
+                 std::string& error) {
+  std::string target;
+  if (!platform.ResolvePath(path.c_str(), target))
     return Fail(error, "cannot resolve", errno);
-  const std::string target = resolved;
   struct stat st;
-  if (::stat(target.c_str(), &st) != 0)
+  if (platform.StatPath(target.c_str(), &st) != 0)
     return Fail(error, "cannot stat", errno);
-  if (!CheckReplaceable(target, st, error)) return false;
+  if (!CheckReplaceable(platform, target, st, error)) return false;
   const size_t slash = target.rfind('/');
   const std::string folder = slash == 0 ? "/" : target.substr(0, slash);
-  TempFile temp(calls);
+  TempFile temp(platform);
   if (!temp.Create(folder, st, error)) return false;
-  PieceWriter writer(calls, temp.fd(), source);
+  PieceWriter writer(platform, temp.fd(), original);
   if (!writer.Write(pieces, error) || !temp.Flush(error)) return false;
   // As late as can be: the file that was read is still there, unchanged.
-  if (original != nullptr && !original->Unchanged(error)) return false;
+  if (mustBeUnchanged && !original.Unchanged(error)) return false;
   if (!temp.RenameOver(target, error)) return false;
-  SyncFolder(folder);
+  // Makes the rename itself last.
+  platform.SyncFolder(folder.c_str());
   return true;
 }
 

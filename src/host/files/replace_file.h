@@ -10,23 +10,23 @@
 
 #include "host/files/file_bytes.h"
 #include "host/files/locked_file.h"
-#include "host/files/system_calls.h"
+#include "host/platform/platform.h"
 
 namespace hostreg {
 
 // Replaces `path` (through a symbolic link: the link stays a link) with the
-// pieces written one after the other. Pieces that lie within `source`'s
-// mapped bytes are copied from its file rather than written from memory.
-// Refuses a file that is read-only (no write permission for its owner, even
-// for root), that this user may not write, whose owner and group the new
-// file cannot keep, or that has more than one hard link; and, when
-// `original` is given, a file that is no longer the version it locked.
-// On failure the file is as it was, no temporary file is left, and `error`
-// says why ("cannot write: No space left on device").
-bool ReplaceFile(const std::string& path,
+// pieces written one after the other. Pieces that lie within the bytes
+// `original` mapped are copied from its file rather than written from
+// memory. Refuses a file that is read-only (no write permission for its
+// owner, even for root), that this user may not write, whose owner and
+// group the new file cannot keep, or that has more than one hard link;
+// and, with `mustBeUnchanged`, a file that is no longer the version
+// `original` read. On failure the file is as it was, no temporary file is
+// left, and `error` says why ("cannot write: No space left on device").
+bool ReplaceFile(Platform& platform, const std::string& path,
                  const std::vector<std::string_view>& pieces,
-                 const FileBytes* source, const SystemCalls& calls,
-                 const LockedFile* original, std::string& error);
+                 const LockedFile& original, bool mustBeUnchanged,
+                 std::string& error);
 
 }  // namespace hostreg
 

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "host/formats/reg/render.h"
-
 namespace hostreg {
 
 namespace {
@@ -14,26 +12,6 @@ namespace {
 bool Written(const KeyTree& keys, const Key& key) {
   return !keys.IsNew(key) && keys.IsLive(key);
 }
-
-bool Foreign(const std::string& name) {
-  return name.find(kForeignMark) != std::string::npos;
-}
-
-// The key in messages; its own foreign characters shown as the "A" calls
-// show them, as a message cannot carry the mark.
-std::string Shown(const KeyTree& keys, const Key& key) {
-  return AnsiName(FormatKeyLine(keys, key));
-}
-
-std::string ForeignValueName(const Registry& registry, const Key& key) {
-  for (const Value& value : registry.values().Of(key))
-    if (Foreign(value.name))
-      return "a value name of " + Shown(registry.keys(), key) +
-             " holds a character that code page 1252 cannot hold";
-  return std::string();
-}
-
-}  // namespace
 
 std::vector<KeyChanges> ChangesByKey(const Registry& registry) {
   const KeyTree& keys = registry.keys();
@@ -59,21 +37,48 @@ std::vector<KeyChanges> ChangesByKey(const Registry& registry) {
   return byKey;
 }
 
-bool HasChanges(const Registry& registry) {
-  const KeyTree& keys = registry.keys();
-  return !keys.CreatedKeys().empty() || !keys.DeletedKeys().empty() ||
-         !ChangesByKey(registry).empty();
+bool Foreign(const std::string& name) {
+  return name.find(kForeignMark) != std::string::npos;
+}
+
+// The key in messages; its own foreign characters shown as the "A" calls
+// show them, as a message cannot carry the mark.
+std::string Shown(const KeyTree& keys, const Key& key) {
+  return AnsiName(KeyLineOf(keys, key));
+}
+
+std::string ForeignValueName(const Registry& registry, const Key& key) {
+  for (const Value& value : registry.values().Of(key))
+    if (Foreign(value.name))
+      return "a value name of " + Shown(registry.keys(), key) +
+             " holds a character that code page 1252 cannot hold";
+  return std::string();
+}
+
+}  // namespace
+
+ChangeSet CollectChanges(const Registry& registry) {
+  ChangeSet changes;
+  changes.keys = ChangesByKey(registry);
+  changes.created = registry.keys().CreatedKeys();
+  changes.deleted = registry.keys().DeletedKeys();
+  return changes;
+}
+
+std::string KeyLineOf(const KeyTree& keys, const Key& key) {
+  return "[" + keys.FullPath(key) + "]";
 }
 
 // Every value of a changed key is looked at, as a CREG record is written
 // whole; an 8-bit .reg file's own values hold no marks.
-std::string ForeignNameRefusal(const Registry& registry) {
-  for (const KeyChanges& changed : ChangesByKey(registry)) {
+std::string ForeignNameRefusal(const Registry& registry,
+                               const ChangeSet& changes) {
+  for (const KeyChanges& changed : changes.keys) {
     std::string why = ForeignValueName(registry, *changed.key);
     if (!why.empty()) return why;
   }
   const KeyTree& keys = registry.keys();
-  for (const Key* key : keys.CreatedKeys()) {
+  for (const Key* key : changes.created) {
     if (Foreign(keys.Name(*key)))
       return Shown(keys, *key) +
              ": its name holds a character that code page 1252 cannot hold";

@@ -16,12 +16,4 @@ const std::vector<std::string>& RegistryFile::Warnings() const {
   return kNone;
 }
 
-bool RegistryFile::RenderText(const Registry& registry, std::string& contents,
-                              std::string& error) const {
-  Rendering rendering;
-  if (!Render(registry, rendering, error)) return false;
-  contents = rendering.Joined();
-  return true;
-}
-
 }  // namespace hostreg

@@ -1,5 +1,6 @@
-// What every registry file format gives the host program: the file's new
-// contents with a run's changes, and the changes for review.
+// What every registry file format gives the host program once it has
+// loaded a file into a registry: the file's new contents with a run's
+// changes, the changes for review, and why a save would be refused.
 #ifndef REGSWITCH_HOST_FORMATS_REGISTRY_FILE_H
 #define REGSWITCH_HOST_FORMATS_REGISTRY_FILE_H
 
@@ -8,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/files/file_bytes.h"
+#include "host/formats/changes.h"
 #include "host/registry/registry.h"
 
 namespace hostreg {
@@ -30,28 +31,20 @@ class RegistryFile {
  public:
   virtual ~RegistryFile() = default;
 
-  // The file's contents with the registry's changes; false and the reason
-  // when they cannot be written safely.
-  virtual bool Render(const Registry& registry, Rendering& out,
-                      std::string& error) const = 0;
+  // The file's contents with `changes` (the registry's, collected once);
+  // false and the reason when they cannot be written safely.
+  virtual bool Render(const Registry& registry, const ChangeSet& changes,
+                      Rendering& out, std::string& error) const = 0;
   // The changes as a .reg fragment, for review; empty when there are none.
-  virtual std::string DescribeChanges(const Registry& registry) const = 0;
-  // Why saving the registry's changes to this file would be refused, for a
-  // dry run to say so before it shows them; empty when a save could go
-  // ahead.
-  virtual std::string SaveRefusal(const Registry&) const { return {}; }
-  // The loaded file that pieces may point into, so that saving copies those
-  // stretches file to file; null when there is none.
-  virtual const FileBytes* Source() const { return nullptr; }
-  // The file's bytes as they were loaded, for putting a saved file back.
-  virtual std::string_view Original() const = 0;
+  virtual std::string DescribeChanges(const Registry& registry,
+                                      const ChangeSet& changes) const = 0;
+  // Why saving the changes would be refused, for a dry run to say so
+  // before it shows them; empty when a save could go ahead.
+  virtual std::string SaveRefusal(const Registry& registry,
+                                  const ChangeSet& changes) const = 0;
   // What loading passed over as Windows' importer would, one note a line
   // ("NAME:LINE: skipped, ..."); none for most files.
   virtual const std::vector<std::string>& Warnings() const;
-
-  // Render's contents as one string.
-  bool RenderText(const Registry& registry, std::string& contents,
-                  std::string& error) const;
 };
 
 }  // namespace hostreg

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "host/files/system_calls.h"
+#include "host/platform/platform.h"
 
 namespace hostreg {
 

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "host/files/system_calls.h"
+#include "host/platform/platform.h"
 
 extern char** environ;
 
@@ -92,11 +92,11 @@ std::vector<char*> Pointers(std::vector<std::string>& words) {
 
 // Reads the child's output to its end. A stop signal ends a command that
 // only reads at once.
-void Collect(pid_t pid, int from, bool writes, const StopSignals& stop,
+void Collect(pid_t pid, int from, bool writes, const Platform& stop,
              Mtools::Result& result) {
   char buffer[4096];
   for (;;) {
-    if (!writes && stop.Pending() != 0 && !result.stopped) {
+    if (!writes && stop.PendingStop() != 0 && !result.stopped) {
       ::kill(pid, SIGKILL);
       result.stopped = true;
     }
@@ -127,7 +127,7 @@ std::string Trimmed(std::string text) {
 }  // namespace
 
 Mtools::Mtools(int imageFd, const std::string& workFolder,
-               const StopSignals& stop)
+               const Platform& stop)
     : imageFd_(::fcntl(imageFd, F_DUPFD_CLOEXEC, kHighFd)),
       workFolder_(workFolder),
       stop_(stop) {}

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "host/image/disk_layout.h"
-#include "host/image/stop_signals.h"
+#include "host/platform/platform.h"
 #include "host/image/windows_folder.h"
 
 namespace hostreg {
@@ -28,7 +28,7 @@ class Mtools : public VolumeFiles {
   // Read copies out go to `workFolder`. A stop signal ends a reading
   // command at once; one that writes always runs to its end, in a session
   // of its own, even when this process ends meanwhile.
-  Mtools(int imageFd, const std::string& workFolder, const StopSignals& stop);
+  Mtools(int imageFd, const std::string& workFolder, const Platform& stop);
   ~Mtools() override;
   Mtools(const Mtools&) = delete;
   Mtools& operator=(const Mtools&) = delete;
@@ -59,7 +59,7 @@ class Mtools : public VolumeFiles {
  private:
   int imageFd_;
   std::string workFolder_;
-  const StopSignals& stop_;
+  const Platform& stop_;
 };
 
 }  // namespace hostreg

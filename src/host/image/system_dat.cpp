@@ -36,7 +36,7 @@ bool ParseAttributes(std::string_view line, DosAttributes& a) {
 
 SystemDatInImage::SystemDatInImage(const Mtools& mtools,
                                    const WindowsFolder& folder,
-                                   const StopSignals& stop)
+                                   const Platform& stop)
     : mtools_(mtools),
       folder_(folder),
       stop_(stop),
@@ -118,7 +118,7 @@ bool SystemDatInImage::Replace(const std::string& copy,
       error = stage.failure + (": " + error);
       return Abandon(error);
     }
-    if (stop_.Pending() != 0) return Abandon(error);
+    if (stop_.PendingStop() != 0) return Abandon(error);
   }
   if (!SameContents(copy, check)) {
     error = "the new file reads back from the image differently";
@@ -140,7 +140,7 @@ bool SystemDatInImage::Replace(const std::string& copy,
 
 // Takes the new file out of the folder again; SYSTEM.DAT is the old one.
 bool SystemDatInImage::Abandon(std::string& error) {
-  if (stop_.Pending() != 0) error = "stopped";
+  if (stop_.PendingStop() != 0) error = "stopped";
   const Mtools::Result removed =
       mtools_.Run("mdel", folder_.volume, {temporary_}, true);
   const bool gone =

@@ -30,7 +30,7 @@ class SystemDatInImage {
   static constexpr const char* kTemporaryName = "REGSWTCH.TMP";
 
   SystemDatInImage(const Mtools& mtools, const WindowsFolder& folder,
-                   const StopSignals& stop);
+                   const Platform& stop);
 
   // "C:\WINDOWS\SYSTEM.DAT".
   std::string Describe() const;
@@ -57,7 +57,7 @@ class SystemDatInImage {
 
   const Mtools& mtools_;
   const WindowsFolder folder_;
-  const StopSignals& stop_;
+  const Platform& stop_;
   std::string path_;       // "::/WINDOWS/SYSTEM.DAT"
   std::string temporary_;  // "::/WINDOWS/REGSWTCH.TMP"
   DosAttributes attributes_;

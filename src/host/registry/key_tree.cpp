@@ -151,6 +151,11 @@ std::string KeyTree::Path(const Key& key) const {
   return path;
 }
 
+std::string KeyTree::FullPath(const Key& key) const {
+  const std::string path = Path(key);
+  return Name(Root()) + (path.empty() ? "" : "\\") + path;
+}
+
 Key* KeyTree::Parent(const Key& key) const {
   return key.parent_ == Key::kNone ? nullptr : &Node(key.parent_);
 }

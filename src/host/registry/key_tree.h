@@ -50,6 +50,8 @@ class KeyTree {
   std::string Name(const Key& key) const;
   // The path below the root, components joined with '\'.
   std::string Path(const Key& key) const;
+  // The same behind the root's own name: "HKEY_LOCAL_MACHINE\path".
+  std::string FullPath(const Key& key) const;
   Key* Parent(const Key& key) const;
   // Subkeys in the order they were added.
   Key* FirstSubkey(const Key& key) const;
@@ -70,7 +72,6 @@ class KeyTree {
   // no longer found or listed, and a key added later under the same name is
   // a new key. Not the root.
   void DeleteTree(Key& key);
-  bool IsDeleted(const Key& key) const { return key.flags_ & kDeleted; }
   // Whether the key is still in the tree: neither it nor a key above it
   // was deleted.
   bool IsLive(const Key& key) const;

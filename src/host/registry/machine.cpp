@@ -2,9 +2,7 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
-#include "core/front/front.h"
 #include "host/registry/about_box.h"
 
 namespace hostreg {
@@ -39,12 +37,5 @@ MachineScope::MachineScope(Machine& machine) : previous_(tBound) {
 MachineScope::~MachineScope() { tBound = previous_; }
 
 Machine* BoundMachine() { return tBound; }
-
-void RunCommandLine(Machine& machine, const std::string& tail) {
-  std::vector<char> writable(tail.begin(), tail.end());
-  writable.push_back('\0');
-  MachineScope scope(machine);
-  WinMain(nullptr, nullptr, writable.data(), 1);
-}
 
 }  // namespace hostreg

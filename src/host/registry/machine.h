@@ -1,6 +1,7 @@
 // What the program's own code works on when it runs on the host: the
 // registry (none when the run was given no registry file), the handles it
-// opens, and where the about box goes.
+// opens, and where the about box goes. (The program itself is run over a
+// machine from host/program, above both.)
 //
 // The RegistryOps calls have Win32's signatures, which leave no room for a
 // context: HKEY_LOCAL_MACHINE and MessageBoxA name no object of ours. So a
@@ -36,11 +37,6 @@ class Machine {
   HandleTable* handles() const { return handles_.get(); }
   void ShowAbout(const char* text, const char* caption, UINT type) const;
 
-  // Whether a registry call came while there was no registry: the host
-  // program's way to tell that a command line needs a file.
-  bool RegistryWanted() const { return registryWanted_; }
-  void NoteRegistryWanted() { registryWanted_ = true; }
-
   // --show's way to learn which values a tweak looked at.
   void SetValueWatch(ValueWatch watch) { watch_ = std::move(watch); }
   void NoteValue(const Key& key, const char* name, bool write) const {
@@ -51,7 +47,6 @@ class Machine {
   Registry* registry_;
   std::unique_ptr<HandleTable> handles_;
   AboutBox aboutBox_;
-  bool registryWanted_ = false;
   ValueWatch watch_;
 };
 
@@ -70,10 +65,6 @@ class MachineScope {
 // The machine bound to this thread, for the RegistryOps calls; null when
 // none is.
 Machine* BoundMachine();
-
-// WinMain over the machine, with `tail` as Windows would give it: a
-// writable string ending in a zero byte.
-void RunCommandLine(Machine& machine, const std::string& tail);
 
 }  // namespace hostreg
 

@@ -15,16 +15,11 @@ using hostreg::Machine;
 
 namespace {
 
-// The bound machine, when it has a registry; a call without one tells the
-// machine that the run wanted one.
+// The bound machine, when it has a registry.
 Machine* WithRegistry() {
   Machine* machine = hostreg::BoundMachine();
-  if (machine == nullptr) return nullptr;
-  if (machine->registry() == nullptr) {
-    machine->NoteRegistryWanted();
-    return nullptr;
-  }
-  return machine;
+  return machine == nullptr || machine->registry() == nullptr ? nullptr
+                                                              : machine;
 }
 
 Key* ResolveKey(Machine* machine, HKEY handle) {

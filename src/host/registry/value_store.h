@@ -53,7 +53,6 @@ class ValueStore {
 
   // Every changed value, in the order of the first write to it.
   const std::vector<Change>& Changes() const { return changes_; }
-  bool Changed() const { return !changes_.empty() || !removed_.empty(); }
 
   // Lets the key's values go, unless a write changed one of them; the
   // source still holds them.

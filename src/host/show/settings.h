@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/front/front.h"
+#include "host/program/program.h"
 #include "host/registry/machine.h"
 #include "host/registry/registry.h"
 

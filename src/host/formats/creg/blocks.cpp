@@ -24,8 +24,8 @@ size_t LowestUnused(const std::vector<bool>& used) {
 
 }  // namespace
 
-Blocks::Blocks(const Image& image, std::string& d, std::string& error)
-    : image_(image), d_(d), error_(error), blocks_(image.blocks) {
+Blocks::Blocks(const Hive& hive, std::string& d, std::string& error)
+    : hive_(hive), d_(d), error_(error), blocks_(hive.blocks) {
   for (const Block& block : blocks_) {
     Ids ids;
     ids.used.assign(kMaxRecordsPerBlock, false);
@@ -248,8 +248,8 @@ size_t Blocks::NewBlock(size_t size, size_t records) {
 
 uint16_t Blocks::SharedBlockFlags() const {
   uint16_t flags = 0xFFFF;
-  for (const Block& block : image_.blocks)
-    flags &= Get16(image_.contents, block.offset + kBlockFlags);
+  for (const Block& block : hive_.blocks)
+    flags &= Get16(hive_.contents, block.offset + kBlockFlags);
   return flags;
 }
 

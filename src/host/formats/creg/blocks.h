@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/formats/creg/image.h"
+#include "host/formats/creg/hive.h"
 
 namespace hostreg {
 namespace creg {
@@ -17,7 +17,7 @@ class NodeTable;
 
 class Blocks {
  public:
-  Blocks(const Image& image, std::string& d, std::string& error);
+  Blocks(const Hive& hive, std::string& d, std::string& error);
 
   // A loaded key's record with new contents: in place when they fit, else
   // grown into free space right behind it, moved within its block, or, at
@@ -68,7 +68,7 @@ class Blocks {
   void ReleaseId(size_t index, uint16_t id);
   void TidyBlock(size_t index);
 
-  const Image& image_;
+  const Hive& hive_;
   std::string& d_;
   std::string& error_;
   std::vector<Block> blocks_;

@@ -15,8 +15,8 @@ namespace {
 
 class Loader {
  public:
-  Loader(const std::string& name, Image& image, Registry& registry)
-      : name_(name), d_(image.contents), image_(image), registry_(registry) {}
+  Loader(const std::string& name, Hive& hive, Registry& registry)
+      : name_(name), d_(hive.contents), hive_(hive), registry_(registry) {}
 
   bool Load(std::string& error) {
     const bool ok = LoadHeader() && LoadBlocks() && LoadTree();
@@ -55,7 +55,7 @@ class Loader {
 
   const std::string& name_;
   const std::string& d_;
-  Image& image_;
+  Hive& hive_;
   Registry& registry_;
   std::string error_;
   size_t rgknSize_ = 0;
@@ -90,15 +90,15 @@ bool Loader::LoadBlocks() {
   size_t offset = Get32(d_, kHeaderFirstBlock);
   while (offset < d_.size()) {
     Block block;
-    if (!LoadBlock(offset, image_.blocks.size(), block)) return false;
-    image_.blocks.push_back(block);
+    if (!LoadBlock(offset, hive_.blocks.size(), block)) return false;
+    hive_.blocks.push_back(block);
     offset += block.size;
   }
-  if (Get16(d_, kHeaderBlockCount) != image_.blocks.size())
+  if (Get16(d_, kHeaderBlockCount) != hive_.blocks.size())
     return Fail("the header counts " +
                     std::to_string(Get16(d_, kHeaderBlockCount)) +
                     " data blocks but the file holds " +
-                    std::to_string(image_.blocks.size()),
+                    std::to_string(hive_.blocks.size()),
                 kHeaderBlockCount);
   return true;
 }
@@ -248,7 +248,7 @@ void Loader::LoadValues(size_t node, size_t p, Key& key) {
     values.push_back(std::move(value));
     q += ValueLength(d_, q);
   }
-  image_.records.emplace(&key, record);
+  hive_.records.emplace(&key, record);
 }
 
 // A link must lead to a node the writer can change without touching
@@ -339,7 +339,7 @@ bool Loader::LoadTree() {
       return false;
   }
   if (!CheckNodesApart(visited)) return false;
-  image_.freeNodesSound = FreeNodesSound(visited);
+  hive_.freeNodesSound = FreeNodesSound(visited);
   return true;
 }
 
@@ -376,9 +376,9 @@ bool Loader::LoadChildren(
 
 }  // namespace
 
-bool Load(const std::string& name, Image& image, Registry& registry,
+bool Load(const std::string& name, Hive& hive, Registry& registry,
           std::string& error) {
-  return Loader(name, image, registry).Load(error);
+  return Loader(name, hive, registry).Load(error);
 }
 
 }  // namespace creg

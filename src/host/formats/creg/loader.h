@@ -4,15 +4,15 @@
 
 #include <string>
 
-#include "host/formats/creg/image.h"
+#include "host/formats/creg/hive.h"
 
 namespace hostreg {
 namespace creg {
 
-// Loads `image.contents` into `registry` (its root is the file's root key)
-// and fills in the image's blocks and records. A file whose structure is
+// Loads `hive.contents` into `registry` (its root is the file's root key)
+// and fills in the hive's blocks and records. A file whose structure is
 // broken is refused: false and `error` reads "NAME: why (at offset 0x...)".
-bool Load(const std::string& name, Image& image, Registry& registry,
+bool Load(const std::string& name, Hive& hive, Registry& registry,
           std::string& error);
 
 }  // namespace creg

@@ -8,7 +8,6 @@
 #include "host/formats/creg/checksums.h"
 #include "host/formats/creg/layout.h"
 #include "host/formats/creg/node_table.h"
-#include "host/formats/reg/render.h"
 
 namespace hostreg {
 namespace creg {
@@ -50,7 +49,7 @@ bool BuildRecord(const std::string& d, const Registry& registry,
                  const Key& key, const Record& record, std::string& bytes,
                  std::string& error) {
   const std::vector<Value>& values = registry.values().Of(key);
-  const std::string what = FormatKeyLine(registry.keys(), key);
+  const std::string what = KeyLineOf(registry.keys(), key);
   if (!CheckValues(values, what, error)) return false;
   std::unordered_map<std::string, size_t> origin;  // name -> offset
   size_t at = record.offset + kRecordHeaderSize + record.nameLength;
@@ -77,7 +76,7 @@ bool NewRecord(const Registry& registry, const Key& key, std::string& bytes,
                std::string& error) {
   const std::string name = registry.keys().Name(key);
   const std::vector<Value>& values = registry.values().Of(key);
-  const std::string what = FormatKeyLine(registry.keys(), key);
+  const std::string what = KeyLineOf(registry.keys(), key);
   if (!CheckValues(values, what, error)) return false;
   bytes.assign(kRecordHeaderSize, '\0');
   Put16(bytes, kRecordNameLength, static_cast<uint16_t>(name.size()));
@@ -91,14 +90,15 @@ bool NewRecord(const Registry& registry, const Key& key, std::string& bytes,
 
 class Writer {
  public:
-  Writer(const Image& image, const Registry& registry, std::string& d,
-         std::string& error)
-      : image_(image),
+  Writer(const Hive& hive, const Registry& registry, const ChangeSet& changes,
+         std::string& d, std::string& error)
+      : hive_(hive),
         registry_(registry),
+        changes_(changes),
         keys_(registry.keys()),
         error_(error),
         nodes_(d),
-        blocks_(image, d, error) {}
+        blocks_(hive, d, error) {}
 
   bool Run();
 
@@ -109,8 +109,9 @@ class Writer {
   uint32_t NodeOf(const Key& key) const;
   bool FreeNodesUsable(const std::string& why);
 
-  const Image& image_;
+  const Hive& hive_;
   const Registry& registry_;
+  const ChangeSet& changes_;
   const KeyTree& keys_;
   std::string& error_;
   NodeTable nodes_;
@@ -120,9 +121,9 @@ class Writer {
 
 uint32_t Writer::NodeOf(const Key& key) const {
   if (&key == &keys_.Root())
-    return Get32(image_.contents, kRgknOffset + kRgknRoot);
-  auto loaded = image_.records.find(&key);
-  if (loaded != image_.records.end())
+    return Get32(hive_.contents, kRgknOffset + kRgknRoot);
+  auto loaded = hive_.records.find(&key);
+  if (loaded != hive_.records.end())
     return static_cast<uint32_t>(loaded->second.node - kRgknOffset);
   return created_.at(&key);
 }
@@ -130,7 +131,7 @@ uint32_t Writer::NodeOf(const Key& key) const {
 // A list the loader could not follow safely would have a new node written
 // over a key's, or a freed one linked into a loop.
 bool Writer::FreeNodesUsable(const std::string& why) {
-  if (image_.freeNodesSound) return true;
+  if (hive_.freeNodesSound) return true;
   error_ = why + ", but the key tree's list of free nodes does not match "
                  "its contents";
   return false;
@@ -139,12 +140,12 @@ bool Writer::FreeNodesUsable(const std::string& why) {
 // Every node and record below a deleted key goes, in the order of the
 // nodes, so that a save is the same every time.
 bool Writer::DeleteKeys() {
-  const std::vector<Key*> tops = keys_.DeletedKeys();
+  const std::vector<Key*>& tops = changes_.deleted;
   std::vector<const Record*> gone;
-  for (const auto& entry : image_.records)
+  for (const auto& entry : hive_.records)
     if (!keys_.IsLive(*entry.first)) gone.push_back(&entry.second);
   if (!gone.empty() &&
-      !FreeNodesUsable(FormatKeyLine(keys_, *tops.front()) +
+      !FreeNodesUsable(KeyLineOf(keys_, *tops.front()) +
                        " must give its node back"))
     return false;
   for (const Key* top : tops) nodes_.Unlink(NodeOf(*top));
@@ -160,17 +161,17 @@ bool Writer::DeleteKeys() {
 }
 
 bool Writer::ChangeValues() {
-  for (const KeyChanges& changed : ChangesByKey(registry_)) {
+  for (const KeyChanges& changed : changes_.keys) {
     const Key& key = *changed.key;
-    auto found = image_.records.find(&key);
-    if (found == image_.records.end()) {
-      error_ = FormatKeyLine(keys_, key) + " has no data record to hold values";
+    auto found = hive_.records.find(&key);
+    if (found == hive_.records.end()) {
+      error_ = KeyLineOf(keys_, key) + " has no data record to hold values";
       return false;
     }
     std::string bytes;
-    if (!BuildRecord(image_.contents, registry_, key, found->second, bytes,
+    if (!BuildRecord(hive_.contents, registry_, key, found->second, bytes,
                      error_) ||
-        !blocks_.Place(FormatKeyLine(keys_, key), found->second,
+        !blocks_.Place(KeyLineOf(keys_, key), found->second,
                        std::move(bytes)))
       return false;
   }
@@ -180,15 +181,15 @@ bool Writer::ChangeValues() {
 // Parents come before their subkeys. A new key's record goes to its
 // parent's block where there is room, as neighbours are read together.
 bool Writer::CreateKeys() {
-  for (const Key* key : keys_.CreatedKeys()) {
-    if (!FreeNodesUsable(FormatKeyLine(keys_, *key) + " needs a node"))
+  for (const Key* key : changes_.created) {
+    if (!FreeNodesUsable(KeyLineOf(keys_, *key) + " needs a node"))
       return false;
     const Key& parent = *keys_.Parent(*key);
     std::string bytes;
     if (!NewRecord(registry_, *key, bytes, error_)) return false;
-    auto parentRecord = image_.records.find(&parent);
+    auto parentRecord = hive_.records.find(&parent);
     const size_t preferred =
-        parentRecord != image_.records.end() ? parentRecord->second.block : 0;
+        parentRecord != hive_.records.end() ? parentRecord->second.block : 0;
     uint16_t id, block;
     if (!blocks_.Insert(bytes, preferred, id, block)) return false;
     const uint32_t rel = nodes_.Add(NodeOf(parent), keys_.Name(*key));
@@ -209,15 +210,15 @@ bool Writer::Run() {
 
 }  // namespace
 
-bool Write(const Image& image, const Registry& registry, std::string& out,
-           std::string& error) {
+bool Write(const Hive& hive, const Registry& registry,
+           const ChangeSet& changes, std::string& out, std::string& error) {
   // Names are code page 1252 bytes in the file; a character read from a
   // UTF-16 file that 1252 has no byte for has none there either.
-  error = ForeignNameRefusal(registry);
+  error = ForeignNameRefusal(registry, changes);
   if (!error.empty()) return false;
-  std::string d = image.contents;
-  if (!Writer(image, registry, d, error).Run() ||
-      !UpdateChecksums(image.contents, d, error))
+  std::string d = hive.contents;
+  if (!Writer(hive, registry, changes, d, error).Run() ||
+      !UpdateChecksums(hive.contents, d, error))
     return false;
   out = std::move(d);
   return true;

@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "host/formats/creg/image.h"
+#include "host/formats/changes.h"
+#include "host/formats/creg/hive.h"
 
 namespace hostreg {
 namespace creg {
@@ -16,8 +17,8 @@ namespace creg {
 // checksums of the structures that changed recomputed where the file
 // carries them in force (checksums.h). Every other byte stays as it was.
 // False and the reason when a change cannot be written safely.
-bool Write(const Image& image, const Registry& registry, std::string& out,
-           std::string& error);
+bool Write(const Hive& hive, const Registry& registry,
+           const ChangeSet& changes, std::string& out, std::string& error);
 
 }  // namespace creg
 }  // namespace hostreg

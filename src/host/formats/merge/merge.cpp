@@ -2,147 +2,119 @@
 
 #include <vector>
 
-#include "host/formats/reg/import_reader.h"
+#include "host/formats/reg/reg_format.h"
 
 namespace hostreg {
 
 namespace {
 
-class Merge {
+class MergeSink {
  public:
-  Merge(const std::string& name, const MergeTargets& targets, SkipNotes& notes,
-        std::string& error)
-      : name_(name), targets_(targets), notes_(notes), error_(error) {}
+  using Out = std::string;
 
-  bool Apply(const ImportStatement& st);
+  MergeSink(const std::string& name, const RegText& text,
+            const MergeTargets& targets, std::string& error)
+      : name_(name), text_(text), targets_(targets), error_(error) {}
+
+  bool Passed(const Statement&) { return true; }
+  bool Reaches(const Statement& st, KeyRoot root) {
+    if (Place(root) != nullptr) return true;
+    Fail(st.first.number, root);
+    return false;
+  }
+  bool OpenKey(const Statement& st, KeyRoot root, KeyPath& path);
+  bool DeleteKey(const Statement& st, KeyRoot root, const KeyPath& path);
+  void SetValue(const Statement& st, const Out& name, const Out& data) {
+    open_->values().Set(*openKey_, name, st.type, data);
+  }
+  void DeleteValue(const Statement&, const Out& name) {
+    open_->values().Delete(*openKey_, name);
+  }
 
  private:
-  // kFailed: a key line that failed, whose note covers its values too.
-  enum class Open { kNone, kFailed, kKey };
-
-  // The registry that holds the statement's root and the names from its
-  // root key to the root's own key; false (and the error) for none.
-  bool Place(const ImportStatement& st, Registry*& registry,
-             std::vector<std::string>& path);
-  bool OpenKey(const ImportStatement& st);
-  bool DeleteKey(const ImportStatement& st);
-  void Value(const ImportStatement& st);
+  // Why no target holds the root of the statement at `line`.
+  void Fail(size_t line, KeyRoot root);
+  // The registry that holds the root, and the names from its root key to
+  // the root's own key in `names_`; null for none.
+  Registry* Place(KeyRoot root);
+  // The names of `path` behind those of the root's own key.
+  void Names(const KeyPath& path);
 
   const std::string& name_;
+  const RegText& text_;
   const MergeTargets& targets_;
-  SkipNotes& notes_;
   std::string& error_;
-  Open open_ = Open::kNone;
-  Registry* openRegistry_ = nullptr;
+  std::vector<std::string> names_;
+  Registry* open_ = nullptr;
   Key* openKey_ = nullptr;
 };
 
-bool Merge::Place(const ImportStatement& st, Registry*& registry,
-                  std::vector<std::string>& path) {
-  const std::string root = kRootNames[static_cast<size_t>(st.root)];
-  path.clear();
-  switch (st.root) {
-    case KeyRoot::kLocalMachine: registry = targets_.machine; break;
+Registry* MergeSink::Place(KeyRoot root) {
+  names_.clear();
+  switch (root) {
+    case KeyRoot::kLocalMachine: return targets_.machine;
     case KeyRoot::kClassesRoot:
-      registry = targets_.machine;
-      path = {"SOFTWARE", "Classes"};
-      break;
-    case KeyRoot::kUsers: registry = targets_.users; break;
+      names_ = {"SOFTWARE", "Classes"};
+      return targets_.machine;
+    case KeyRoot::kUsers: return targets_.users;
     case KeyRoot::kCurrentUser:
-      registry = targets_.users;
-      path = {".DEFAULT"};
-      break;
-    default: registry = nullptr; break;
+      names_ = {".DEFAULT"};
+      return targets_.users;
+    default: return nullptr;
   }
-  if (registry != nullptr) {
-    path.insert(path.end(), st.path.begin(), st.path.end());
-    return true;
-  }
+}
+
+void MergeSink::Fail(size_t line, KeyRoot root) {
   const char* why =
-      st.root == KeyRoot::kCurrentConfig
+      root == KeyRoot::kCurrentConfig
           ? "it is no registry file's: Windows builds it at start-up from "
             "HKEY_LOCAL_MACHINE\\Config"
-      : st.root == KeyRoot::kDynData
+      : root == KeyRoot::kDynData
           ? "it lives only in a running Windows' memory"
-      : st.root == KeyRoot::kUsers || st.root == KeyRoot::kCurrentUser
+      : root == KeyRoot::kUsers || root == KeyRoot::kCurrentUser
           ? "it is USER.DAT's (HKEY_USERS), and no user registry was given "
             "(--user USER.DAT)"
           : "it is SYSTEM.DAT's (HKEY_LOCAL_MACHINE), and no machine "
             "registry was given (--registry SYSTEM.DAT)";
-  error_ = name_ + ":" + std::to_string(st.line) + ": a key of " + root +
+  error_ = name_ + ":" + std::to_string(line) + ": a key of " +
+           kRootNames[static_cast<size_t>(root)] +
            ", which no registry file given holds: " + why +
            "; nothing was changed";
-  return false;
 }
 
-bool Merge::OpenKey(const ImportStatement& st) {
-  open_ = Open::kNone;
-  if (st.why != nullptr) {
-    open_ = Open::kFailed;
-    notes_.Add(st.line, std::string(st.why) +
-                            "; the values up to the next key line are "
-                            "skipped with it");
-    return true;
+void MergeSink::Names(const KeyPath& path) {
+  for (const auto& part : path) {
+    names_.emplace_back();
+    text_.AppendName(names_.back(), part.first, part.second);
   }
-  std::vector<std::string> path;
-  if (!Place(st, openRegistry_, path)) return false;
-  KeyTree& keys = openRegistry_->keys();
+}
+
+bool MergeSink::OpenKey(const Statement& st, KeyRoot root, KeyPath& path) {
+  open_ = Place(root);
+  if (open_ == nullptr) {
+    Fail(st.first.number, root);
+    return false;
+  }
+  Names(path);
+  KeyTree& keys = open_->keys();
   Key* key = &keys.Root();
-  for (const std::string& part : path) {
+  for (const std::string& part : names_) {
     Key* next = keys.FindSubkey(*key, part);
     key = next != nullptr ? next : keys.AddSubkey(*key, part);
   }
   openKey_ = key;
-  open_ = Open::kKey;
   return true;
 }
 
-// The open key is closed whatever the deletion names.
-bool Merge::DeleteKey(const ImportStatement& st) {
-  open_ = Open::kNone;
-  if (st.why != nullptr) {
-    notes_.Add(st.line, st.why);
-    return true;
-  }
-  Registry* registry;
-  std::vector<std::string> path;
-  if (!Place(st, registry, path)) return false;
-  if (st.path.empty()) {
-    notes_.Add(st.line, std::string(kRootNames[static_cast<size_t>(st.root)]) +
-                            " itself cannot be deleted");
-    return true;
-  }
+bool MergeSink::DeleteKey(const Statement&, KeyRoot root,
+                          const KeyPath& path) {
+  Registry* registry = Place(root);
+  Names(path);
   KeyTree& keys = registry->keys();
   Key* key = &keys.Root();
-  for (size_t i = 0; i < path.size() && key != nullptr; ++i)
-    key = keys.FindSubkey(*key, path[i]);
+  for (size_t i = 0; i < names_.size() && key != nullptr; ++i)
+    key = keys.FindSubkey(*key, names_[i]);
   if (key != nullptr) keys.DeleteTree(*key);
-  return true;
-}
-
-void Merge::Value(const ImportStatement& st) {
-  if (open_ == Open::kNone) {
-    notes_.Add(st.line,
-               "a value with no key open (none yet, or the last key line "
-               "failed or deleted a key)");
-    return;
-  }
-  if (open_ == Open::kFailed) return;
-  if (st.kind == StatementKind::kSetValue)
-    openRegistry_->values().Set(*openKey_, st.name, st.type, st.data);
-  else
-    openRegistry_->values().Delete(*openKey_, st.name);
-}
-
-bool Merge::Apply(const ImportStatement& st) {
-  switch (st.kind) {
-    case StatementKind::kNothing: return true;
-    case StatementKind::kSkipped: notes_.Add(st.line, st.why); return true;
-    case StatementKind::kKey: return OpenKey(st);
-    case StatementKind::kDeleteKey: return DeleteKey(st);
-    case StatementKind::kSetValue:
-    case StatementKind::kDeleteValue: Value(st); return true;
-  }
   return true;
 }
 
@@ -151,11 +123,27 @@ bool Merge::Apply(const ImportStatement& st) {
 bool ApplyMerge(const std::string& name, std::shared_ptr<const FileBytes> bytes,
                 const MergeTargets& targets, SkipNotes& notes,
                 std::string& error) {
-  Merge merge(name, targets, notes, error);
-  return ReadImport(
-      name, std::move(bytes),
-      [&](const ImportStatement& st) { return merge.Apply(st); }, notes,
-      error);
+  RegHead head;
+  std::shared_ptr<RegText> text =
+      OpenRegText(name, std::move(bytes), head, notes, error);
+  if (!text) return false;
+  if (!head.imported) {
+    // Nothing is imported, but a NUL still makes the editor refuse it.
+    const size_t nul = FindNul(*text, 0, text->size());
+    if (nul == kNoSection) return true;
+    error = NulError(name, *text, nul);
+    return false;
+  }
+  MergeSink sink(name, *text, targets, error);
+  size_t nul = kNoSection;
+  switch (Import(*text, sink, &notes, true, head.bodyStart, 2, &nul)) {
+    case ImportEnd::kEnd: return true;
+    case ImportEnd::kNul:
+      error = NulError(name, *text, nul);
+      return false;
+    case ImportEnd::kStopped: return false;
+  }
+  return false;
 }
 
 }  // namespace hostreg

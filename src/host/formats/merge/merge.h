@@ -8,7 +8,7 @@
 #include <string>
 
 #include "host/files/file_bytes.h"
-#include "host/formats/reg/reg_loader.h"
+#include "host/formats/reg/importer.h"
 #include "host/registry/registry.h"
 
 namespace hostreg {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/formats/reg/text.h"
+#include "host/formats/reg/syntax.h"
 #include "host/registry/names.h"
 
 namespace hostreg {

@@ -1,63 +1,74 @@
 #include "host/formats/reg/decode.h"
 
-#include "host/formats/reg/line_reader.h"
-#include "host/formats/reg/statement.h"
+#include "host/formats/reg/importer.h"
 #include "host/registry/names.h"
 
 namespace hostreg {
 
-const SpannedValue* Named(const KeyValues& values, const std::string& name) {
-  for (const SpannedValue& value : values.values)
+const SpannedValue* KeyValues::Named(const std::string& name) const {
+  for (const SpannedValue& value : values)
     if (NamesEqual(value.value.name, name)) return &value;
   return nullptr;
 }
 
 namespace {
 
-// One section: its key line, then statements up to the next line that
-// opens, fails to open or deletes a key.
-template <class U>
-void DecodeSection(const RegText& text, U units, size_t at, KeyValues& out) {
-  LineReader<U> lines(units);
-  lines.Seek(at, 1);
-  StatementReader<U, std::string> reader(text, lines);
-  Statement st;
-  std::string name, data;
-  reader.Next(st, name, data);  // the key line
-  out.insertAt = st.last.end;
-  while (reader.Next(st, name, data)) {
-    if (st.kind == StatementKind::kKey || st.kind == StatementKind::kDeleteKey)
-      return;
-    if (st.kind == StatementKind::kNothing) continue;
-    if (!st.endedByFile) out.insertAt = st.last.end;
-    const SpannedValue* named = Named(out, name);
-    SpannedValue* was =
-        named != nullptr ? &out.values[named - out.values.data()] : nullptr;
-    if (st.kind == StatementKind::kDeleteValue && was != nullptr) {
-      out.values.erase(out.values.begin() + (was - out.values.data()));
-    } else if (st.kind == StatementKind::kSetValue) {
-      if (was == nullptr) {
-        out.values.emplace_back();
-        was = &out.values.back();
-      }
-      was->value.name = name;
-      was->value.type = st.type;
-      was->value.data = data;
-      was->begin = st.first.begin;
-      was->end = st.last.end;
-    }
+// One section: its key line, then the statements up to the next key line
+// or deletion, which ends it.
+class SectionSink {
+ public:
+  using Out = std::string;
+
+  explicit SectionSink(KeyValues& out) : out_(out) {}
+
+  bool Passed(const Statement& st) {
+    const bool keyStatement = st.kind == StatementKind::kKey ||
+                              st.kind == StatementKind::kDeleteKey;
+    if (keyLineSeen_ && keyStatement) return false;
+    keyLineSeen_ = true;
+    if (st.kind != StatementKind::kNothing && !st.endedByFile)
+      out_.insertAt = st.last.end;
+    return true;
   }
-}
+  bool Reaches(const Statement&, KeyRoot) { return true; }
+  bool OpenKey(const Statement&, KeyRoot, KeyPath&) { return true; }
+  bool DeleteKey(const Statement&, KeyRoot, const KeyPath&) { return true; }
+  void SetValue(const Statement& st, const Out& name, const Out& data) {
+    SpannedValue* was = Find(name);
+    if (was == nullptr) {
+      out_.values.emplace_back();
+      was = &out_.values.back();
+    }
+    was->value.name = name;
+    was->value.type = st.type;
+    was->value.data = data;
+    was->begin = st.first.begin;
+    was->end = st.last.end;
+  }
+  void DeleteValue(const Statement&, const Out& name) {
+    if (SpannedValue* was = Find(name))
+      out_.values.erase(out_.values.begin() + (was - out_.values.data()));
+  }
+
+ private:
+  SpannedValue* Find(const std::string& name) {
+    const SpannedValue* named = out_.Named(name);
+    return named == nullptr ? nullptr
+                            : &out_.values[named - out_.values.data()];
+  }
+
+  KeyValues& out_;
+  bool keyLineSeen_ = false;
+};
 
 }  // namespace
 
 void DecodeSections(const RegText& text, const std::vector<size_t>& sections,
                     KeyValues& out) {
-  for (size_t section : sections)
-    text.Visit([&](auto units) {
-      DecodeSection(text, units, section, out);
-      return 0;
-    });
+  for (size_t section : sections) {
+    SectionSink sink(out);
+    Import(text, sink, nullptr, false, section, 1);
+  }
 }
 
 std::string_view RegSource::Name(uint64_t at, size_t length,
@@ -66,7 +77,7 @@ std::string_view RegSource::Name(uint64_t at, size_t length,
 }
 
 void RegSource::LoadValues(uint32_t keyId, std::vector<Value>& values) const {
-  const std::vector<size_t> sections = text_->sections().All(keyId);
+  const std::vector<size_t> sections = index_->sections.All(keyId);
   if (sections.empty()) return;
   KeyValues decoded;
   DecodeSections(*text_, sections, decoded);

@@ -1,4 +1,6 @@
-// A key's values, read from its sections of an already loaded .reg file.
+// A key's values, read from its sections of an indexed .reg file: the
+// importer's reading of the statements after each of its key lines, up to
+// the next line that opens, fails to open or deletes a key.
 #ifndef REGSWITCH_HOST_FORMATS_REG_DECODE_H
 #define REGSWITCH_HOST_FORMATS_REG_DECODE_H
 
@@ -7,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/formats/reg/index.h"
 #include "host/formats/reg/reg_text.h"
 #include "host/registry/key_source.h"
 
@@ -21,33 +24,34 @@ struct SpannedValue {
 };
 
 struct KeyValues {
+  // As an import leaves them: a value set twice keeps the later one, one
+  // deleted is gone. Names are unique.
   std::vector<SpannedValue> values;
   // Where a new value goes: behind the last statement of the key's last
   // section, after every line that could undo it.
   size_t insertAt = kNoSection;
+
+  // The value of that name, or null.
+  const SpannedValue* Named(const std::string& name) const;
 };
 
-// The value of that name among `values`, or null. Names are unique there,
-// as DecodeSections keeps one value for each.
-const SpannedValue* Named(const KeyValues& values, const std::string& name);
-
-// The values in the sections (key lines) at `sections`, as an import
-// leaves them: statements in file order, a value set twice keeps the later
-// one, one deleted is gone, skipped lines do nothing.
+// The values in the sections (key lines) at `sections`, in file order.
 void DecodeSections(const RegText& text, const std::vector<size_t>& sections,
                     KeyValues& out);
 
-// The registry's source over a loaded .reg file.
+// The registry's source over an indexed .reg file.
 class RegSource : public KeySource {
  public:
-  explicit RegSource(std::shared_ptr<const RegText> text)
-      : text_(std::move(text)) {}
+  RegSource(std::shared_ptr<const RegText> text,
+            std::shared_ptr<const RegIndex> index)
+      : text_(std::move(text)), index_(std::move(index)) {}
   std::string_view Name(uint64_t at, size_t length,
                         std::string& scratch) const override;
   void LoadValues(uint32_t keyId, std::vector<Value>& values) const override;
 
  private:
   std::shared_ptr<const RegText> text_;
+  std::shared_ptr<const RegIndex> index_;
 };
 
 }  // namespace hostreg

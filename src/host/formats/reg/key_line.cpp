@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "host/formats/reg/text.h"
+#include "host/formats/reg/syntax.h"
 #include "host/registry/names.h"
 
 namespace hostreg {

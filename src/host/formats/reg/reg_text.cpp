@@ -7,49 +7,6 @@
 
 namespace hostreg {
 
-namespace {
-
-constexpr uint64_t kNone48 = 0xFFFFFFFFFFFFull;
-
-}  // namespace
-
-void SectionTable::Add(uint32_t keyId, size_t at) {
-  const uint32_t chunk = keyId >> kChunkBits;
-  while (low_.size() <= chunk) {
-    low_.push_back(std::make_unique<uint32_t[]>(kChunk));
-    high_.push_back(std::make_unique<uint16_t[]>(kChunk));
-    std::fill_n(low_.back().get(), kChunk, 0xFFFFFFFFu);
-    std::fill_n(high_.back().get(), kChunk, 0xFFFF);
-  }
-  if (First(keyId) != kNoSection) {
-    more_[keyId].push_back(at);
-    return;
-  }
-  low_[chunk][keyId & (kChunk - 1)] = static_cast<uint32_t>(at);
-  high_[chunk][keyId & (kChunk - 1)] =
-      static_cast<uint16_t>(static_cast<uint64_t>(at) >> 32);
-}
-
-size_t SectionTable::First(uint32_t keyId) const {
-  const uint32_t chunk = keyId >> kChunkBits;
-  if (chunk >= low_.size()) return kNoSection;
-  const uint64_t at =
-      static_cast<uint64_t>(high_[chunk][keyId & (kChunk - 1)]) << 32 |
-      low_[chunk][keyId & (kChunk - 1)];
-  return at == kNone48 ? kNoSection : static_cast<size_t>(at);
-}
-
-std::vector<size_t> SectionTable::All(uint32_t keyId) const {
-  std::vector<size_t> all;
-  const size_t first = First(keyId);
-  if (first == kNoSection) return all;
-  all.push_back(first);
-  auto more = more_.find(keyId);
-  if (more != more_.end())
-    all.insert(all.end(), more->second.begin(), more->second.end());
-  return all;
-}
-
 RegText::RegText(std::shared_ptr<const FileBytes> bytes, Encoding encoding,
                  size_t bomSize)
     : bytes_(std::move(bytes)),

@@ -13,7 +13,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "host/files/file_bytes.h"
@@ -38,23 +37,6 @@ struct Units16 {
     return static_cast<uint16_t>(p[2 * i] | p[2 * i + 1] << 8);
   }
   size_t size() const { return n; }
-};
-
-// Where each key's lines start: the offset of every key line that names
-// it, by key number. Most keys have one; a large export has a million, so
-// the first is kept in six bytes in chunks that never move.
-class SectionTable {
- public:
-  void Add(uint32_t keyId, size_t at);
-  size_t First(uint32_t keyId) const;
-  std::vector<size_t> All(uint32_t keyId) const;
-
- private:
-  static constexpr uint32_t kChunkBits = 14;
-  static constexpr uint32_t kChunk = 1u << kChunkBits;
-  std::vector<std::unique_ptr<uint32_t[]>> low_;
-  std::vector<std::unique_ptr<uint16_t[]>> high_;
-  std::unordered_map<uint32_t, std::vector<size_t>> more_;
 };
 
 class RegText {
@@ -84,6 +66,8 @@ class RegText {
   size_t width() const { return utf16() ? 2 : 1; }
   // Lets the file's pages before unit `at` go from memory.
   void ReleaseBefore(size_t at) const { bytes_->Release(0, FileOffset(at)); }
+  // Adds the file's bytes up to unit `at` to its checksum (see FileBytes).
+  void ChecksumTo(size_t at) const { bytes_->ChecksumTo(FileOffset(at)); }
 
   // Text as the registry holds it: code page 1252 bytes; a character 1252
   // has no byte for is a mark in a name (see kForeignMark) and '?' in data.
@@ -95,16 +79,6 @@ class RegText {
   // Whether two equally long stretches hold the same units.
   bool SameText(size_t a, size_t b, size_t length) const;
 
-  // Where a section for a key without any goes, as loading found: before
-  // the file's first key line; or, in a file without one, at the end, where
-  // a value continued up to the end of the file would take the first line
-  // appended as its own (`tailContinued`).
-  size_t firstKeyLine = kNoSection;
-  bool tailContinued = false;
-
-  SectionTable& sections() { return sections_; }
-  const SectionTable& sections() const { return sections_; }
-
  private:
   void Append(std::string& out, size_t begin, size_t end, bool name) const;
 
@@ -113,7 +87,6 @@ class RegText {
   Encoding encoding_;
   size_t bom_;
   size_t units_;
-  SectionTable sections_;
 };
 
 }  // namespace hostreg

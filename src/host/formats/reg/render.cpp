@@ -4,7 +4,7 @@
 
 #include "host/formats/changes.h"
 #include "host/formats/reg/codepage.h"
-#include "host/formats/reg/text.h"
+#include "host/formats/reg/syntax.h"
 
 namespace hostreg {
 
@@ -98,31 +98,22 @@ std::string FormatValueLine(const Value& value, const std::string& eol,
   return line;
 }
 
-std::string FormatKeyPath(const KeyTree& keys, const Key& key) {
-  const std::string path = keys.Path(key);
-  return keys.Name(keys.Root()) + std::string(path.empty() ? "" : "\\") +
-         path;
-}
-
-std::string FormatKeyLine(const KeyTree& keys, const Key& key) {
-  return "[" + FormatKeyPath(keys, key) + "]";
-}
-
 std::string FormatValueDeletion(const std::string& name) {
   return (name.empty() ? "@" : "\"" + EscapeName(name) + "\"") + "=-";
 }
 
-std::string FormatStructuralChanges(const Registry& registry, bool created,
+std::string FormatStructuralChanges(const Registry& registry,
+                                    const ChangeSet& changes, bool created,
                                     const std::string& eol, bool utf16) {
   const KeyTree& keys = registry.keys();
   std::string out;
   if (!created) {
-    for (const Key* key : keys.DeletedKeys())
-      out += eol + "[-" + FormatKeyPath(keys, *key) + "]" + eol;
+    for (const Key* key : changes.deleted)
+      out += eol + "[-" + keys.FullPath(*key) + "]" + eol;
     return out;
   }
-  for (const Key* key : keys.CreatedKeys()) {
-    out += eol + FormatKeyLine(keys, *key) + eol;
+  for (const Key* key : changes.created) {
+    out += eol + KeyLineOf(keys, *key) + eol;
     for (const Value& value : registry.values().Of(*key))
       out += FormatValueLine(value, eol, utf16) + eol;
   }
@@ -134,13 +125,14 @@ std::string FormatStructuralChanges(const Registry& registry, bool created,
 // deleted and made again is new, and comes after its deletion. An 8-bit
 // fragment shows a name's character that 1252 has no byte for as '?', as
 // the "A" calls do: such a save is refused, and the mark is a NUL byte.
-std::string FormatChanges(const Registry& registry, const std::string& header,
-                          const std::string& eol, bool utf16) {
-  if (!HasChanges(registry)) return std::string();
+std::string FormatChanges(const Registry& registry, const ChangeSet& changes,
+                          const std::string& header, const std::string& eol,
+                          bool utf16) {
+  if (changes.empty()) return std::string();
   std::string out = header + eol;
-  out += FormatStructuralChanges(registry, false, eol, utf16);
-  for (const KeyChanges& changed : ChangesByKey(registry)) {
-    out += eol + FormatKeyLine(registry.keys(), *changed.key) + eol;
+  out += FormatStructuralChanges(registry, changes, false, eol, utf16);
+  for (const KeyChanges& changed : changes.keys) {
+    out += eol + KeyLineOf(registry.keys(), *changed.key) + eol;
     if (const std::vector<Value>* gone =
             registry.values().Removed(*changed.key))
       for (const Value& value : *gone)
@@ -149,7 +141,7 @@ std::string FormatChanges(const Registry& registry, const std::string& header,
     for (size_t index : changed.values)
       out += FormatValueLine(values[index], eol, utf16) + eol;
   }
-  out += FormatStructuralChanges(registry, true, eol, utf16);
+  out += FormatStructuralChanges(registry, changes, true, eol, utf16);
   return utf16 ? out : AnsiName(out);
 }
 

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "host/formats/changes.h"
 #include "host/registry/registry.h"
 
 namespace hostreg {
@@ -26,23 +27,21 @@ std::string DwordText(const std::string& data);
 void AppendHex(std::string& line, DWORD type, const std::string& data,
                const std::string& eol);
 
-// "HKEY_LOCAL_MACHINE\path" for a key, under the name of its tree's root.
-std::string FormatKeyPath(const KeyTree& keys, const Key& key);
-// "[HKEY_LOCAL_MACHINE\path]" for a key.
-std::string FormatKeyLine(const KeyTree& keys, const Key& key);
 // "name"=- or @=-.
 std::string FormatValueDeletion(const std::string& name);
 // With `created` false, a [-path] line for each loaded key the run deleted;
 // with it, each key the run made, with all its values.
-std::string FormatStructuralChanges(const Registry& registry, bool created,
+std::string FormatStructuralChanges(const Registry& registry,
+                                    const ChangeSet& changes, bool created,
                                     const std::string& eol, bool utf16);
 
 // The changes as a fragment under `header`: deleted keys, each changed
 // key's line with its deleted and changed values in the order of the first
 // change, then new keys with their values. With `utf16` names keep their
 // marks, to be encoded as UTF-16 or UTF-8; without, a mark shows as '?'.
-std::string FormatChanges(const Registry& registry, const std::string& header,
-                          const std::string& eol, bool utf16);
+std::string FormatChanges(const Registry& registry, const ChangeSet& changes,
+                          const std::string& header, const std::string& eol,
+                          bool utf16);
 
 }  // namespace hostreg
 

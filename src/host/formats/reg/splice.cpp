@@ -25,9 +25,14 @@ struct Edit {
 
 class Splicer {
  public:
-  Splicer(const RegText& text, const Registry& registry,
+  Splicer(const RegText& text, const RegIndex& index,
+          const Registry& registry, const ChangeSet& changes,
           const std::string& eol)
-      : text_(text), registry_(registry), eol_(eol) {}
+      : text_(text),
+        index_(index),
+        registry_(registry),
+        changes_(changes),
+        eol_(eol) {}
 
   void Run(Rendering& out);
 
@@ -51,13 +56,15 @@ class Splicer {
   }
 
   const RegText& text_;
+  const RegIndex& index_;
   const Registry& registry_;
+  const ChangeSet& changes_;
   const std::string& eol_;
   std::vector<Edit> edits_;
 };
 
 void Splicer::Run(Rendering& out) {
-  for (const KeyChanges& changed : ChangesByKey(registry_)) EditKey(changed);
+  for (const KeyChanges& changed : changes_.keys) EditKey(changed);
   AppendTail();
   std::stable_sort(edits_.begin(), edits_.end(),
                    [](const Edit& a, const Edit& b) {
@@ -87,8 +94,8 @@ void Splicer::EditKey(const KeyChanges& changed) {
   const Key& key = *changed.key;
   const uint32_t id = registry_.keys().IdOf(key);
   KeyValues loaded;
-  if (text_.sections().First(id) != kNoSection)
-    DecodeSections(text_, text_.sections().All(id), loaded);
+  if (index_.sections.First(id) != kNoSection)
+    DecodeSections(text_, index_.sections.All(id), loaded);
   const size_t insertAt = loaded.insertAt;
   const std::vector<Value>& values = registry_.values().Of(key);
   std::string added;
@@ -97,7 +104,7 @@ void Splicer::EditKey(const KeyChanges& changed) {
   if (const std::vector<Value>* gone = registry_.values().Removed(key)) {
     for (const Value& value : *gone) {
       const std::string line = FormatValueDeletion(value.name);
-      const SpannedValue* was = Named(loaded, value.name);
+      const SpannedValue* was = loaded.Named(value.name);
       if (was == nullptr) added += line + eol_;
       else edits_.push_back({was->begin, was->end, line + EndingAt(was->end)});
     }
@@ -108,11 +115,11 @@ void Splicer::EditKey(const KeyChanges& changed) {
       added += Line(value) + eol_;
       continue;
     }
-    if (const SpannedValue* was = Named(loaded, value.name))
+    if (const SpannedValue* was = loaded.Named(value.name))
       edits_.push_back({was->begin, was->end, Line(value) + EndingAt(was->end)});
   }
   if (added.empty()) return;
-  const std::string keyLine = FormatKeyLine(registry_.keys(), key);
+  const std::string keyLine = KeyLineOf(registry_.keys(), key);
   if (insertAt != kNoSection) {
     // A file that ends without a line break gets one first.
     edits_.push_back({insertAt, insertAt, BreakBefore(insertAt) + added});
@@ -120,16 +127,16 @@ void Splicer::EditKey(const KeyChanges& changed) {
     // A key that had no section of its own gets one, just before the
     // first section below it.
     edits_.push_back({below, below, keyLine + eol_ + added + eol_, true});
-  } else if (text_.firstKeyLine != kNoSection) {
+  } else if (index_.firstKeyLine != kNoSection) {
     // Nor any below it (HKEY_LOCAL_MACHINE in an export without its keys):
     // before the first key line, where no key is open yet.
-    const size_t at = text_.firstKeyLine;
+    const size_t at = index_.firstKeyLine;
     edits_.push_back({at, at, keyLine + eol_ + added + eol_, true});
   } else {
     // A file without key lines: at its end. A value continued up to the end
     // takes the first line appended, so that one is a key line to spare.
     const size_t end = text_.size();
-    const std::string spare = text_.tailContinued ? keyLine + eol_ : "";
+    const std::string spare = index_.tailContinued ? keyLine + eol_ : "";
     edits_.push_back({end, end,
                       BreakBefore(end) + spare + eol_ + keyLine + eol_ + added,
                       true});
@@ -143,14 +150,14 @@ void Splicer::EditKey(const KeyChanges& changed) {
 void Splicer::AppendTail() {
   const bool utf16 = text_.WideStrings();
   const std::string tail =
-      FormatStructuralChanges(registry_, false, eol_, utf16) +
-      FormatStructuralChanges(registry_, true, eol_, utf16);
+      FormatStructuralChanges(registry_, changes_, false, eol_, utf16) +
+      FormatStructuralChanges(registry_, changes_, true, eol_, utf16);
   if (tail.empty()) return;
   const size_t end = text_.size();
   bool spared = false;  // an edit at the end already took the spare line
   for (const Edit& edit : edits_) spared = spared || edit.begin == end;
   const std::string spare =
-      text_.tailContinued && !spared
+      index_.tailContinued && !spared
           ? "[" + registry_.keys().Name(registry_.keys().Root()) + "]" + eol_
           : "";
   edits_.push_back({end, end, (spared ? "" : BreakBefore(end)) + spare + tail,
@@ -160,7 +167,7 @@ void Splicer::AppendTail() {
 // The earliest place in the file that belongs to the key or a key below it.
 size_t Splicer::FirstSection(const Key& key) const {
   const KeyTree& keys = registry_.keys();
-  size_t first = text_.sections().First(keys.IdOf(key));
+  size_t first = index_.sections.First(keys.IdOf(key));
   for (const Key* sub = keys.FirstSubkey(key); sub != nullptr;
        sub = keys.NextSibling(*sub))
     first = std::min(first, FirstSection(*sub));
@@ -175,9 +182,10 @@ std::string Splicer::BreakBefore(size_t at) const {
 
 }  // namespace
 
-void SpliceChanges(const RegText& text, const Registry& registry,
+void SpliceChanges(const RegText& text, const RegIndex& index,
+                   const Registry& registry, const ChangeSet& changes,
                    const std::string& eol, Rendering& out) {
-  Splicer(text, registry, eol).Run(out);
+  Splicer(text, index, registry, changes, eol).Run(out);
 }
 
 }  // namespace hostreg

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "host/formats/reg/index.h"
 #include "host/formats/reg/reg_text.h"
 #include "host/formats/registry_file.h"
 
@@ -14,7 +15,8 @@ namespace hostreg {
 // in the file's style; new values go behind the last statement of their
 // key's last section, after any line that deleted the key or the value.
 // `eol` ends new lines.
-void SpliceChanges(const RegText& text, const Registry& registry,
+void SpliceChanges(const RegText& text, const RegIndex& index,
+                   const Registry& registry, const ChangeSet& changes,
                    const std::string& eol, Rendering& out);
 
 }  // namespace hostreg

@@ -3,7 +3,7 @@
 #include <type_traits>
 
 #include "host/formats/reg/codepage.h"
-#include "host/formats/reg/text.h"
+#include "host/formats/reg/syntax.h"
 
 namespace hostreg {
 

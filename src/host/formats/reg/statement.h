@@ -11,7 +11,7 @@
 #include "core/win32_types.h"
 #include "host/formats/reg/line_reader.h"
 #include "host/formats/reg/reg_text.h"
-#include "host/formats/reg/text.h"
+#include "host/formats/reg/syntax.h"
 
 namespace hostreg {
 

@@ -1,0 +1,128 @@
+// The host program's one seam to the operating system: every system call
+// of reading, locking and replacing files, and the signals a run must
+// survive. RealPlatform makes the calls; tests pass doubles derived from
+// it that hold their own state and fail or interfere on purpose. A port of
+// the host program to another system implements this and nothing else.
+//
+// Calls follow POSIX: -1 (or null) and errno on failure.
+#ifndef REGSWITCH_HOST_PLATFORM_PLATFORM_H
+#define REGSWITCH_HOST_PLATFORM_PLATFORM_H
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace hostreg {
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // Files.
+  virtual int Open(const char* path, int flags) = 0;
+  virtual int Close(int fd) = 0;
+  virtual long Read(int fd, void* buffer, size_t size) = 0;
+  virtual long ReadAt(int fd, void* buffer, size_t size, uint64_t offset) = 0;
+  virtual long Write(int fd, const void* data, size_t size) = 0;
+  // copy_file_range(2) from `from` at `*offset` to `to` at its position.
+  virtual long Copy(int from, long long* offset, int to, size_t size) = 0;
+  virtual int Sync(int fd) = 0;
+  virtual int Stat(int fd, struct stat* status) = 0;
+  virtual int StatPath(const char* path, struct stat* status) = 0;
+  virtual int Rename(const char* from, const char* to) = 0;
+  virtual int Remove(const char* path) = 0;
+  // The path with every link resolved; false and errno when it cannot be.
+  virtual bool ResolvePath(const char* path, std::string& resolved) = 0;
+  // mkstemp(3): `pattern` ends in XXXXXX and becomes the file's name. The
+  // file is listed for removal, should a signal end the run, from the
+  // moment it exists until ForgetTemporary.
+  virtual int MakeTemporary(std::string& pattern) = 0;
+  // The file is gone (renamed or removed): nothing left to remove.
+  virtual void ForgetTemporary(const std::string& path) = 0;
+  virtual int SetOwner(int fd, uid_t owner, gid_t group) = 0;
+  virtual int SetMode(int fd, mode_t mode) = 0;
+  // 0 when this user may write `path` (by its effective ids).
+  virtual int MayWrite(const char* path) = 0;
+  // Makes a rename in `folder` last.
+  virtual int SyncFolder(const char* folder) = 0;
+
+  // The runs' lock on a file, flock(2), and the wait between two tries.
+  virtual int Lock(int fd, int operation) = 0;
+  virtual void Sleep(unsigned milliseconds) = 0;
+
+  // A read-only mapping of `size` bytes of `fd`, or null. While it is
+  // mapped, a fault from reading it after another program shortened the
+  // file ends the run with a message that names `name`.
+  virtual const char* Map(int fd, size_t size, const std::string& name) = 0;
+  virtual void Unmap(const char* at, size_t size) = 0;
+  // Lets mapped pages go from memory; they come back from the file.
+  virtual void Release(const char* at, size_t size) = 0;
+
+  // From here on, SIGINT, SIGTERM, SIGHUP and SIGQUIT are noted instead of
+  // ending the run at once (a run on a disk image, which must let the
+  // command under way finish and put the image right first).
+  virtual void DeferStops() = 0;
+  // The signal noted since, or 0.
+  virtual int PendingStop() const = 0;
+  // Ends the process by the noted signal, as it would have ended it;
+  // returns when none is noted.
+  virtual void EndByPendingStop() = 0;
+};
+
+// The real calls. While one lives it owns the process's handlers of the
+// signals above (installed by the first, put back by the last), so make
+// one for a run and pass it down.
+class RealPlatform : public Platform {
+ public:
+  // `faultStatus`: the exit status of a run ended by a mapped file's fault.
+  explicit RealPlatform(int faultStatus = 2);
+  ~RealPlatform() override;
+  RealPlatform(const RealPlatform&) = delete;
+  RealPlatform& operator=(const RealPlatform&) = delete;
+
+  int Open(const char* path, int flags) override;
+  int Close(int fd) override;
+  long Read(int fd, void* buffer, size_t size) override;
+  long ReadAt(int fd, void* buffer, size_t size, uint64_t offset) override;
+  long Write(int fd, const void* data, size_t size) override;
+  long Copy(int from, long long* offset, int to, size_t size) override;
+  int Sync(int fd) override;
+  int Stat(int fd, struct stat* status) override;
+  int StatPath(const char* path, struct stat* status) override;
+  int Rename(const char* from, const char* to) override;
+  int Remove(const char* path) override;
+  bool ResolvePath(const char* path, std::string& resolved) override;
+  int MakeTemporary(std::string& pattern) override;
+  void ForgetTemporary(const std::string& path) override;
+  int SetOwner(int fd, uid_t owner, gid_t group) override;
+  int SetMode(int fd, mode_t mode) override;
+  int MayWrite(const char* path) override;
+  int SyncFolder(const char* folder) override;
+  int Lock(int fd, int operation) override;
+  void Sleep(unsigned milliseconds) override;
+  const char* Map(int fd, size_t size, const std::string& name) override;
+  void Unmap(const char* at, size_t size) override;
+  void Release(const char* at, size_t size) override;
+  void DeferStops() override;
+  int PendingStop() const override;
+  void EndByPendingStop() override;
+};
+
+// Reads until `size` bytes are in or the file ends, retrying interrupted
+// reads: the count read, or -1 with errno set.
+long ReadFully(Platform& platform, int fd, char* buffer, size_t size);
+
+// Writes all of `data`, retrying interrupted and short writes: 0, or the
+// error (ENOSPC for a write that makes no progress).
+int WriteFully(Platform& platform, int fd, std::string_view data);
+
+// The text of an errno value.
+std::string Reason(int code);
+
+}  // namespace hostreg
+
+#endif

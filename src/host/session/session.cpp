@@ -1,0 +1,181 @@
+#include "host/session/session.h"
+
+#include "host/files/locked_file.h"
+#include "host/formats/merge/merge.h"
+#include "host/formats/pick_format.h"
+#include "host/program/program.h"
+#include "host/registry/about_box.h"
+#include "host/registry/machine.h"
+#include "host/show/settings.h"
+
+namespace hostreg {
+
+struct RegistrySession::Target {
+  Target(Root root, RegistryStore& store)
+      : root(root),
+        store(store),
+        registry(root == Root::kMachine ? "HKEY_LOCAL_MACHINE"
+                                        : "HKEY_USERS") {}
+
+  // The changes, collected once the run has made them all.
+  const ChangeSet& Changes() {
+    if (!collected) changes = CollectChanges(registry);
+    collected = true;
+    return changes;
+  }
+
+  const Root root;
+  RegistryStore& store;
+  Registry registry;
+  std::unique_ptr<RegistryFile> file;
+  ChangeSet changes;
+  bool collected = false;
+};
+
+RegistrySession::RegistrySession(Platform& platform, Messages& messages)
+    : platform_(platform), messages_(messages) {}
+
+RegistrySession::~RegistrySession() = default;
+
+RegistrySession::Target* RegistrySession::Find(Root root) const {
+  for (const auto& target : targets_)
+    if (target->root == root) return target.get();
+  return nullptr;
+}
+
+bool RegistrySession::Open(Root root, RegistryStore& store, bool readOnly) {
+  targets_.push_back(std::make_unique<Target>(root, store));
+  Target& target = *targets_.back();
+  const std::string& name = store.name();
+  std::string error;
+  std::shared_ptr<const FileBytes> bytes = store.Read(
+      readOnly,
+      [this, &name] {
+        messages_.Say(name + ": waiting for another run to finish with the "
+                             "file");
+      },
+      error);
+  if (bytes) target.file = LoadRegistry(name, bytes, target.registry, error);
+  if (!target.file) {
+    messages_.Say(error);
+    return false;
+  }
+  store.Seal();
+  for (const std::string& note : target.file->Warnings()) messages_.Say(note);
+  return true;
+}
+
+bool RegistrySession::Merge(const std::string& path) {
+  LockedFile file(platform_);
+  std::string error;
+  std::shared_ptr<const FileBytes> bytes;
+  if (file.OpenUnlocked(path, error)) bytes = file.Read(false, path, error);
+  if (!bytes) {
+    messages_.Say(error);
+    return false;
+  }
+  MergeTargets reach;
+  if (Target* machine = Find(Root::kMachine)) reach.machine = &machine->registry;
+  if (Target* users = Find(Root::kUsers)) reach.users = &users->registry;
+  SkipNotes notes(path);
+  const bool applied = ApplyMerge(path, bytes, reach, notes, error);
+  for (const std::string& note : notes.Lines()) messages_.Say(note);
+  if (!applied) messages_.Say(error);
+  return applied;
+}
+
+size_t RegistrySession::RunSwitches(const std::string& tail,
+                                    std::ostream& out) {
+  Target* target = Find(Root::kMachine);
+  Machine machine(target != nullptr ? &target->registry : nullptr,
+                  [&out](const char* text, const char* caption, UINT type) {
+                    out << RenderMessageBox(text, caption, type) << std::flush;
+                  });
+  RunCommandLine(machine, tail);
+  return machine.handles() != nullptr ? machine.handles()->Count() : 0;
+}
+
+// A file rewritten meanwhile could show a mixture.
+bool RegistrySession::Show(std::string& text) {
+  Target* target = Find(Root::kMachine);
+  if (target == nullptr) return false;
+  text = SettingsText(target->registry, FindSettings(target->registry));
+  std::string error;
+  if (target->store.Unchanged(error)) return true;
+  messages_.Say(target->store.name() + ": " + error + "; run again to see it");
+  return false;
+}
+
+// The second registry's header is left out: one fragment.
+bool RegistrySession::Describe(std::string& text) {
+  text.clear();
+  for (const auto& target : targets_) {
+    const ChangeSet& changes = target->Changes();
+    std::string fragment =
+        target->file->DescribeChanges(target->registry, changes);
+    if (fragment.empty()) continue;
+    std::string error;
+    if (!target->store.Unchanged(error)) {
+      messages_.Say(target->store.name() + ": " + error +
+                    "; run again to see its changes");
+      return false;
+    }
+    const std::string refusal =
+        target->file->SaveRefusal(target->registry, changes);
+    if (!refusal.empty())
+      messages_.Say(target->store.name() + ": a save would be refused: " +
+                    refusal);
+    if (!text.empty()) fragment.erase(0, fragment.find('\n') + 1);
+    text += fragment;
+  }
+  return true;
+}
+
+std::string RegistrySession::Refused(const std::string& what) const {
+  return what + (targets_.size() > 1
+                     ? "; nothing was saved, in this file or the other"
+                     : "; the file was left as it was");
+}
+
+// Everything that can be found wrong beforehand is, for every registry,
+// before any is written: what each would be refused for, and, when there
+// are several, whether another program changed it (a single one is checked
+// as late as can be, by its store).
+bool RegistrySession::Save(bool& saved) {
+  saved = false;
+  std::vector<Target*> changed;
+  // Sized once: the pieces point into each rendering's own text.
+  std::vector<Rendering> renderings(targets_.size());
+  for (const auto& target : targets_) {
+    const ChangeSet& changes = target->Changes();
+    if (changes.empty()) continue;
+    std::string error;
+    Rendering& rendering = renderings[changed.size()];
+    if (!target->file->Render(target->registry, changes, rendering, error) ||
+        (targets_.size() > 1 && !target->store.Unchanged(error))) {
+      messages_.Say(Refused(target->store.name() + ": " + error));
+      return false;
+    }
+    changed.push_back(target.get());
+  }
+  for (size_t i = 0; i < changed.size(); ++i) {
+    RegistryStore& store = changed[i]->store;
+    std::string error;
+    if (store.Write(renderings[i], error)) continue;
+    messages_.Say(store.name() + ": " + error + "; the file was left as it was");
+    if (i == 0) return false;
+    RegistryStore& first = changed[0]->store;
+    if (first.Restore(error))
+      messages_.Say(first.name() + ": put back as it was, so that neither "
+                                   "file holds the merge");
+    else
+      messages_.Say(first.name() + ": holds the merge, but could not be put "
+                                   "back as it was (" + error +
+                    "); the two files no longer match");
+    return false;
+  }
+  saved = !changed.empty();
+  return true;
+}
+
+}  // namespace hostreg

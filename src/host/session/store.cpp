@@ -1,0 +1,32 @@
+#include "host/session/store.h"
+
+#include <vector>
+
+#include "host/files/replace_file.h"
+#include "host/formats/pick_format.h"
+
+namespace hostreg {
+
+std::shared_ptr<const FileBytes> FileStore::Read(
+    bool readOnly, const std::function<void()>& waiting, std::string& error) {
+  const LockedFile::Waiting wait{kLockWaitMilliseconds, waiting};
+  if (!file_.Acquire(path_,
+                     readOnly ? LockedFile::Access::kRead
+                              : LockedFile::Access::kWrite,
+                     wait, error))
+    return nullptr;
+  std::string head;
+  if (!file_.ReadHead(kSignatureSize, head, error)) return nullptr;
+  return file_.Read(MapsWell(head, file_.size()), path_, error);
+}
+
+bool FileStore::Write(const Rendering& rendering, std::string& error) {
+  return ReplaceFile(platform_, path_, rendering.pieces, file_, true, error);
+}
+
+bool FileStore::Restore(std::string& error) {
+  const std::vector<std::string_view> pieces{file_.bytes()->View()};
+  return ReplaceFile(platform_, path_, pieces, file_, false, error);
+}
+
+}  // namespace hostreg
