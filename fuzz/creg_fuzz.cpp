@@ -6,9 +6,21 @@
 #include <cstdint>
 #include <string>
 
-#include "host/formats/creg/creg_file.h"
+#include "host/formats/changes.h"
+#include "host/formats/creg/creg_format.h"
 
 namespace {
+
+// The file a save of the registry's changes writes; false when refused.
+bool Render(const hostreg::RegistryFile& file, const hostreg::Registry& registry,
+            std::string& out, std::string& error) {
+  hostreg::Rendering rendering;
+  if (!file.Render(registry, hostreg::CollectChanges(registry), rendering,
+                   error))
+    return false;
+  out = rendering.Joined();
+  return true;
+}
 
 size_t CountKeys(const hostreg::KeyTree& keys, const hostreg::Key& key) {
   size_t count = 1;
@@ -28,14 +40,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (error.empty()) __builtin_trap();  // a refusal always says why
     return 0;
   }
-  const bool sound = storage->SaveRefusal(registry).empty();
+  const bool sound =
+      storage->SaveRefusal(registry, hostreg::CollectChanges(registry)).empty();
   // Grow the first key with values, as a tweak would, to drive the writer.
   hostreg::Key* key = registry.keys().FirstSubkey(registry.keys().Root());
   if (key == nullptr) key = &registry.keys().Root();
   registry.values().Set(*key, "IDEDMADRIVE0", REG_BINARY, std::string(1, '\1'));
   registry.values().Set(*key, "Fuzz", REG_BINARY, std::string(size % 5000, 'x'));
   std::string out;
-  if (!storage->RenderText(registry, out, error)) {
+  if (!Render(*storage, registry, out, error)) {
     if (error.empty()) __builtin_trap();
     return 0;
   }
@@ -45,6 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (CountKeys(again.keys(), again.keys().Root()) !=
       CountKeys(registry.keys(), registry.keys().Root()))
     __builtin_trap();
-  if (sound && !saved->SaveRefusal(again).empty()) __builtin_trap();
+  if (sound &&
+      !saved->SaveRefusal(again, hostreg::CollectChanges(again)).empty())
+    __builtin_trap();
   return 0;
 }

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "host/formats/merge/merge.h"
-#include "host/formats/open_file.h"
+#include "support/loaded.h"
 
 namespace {
 
@@ -76,10 +76,10 @@ bool LibcregAgrees(const std::string& bytes, const Count& ours) {
 }
 
 void MergeInto(const std::string& target, const uint8_t* data, size_t size) {
-  hostreg::Registry registry;
+  regtest::Loaded loaded(target, "HKEY_LOCAL_MACHINE", "target");
+  if (!loaded.file) __builtin_trap();  // the real files load
+  hostreg::Registry& registry = loaded.registry;
   std::string error;
-  auto file = hostreg::LoadRegistryBytes("target", target, registry, error);
-  if (!file) __builtin_trap();  // the real files load
   hostreg::MergeTargets targets;
   targets.machine = &registry;
   hostreg::SkipNotes notes("fuzz.reg");
@@ -92,13 +92,13 @@ void MergeInto(const std::string& target, const uint8_t* data, size_t size) {
     return;
   }
   std::string out;
-  if (!file->RenderText(registry, out, error)) {
+  if (!loaded.Render(out, error)) {
     if (error.empty()) __builtin_trap();
     return;
   }
-  hostreg::Registry again;
-  auto saved = hostreg::LoadRegistryBytes("saved", out, again, error);
-  if (!saved) __builtin_trap();  // a save must load again
+  regtest::Loaded saved(out, "HKEY_LOCAL_MACHINE", "saved");
+  if (!saved.file) __builtin_trap();  // a save must load again
+  hostreg::Registry& again = saved.registry;
   Count before, after;
   CountOurs(registry, registry.keys().Root(), before);
   CountOurs(again, again.keys().Root(), after);

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "host/formats/open_file.h"
+#include "host/formats/changes.h"
+#include "support/loaded.h"
 
 namespace {
 
@@ -49,17 +50,19 @@ std::vector<std::string> Dump(hostreg::Registry& registry) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
-  hostreg::Registry registry;
-  std::string error;
-  auto storage = hostreg::LoadRegistryBytes("fuzz", input, registry, error);
-  if (!storage) {
-    Check(error.compare(0, 5, "fuzz:") == 0);  // a refusal names file and line
+  regtest::Loaded loaded(input, "HKEY_LOCAL_MACHINE", "fuzz");
+  if (!loaded.file) {
+    // A refusal names file and line.
+    Check(loaded.error.compare(0, 5, "fuzz:") == 0);
     return 0;
   }
-  std::string out;
-  Check(storage->RenderText(registry, out, error));
+  hostreg::Registry& registry = loaded.registry;
+  const hostreg::RegistryFile& storage = *loaded.file;
+  std::string out, error;
+  Check(loaded.Render(out, error));
   Check(out == input);
-  Check(storage->DescribeChanges(registry).empty());
+  Check(storage.DescribeChanges(registry, hostreg::CollectChanges(registry))
+            .empty());
 
   // Change an existing value and add two, as the tweaks do.
   hostreg::Key* key = Deepest(registry);
@@ -73,18 +76,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
        k = registry.keys().Parent(*k))
     path.insert(path.begin(), registry.keys().Name(*k));
 
-  if (!storage->RenderText(registry, out, error)) {
+  if (!loaded.Render(out, error)) {
     // Only a file Windows imports nothing from refuses changes.
-    const std::vector<std::string>& notes = storage->Warnings();
+    const std::vector<std::string>& notes = storage.Warnings();
     Check(std::any_of(notes.begin(), notes.end(), [](const std::string& n) {
       return n.find("every line") != std::string::npos;
     }));
     return 0;
   }
-  Check(!storage->DescribeChanges(registry).empty());
-  hostreg::Registry again;
-  auto reloaded = hostreg::LoadRegistryBytes("fuzz", out, again, error);
-  Check(reloaded != nullptr);
+  Check(!storage.DescribeChanges(registry, hostreg::CollectChanges(registry))
+             .empty());
+  regtest::Loaded reloaded(out, "HKEY_LOCAL_MACHINE", "fuzz");
+  Check(reloaded.file != nullptr);
+  hostreg::Registry& again = reloaded.registry;
   // Importing the saved file gives exactly the registry the run left.
   Check(Dump(registry) == Dump(again));
   hostreg::Key* found = &again.keys().Root();

@@ -91,7 +91,10 @@ TEST(ShowProgram, AFileThatCannotBeReadIsExitStatus2) {
     const ProgramRun run = RunProgramArgs({"--registry", c.path, "--show"});
     EXPECT_EQ(2, run.status);
     EXPECT_EQ("", run.out);
+    // One line, naming the file.
+    EXPECT_EQ(0u, run.err.find("regswitch: " + dir)) << run.err;
     EXPECT_NE(std::string::npos, run.err.find(c.err)) << run.err;
+    EXPECT_EQ(run.err.size() - 1, run.err.find('\n')) << run.err;
   }
 }
 

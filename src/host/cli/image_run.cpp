@@ -82,7 +82,7 @@ bool ImageRun::Lock() {
 }
 
 bool ImageRun::Open(DiskLayout& layout) {
-  const std::string holder = OtherProgramsLock(image_.fd());
+  const std::string holder = OtherProgramsLock(platform_, image_.fd());
   if (!holder.empty()) {
     const std::string text = holder +
                              " holds a lock on the image: is a virtual "
@@ -220,7 +220,7 @@ bool ImageRun::WriteCopy(const std::string& copy, const std::string& bytes) {
 int ImageRun::Save(SystemDatInImage& dat, const std::string& copy,
                    const std::string& check) {
   std::string error;
-  if (!MayWriteImage(image_.fd(), error)) {
+  if (!MayWriteImage(platform_, image_.fd(), error)) {
     Complain(error, true);
     return kExitFailure;
   }

@@ -52,6 +52,10 @@ class Platform {
 
   // The runs' lock on a file, flock(2), and the wait between two tries.
   virtual int Lock(int fd, int operation) = 0;
+  // Whether another program holds a POSIX or open file description lock
+  // on the file (QEMU's way to lock a running machine's images): 1 and its
+  // process (0 when unknown), 0 for none, -1 when it cannot be told.
+  virtual int LockHolder(int fd, long& process) = 0;
   virtual void Sleep(unsigned milliseconds) = 0;
 
   // A read-only mapping of `size` bytes of `fd`, or null. While it is
@@ -103,6 +107,7 @@ class RealPlatform : public Platform {
   int MayWrite(const char* path) override;
   int SyncFolder(const char* folder) override;
   int Lock(int fd, int operation) override;
+  int LockHolder(int fd, long& process) override;
   void Sleep(unsigned milliseconds) override;
   const char* Map(int fd, size_t size, const std::string& name) override;
   void Unmap(const char* at, size_t size) override;

@@ -94,6 +94,18 @@ int RealPlatform::SyncFolder(const char* folder) {
 
 int RealPlatform::Lock(int fd, int operation) { return ::flock(fd, operation); }
 
+// The query sees classic POSIX locks of other processes too, but never
+// this process's own.
+int RealPlatform::LockHolder(int fd, long& process) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  if (::fcntl(fd, F_OFD_GETLK, &lock) != 0) return -1;
+  if (lock.l_type == F_UNLCK) return 0;
+  process = lock.l_pid > 0 ? lock.l_pid : 0;
+  return 1;
+}
+
 void RealPlatform::Sleep(unsigned milliseconds) {
   struct timespec pause;
   pause.tv_sec = milliseconds / 1000;
