@@ -27,6 +27,10 @@ install(FILES docs/copyright ${changelog}.gz DESTINATION ${CMAKE_INSTALL_DOCDIR}
 
 set(CPACK_PACKAGE_NAME regswitch)
 set(CPACK_PACKAGE_VENDOR "Varnholt Software")
+# MIT. The package carries the licence in share/doc/regswitch/copyright
+# (Debian's format, License: Expat); generators that show a licence take
+# LICENSE.
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_CONTACT "${REGSWITCH_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "switch Windows 95 machine settings in a registry file")

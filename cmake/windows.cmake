@@ -54,14 +54,17 @@ target_compile_options(regswitch_launch PRIVATE -Wall -Wextra -O2)
 target_link_options(regswitch_launch PRIVATE -static)
 target_link_libraries(regswitch_launch PRIVATE kernel32)
 
-# The download for Windows: regswitch.exe and a short text with Windows line
-# endings, zipped (cpack --preset windows-zip).
+# The download for Windows: regswitch.exe, a short text and the MIT licence,
+# both with Windows line endings, zipped (cpack --preset windows-zip).
 configure_file(docs/windows-readme.txt.in ${PROJECT_BINARY_DIR}/README.TXT
                @ONLY NEWLINE_STYLE CRLF)
+configure_file(LICENSE ${PROJECT_BINARY_DIR}/LICENSE.TXT @ONLY NEWLINE_STYLE CRLF)
 install(TARGETS regswitch_exe RUNTIME DESTINATION .)
-install(FILES ${PROJECT_BINARY_DIR}/README.TXT DESTINATION .)
+install(FILES ${PROJECT_BINARY_DIR}/README.TXT ${PROJECT_BINARY_DIR}/LICENSE.TXT
+        DESTINATION .)
 set(CPACK_PACKAGE_NAME regswitch)
 set(CPACK_PACKAGE_VENDOR "Varnholt Software")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_FILE_NAME regswitch-${PROJECT_VERSION}-win32)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)

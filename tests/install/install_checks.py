@@ -5,10 +5,12 @@
                                  and documents every option
   install_checks.py prefix       cmake --install into a fresh prefix, and the
                                  installed program runs
-  install_checks.py deb          the Debian package: its fields, files and
-                                 dependencies, lintian; installed with dpkg -i,
-                                 its program runs; then purged
-  install_checks.py windows-zip  the zip of regswitch.exe and its text
+  install_checks.py deb          the Debian package: its fields, files,
+                                 dependencies and copyright file, lintian;
+                                 installed with dpkg -i, its program runs;
+                                 then purged
+  install_checks.py windows-zip  the zip of regswitch.exe, its text and the
+                                 licence
 """
 
 import glob
@@ -209,12 +211,46 @@ def install_package(checks, deb, work):
                      out + err)
 
 
+def license_paragraphs():
+    """The MIT licence's paragraphs after its title and copyright line, each
+    as one line of words, from LICENSE at the top of the tree."""
+    with open(harness.source_path("LICENSE")) as f:
+        paragraphs = re.split(r"\n\s*\n", f.read().strip())
+    return [" ".join(p.split()) for p in paragraphs[2:]]
+
+
+def check_copyright(checks, work):
+    """The package's copyright file, as check_fields unpacked it: Debian's
+    machine-readable format, the program's files under the MIT licence
+    (Expat), with its full text."""
+    path = os.path.join(work, "unpacked", "usr", "share", "doc", "regswitch", "copyright")
+    with open(path) as f:
+        text = f.read()
+    stanzas = re.split(r"\n\s*\n", text.strip())
+    checks.check("copyright: Debian's copyright format 1.0",
+                 stanzas[0].startswith("Format: https://www.debian.org/doc/"
+                                       "packaging-manuals/copyright-format/1.0/\n"),
+                 stanzas[0])
+    checks.check("copyright: Files: * under License: Expat",
+                 any(re.search(r"^Files: \*$", s, re.M) and
+                     re.search(r"^License: Expat$", s, re.M) for s in stanzas),
+                 text)
+    checks.check("copyright: the copyright line of LICENSE",
+                 "Copyright: 2026 the regswitch developers" in text)
+    # The licence's own stanza: its text, a dot for each blank line.
+    found = [s.split("\n", 1)[1] for s in stanzas if s.startswith("License: Expat\n")]
+    words = [" ".join(p.split()) for p in re.split(r"\n \.\n", found[0])] if found else []
+    checks.check("copyright: the full MIT text of LICENSE", words == license_paragraphs(),
+                 repr(words))
+
+
 def deb():
     lintian = harness.need_command("lintian", "lintian")
     work = harness.fresh_dir("install", "deb")
     checks = harness.Checks()
     package = build_package(work)
     check_fields(checks, package, work)
+    check_copyright(checks, work)
     status, out, err = run([lintian, "--fail-on", "error,warning", "--info", package])
     print(out + err)
     checks.check("lintian: no errors or warnings", status == 0,
@@ -239,18 +275,23 @@ def windows_zip():
     checks = harness.Checks()
     with zipfile.ZipFile(path) as archive:
         names = sorted(archive.namelist())
-        checks.check("holds regswitch.exe and README.TXT", names == ["README.TXT", "regswitch.exe"],
-                     repr(names))
+        checks.check("holds regswitch.exe, README.TXT and LICENSE.TXT",
+                     names == ["LICENSE.TXT", "README.TXT", "regswitch.exe"], repr(names))
         with open(state["exe"], "rb") as f:
             checks.check("regswitch.exe as built", archive.read("regswitch.exe") == f.read())
         text = archive.read("README.TXT") if "README.TXT" in names else b""
+        license = archive.read("LICENSE.TXT") if "LICENSE.TXT" in names else b""
+    with open(harness.source_path("LICENSE"), "rb") as f:
+        checks.check("LICENSE.TXT: LICENSE with Windows line endings",
+                     license == f.read().replace(b"\n", b"\r\n"))
     lines = text.split(b"\r\n")
     checks.check("README.TXT: Windows line endings throughout",
                  text.endswith(b"\r\n") and all(b"\r" not in l and b"\n" not in l for l in lines))
     checks.check("README.TXT: ASCII, lines of at most 76 characters",
                  all(len(l) <= 76 and all(32 <= c < 127 for c in l) for l in lines))
     words = text.decode("ascii", "replace")
-    for word in SWITCHES + ["needs no installation", "regswitch %s" % version()]:
+    for word in SWITCHES + ["needs no installation", "regswitch %s" % version(),
+                            "MIT licence", "LICENSE.TXT"]:
         checks.check("README.TXT tells " + word, word in re.sub(r"\s+", " ", words))
     checks.finish()
 
