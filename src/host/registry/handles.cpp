@@ -31,6 +31,12 @@ bool HandleTable::IsOpen(const Key& key) const {
   return false;
 }
 
+Key* HandleTable::LastEnumerated(HKEY handle) const {
+  if (handle == HKEY_LOCAL_MACHINE) return rootCursor_.at;
+  auto found = open_.find(reinterpret_cast<uintptr_t>(handle));
+  return found == open_.end() ? nullptr : found->second.at;
+}
+
 Key* HandleTable::EnumSubkey(HKEY handle, size_t index) {
   Cursor* cursor = &rootCursor_;
   if (handle == HKEY_LOCAL_MACHINE) {

@@ -29,6 +29,9 @@ class HandleTable {
 
   // The subkey at `index` of the handle's key, or null past the last.
   Key* EnumSubkey(HKEY handle, size_t index);
+  // The subkey the handle's last enumeration gave, or null: a walk opens
+  // each subkey it enumerates by name, and this finds it without a lookup.
+  Key* LastEnumerated(HKEY handle) const;
 
  private:
   struct Cursor {

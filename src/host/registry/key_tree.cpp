@@ -219,6 +219,7 @@ Key* KeyTree::FindPath(const Key& key, std::string_view path) const {
 
 Key* KeyTree::AddSubkey(Key& key, const std::string& name) {
   const uint32_t parent = IdOf(key);
+  NoteOrder(key, name);
   const uint32_t at = PoolName(name);
   Key& fresh = Node(NewNode(parent, Combine(parent, NameHash(name))));
   fresh.flags_ = kPooledName;
@@ -279,9 +280,9 @@ void KeyTree::BeginLoading() {
   if (count_ == 1) indexed_ = false;  // nothing indexed yet
 }
 
-void KeyTree::EndLoading() const {
-  if (!indexed_) BuildIndex();
-}
+// The table is left to the first lookup that the siblings cannot answer
+// cheaply: a run that opens a few keys by name never needs it.
+void KeyTree::EndLoading() const {}
 
 bool KeyTree::FindAmongSiblings(const Key& key, std::string_view name,
                                 Key*& found) const {
@@ -331,15 +332,22 @@ void KeyTree::BuildIndex() const {
     InsertHashed(static_cast<uint32_t>(entry), static_cast<uint32_t>(entry >> 32));
 }
 
+// Out of order: later lookups among the siblings cannot stop at the last.
+void KeyTree::NoteOrder(Key& key, std::string_view name) const {
+  if (indexed_ || key.lastChild_ == Key::kNone || (key.flags_ & kUnsorted))
+    return;
+  std::string scratch;
+  if (CompareNames(name, NameView(Node(key.lastChild_), scratch)) <= 0)
+    key.flags_ |= kUnsorted;
+}
+
 Key* KeyTree::AddSourceSubkey(Key& key, uint32_t nameHash, uint64_t at,
                               size_t length) {
   const uint32_t parent = IdOf(key);
-  if (!indexed_ && key.lastChild_ != Key::kNone) {
-    // Out of order: later lookups under this key cannot stop at its last.
-    std::string a, b;
-    if (CompareNames(names_->Name(at, length, a),
-                     NameView(Node(key.lastChild_), b)) <= 0)
-      key.flags_ |= kUnsorted;
+  if (!indexed_ && key.lastChild_ != Key::kNone &&
+      !(key.flags_ & kUnsorted)) {
+    std::string scratch;
+    NoteOrder(key, names_->Name(at, length, scratch));
   }
   Key& fresh = Node(NewNode(parent, Combine(parent, nameHash)));
   fresh.nameLow_ = static_cast<uint32_t>(at);

@@ -89,11 +89,11 @@ class KeyTree {
   void SetNameSource(const KeySource* source) { names_ = source; }
   Key* AddSourceSubkey(Key& key, uint32_t nameHash, uint64_t at,
                        size_t length);
-  // Loading many keys: the hash table is built once at the end, in the
-  // order of its slots, rather than probed once a key. Meanwhile a subkey
-  // is looked for among its siblings, which exports list in sorted order:
-  // a name after the last one is new. Lookups the siblings cannot answer
-  // cheaply build the table at once.
+  // Loading many keys: the hash table is built once, in the order of its
+  // slots, rather than probed once a key, and only when a lookup needs it.
+  // Until then a subkey is looked for among its siblings, which exports
+  // list in sorted order: a name after the last one is new. Lookups the
+  // siblings cannot answer cheaply build the table at once.
   void BeginLoading();
   void EndLoading() const;
 
@@ -110,6 +110,7 @@ class KeyTree {
   uint32_t NewNode(uint32_t parent, uint32_t hash);
   void Link(uint32_t parent, uint32_t id);
   std::string_view NameView(const Key& key, std::string& scratch) const;
+  void NoteOrder(Key& key, std::string_view name) const;
   uint32_t PoolName(std::string_view name);
   void Index(uint32_t id);
   void Insert(uint32_t id) const;

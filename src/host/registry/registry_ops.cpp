@@ -11,6 +11,7 @@
 namespace RegistryOps {
 
 using hostreg::Key;
+using hostreg::KeyTree;
 using hostreg::Machine;
 
 namespace {
@@ -47,8 +48,11 @@ LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
   Machine* machine = WithRegistry();
   Key* parent = ResolveKey(machine, key);
   if (parent == nullptr) return ERROR_INVALID_HANDLE;
-  Key* found = machine->registry()->keys().FindPath(
-      *parent, subKey == nullptr ? "" : subKey);
+  const KeyTree& keys = machine->registry()->keys();
+  Key* found = machine->handles()->LastEnumerated(key);
+  if (found == nullptr || subKey == nullptr ||
+      !hostreg::NamesEqual(keys.Name(*found), subKey))
+    found = keys.FindPath(*parent, subKey == nullptr ? "" : subKey);
   if (found == nullptr) return ERROR_FILE_NOT_FOUND;
   *result = machine->handles()->Open(found);
   return ERROR_SUCCESS;

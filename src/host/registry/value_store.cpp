@@ -22,7 +22,12 @@ Value* ValueStore::Find(const Key& key, std::string_view name) const {
 void ValueStore::Set(Key& key, const std::string& name, DWORD type,
                      const std::string& data) {
   std::vector<Value>& values = Of(key);
-  if (trial_) beforeTrial_.try_emplace(keys_.IdOf(key), values);
+  if (trial_ && beforeTrial_.count(keys_.IdOf(key)) == 0) {
+    const bool fromSource = Releasable(key, values);
+    beforeTrial_.emplace(keys_.IdOf(key),
+                         Saved{&key, fromSource,
+                               fromSource ? std::vector<Value>() : values});
+  }
   Value* value = Find(key, name);
   if (value == nullptr) {
     Value fresh;
@@ -99,14 +104,18 @@ const std::vector<Value>* ValueStore::Removed(const Key& key) const {
   return found == removed_.end() ? nullptr : &found->second;
 }
 
+bool ValueStore::Releasable(const Key& key,
+                            const std::vector<Value>& values) const {
+  if (source_ == nullptr) return false;  // nowhere to read them from again
+  for (const Value& value : values)
+    if (value.changed) return false;
+  return removed_.count(&key) == 0;
+}
+
 void ValueStore::Release(const Key& key) {
-  if (source_ == nullptr) return;  // nowhere to read them from again
   auto found = loaded_.find(keys_.IdOf(key));
-  if (found == loaded_.end()) return;
-  for (const Value& value : found->second)
-    if (value.changed) return;
-  if (removed_.count(&key) != 0) return;
-  loaded_.erase(found);
+  if (found != loaded_.end() && Releasable(key, found->second))
+    loaded_.erase(found);
 }
 
 void ValueStore::BeginTrial() {
@@ -120,11 +129,17 @@ void ValueStore::BeginTrial() {
 // changed, and then its saved values are what the source holds), so
 // putting the saved ones back is all it takes. A write in the trial can
 // bring back a value deleted before it, so the deletions go back too.
+// Saved values the run had not changed go again, as a walk lets them go.
 void ValueStore::EndTrial() {
-  for (auto& [id, values] : beforeTrial_) loaded_[id] = std::move(values);
-  beforeTrial_.clear();
   changes_ = std::move(changesBeforeTrial_);
   removed_ = std::move(removedBeforeTrial_);
+  for (auto& [id, saved] : beforeTrial_) {
+    if (saved.fromSource || Releasable(*saved.key, saved.values))
+      loaded_.erase(id);
+    else
+      loaded_[id] = std::move(saved.values);
+  }
+  beforeTrial_.clear();
   changesBeforeTrial_.clear();
   removedBeforeTrial_.clear();
   trial_ = false;

@@ -66,6 +66,9 @@ class ValueStore {
 
  private:
   bool Restore(const Key& key, const std::string& name, Value& value);
+  // Whether the key's loaded values may go: the source holds them, and the
+  // run changed none.
+  bool Releasable(const Key& key, const std::vector<Value>& values) const;
 
   const KeyTree& keys_;
   const KeySource* source_ = nullptr;
@@ -78,7 +81,12 @@ class ValueStore {
   bool trial_ = false;
   std::vector<Change> changesBeforeTrial_;
   std::unordered_map<const Key*, std::vector<Value>> removedBeforeTrial_;
-  std::unordered_map<uint32_t, std::vector<Value>> beforeTrial_;
+  struct Saved {
+    const Key* key;
+    bool fromSource;  // the source holds them: nothing need be kept
+    std::vector<Value> values;
+  };
+  std::unordered_map<uint32_t, Saved> beforeTrial_;
 };
 
 }  // namespace hostreg

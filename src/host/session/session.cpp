@@ -99,7 +99,7 @@ size_t RegistrySession::RunSwitches(const std::string& tail,
 bool RegistrySession::Show(std::string& text) {
   Target* target = Find(Root::kMachine);
   if (target == nullptr) return false;
-  text = SettingsText(target->registry, FindSettings(target->registry));
+  text = ShowSettings(target->registry);
   std::string error;
   if (target->store.Unchanged(error)) return true;
   messages_.Say(target->store.name() + ": " + error + "; run again to see it");

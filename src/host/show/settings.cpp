@@ -1,25 +1,31 @@
 #include "host/show/settings.h"
 
 #include <cstddef>
-#include <unordered_map>
+#include <cstdint>
+#include <deque>
 #include <vector>
+
+#include "host/registry/names.h"
 
 namespace hostreg {
 
 namespace {
 
-// One value a row's runs looked at, with what it held after each.
+using Held = std::optional<Contents>;
+
+// One value a row's runs looked at, with what it held after each. Its name
+// is kept once for all looks (a walk writes one name in every key).
 struct Look {
   const Key* key;
-  std::string name;
+  uint32_t name;  // in Prober::names_
   bool written = false;
-  std::optional<Value> on;   // after the on run
-  std::optional<Value> off;  // after the off run
+  Held on;   // after the on run
+  Held off;  // after the off run
 };
 
-// The value as the registry holds it now. The key's values are let go
-// again, as the walk lets them go, so that a wide tree is not all held at
-// once.
+// The value as the registry holds it now, if it does. The key's values are
+// let go again, as the walk lets them go, so that a wide tree is not all
+// held at once.
 std::optional<Value> Current(Registry& registry, const Key& key,
                              const std::string& name) {
   std::optional<Value> found;
@@ -28,12 +34,16 @@ std::optional<Value> Current(Registry& registry, const Key& key,
   return found;
 }
 
-bool Same(const std::optional<Value>& a, const std::optional<Value>& b) {
+Held HeldOf(const std::optional<Value>& value) {
+  return value ? Held(Contents{value->type, value->data}) : Held();
+}
+
+bool Same(const Held& a, const Held& b) {
   if (!a || !b) return !a && !b;
   return a->type == b->type && a->data == b->data;
 }
 
-State StateOf(const Look& look, const std::optional<Value>& before) {
+State StateOf(const Look& look, const Held& before) {
   if (!look.written) return State::kRead;
   const bool onChanges = !Same(look.on, before);
   const bool offChanges = !Same(look.off, before);
@@ -58,35 +68,73 @@ class Prober {
   void Note(const Key& key, const char* name, bool write);
   // The row run as "/SSP:1" (or ":0") would run it, then taken back; each
   // value's contents after the run go to `after`.
-  void Trial(const Tweak& row, bool on, std::optional<Value> Look::*after);
+  void Trial(const Tweak& row, bool on, Held Look::*after);
   const Key* RowKey(const Tweak& row);
+  // Where the look at that value is, or would go, in index_.
+  size_t Slot(const Key& key, const char* name, uint32_t hash) const;
+  uint32_t NameId(const char* name);
+  const std::string& NameOf(const Look& look) const { return names_[look.name]; }
 
   Registry& registry_;
   Machine machine_;
-  std::vector<Look> looks_;
-  // Each look's place in looks_, by its key's address and folded name.
-  std::unordered_map<std::string, size_t> index_;
+  // In chunks: a wide tree's looks are never copied to a larger block.
+  std::deque<Look> looks_;
+  std::vector<std::string> names_;  // as the tweak spelt them
+  // Each look's place in looks_ + 1 (0: none), by its key and folded name,
+  // open addressed.
+  std::vector<uint32_t> index_;
 };
+
+uint32_t LookHash(const Key& key, const char* name) {
+  const uint64_t at = reinterpret_cast<uintptr_t>(&key);
+  return NameHash(name) ^ static_cast<uint32_t>((at >> 4) * 0x9E3779B97F4A7C15ull >> 32);
+}
+
+size_t Prober::Slot(const Key& key, const char* name, uint32_t hash) const {
+  const size_t mask = index_.size() - 1;
+  for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const uint32_t entry = index_[slot];
+    if (entry == 0) return slot;
+    const Look& look = looks_[entry - 1];
+    if (look.key == &key && NamesEqual(NameOf(look), name)) return slot;
+  }
+}
+
+// The names a row's tweak looks at are few: the last one is tried first.
+uint32_t Prober::NameId(const char* name) {
+  for (size_t i = names_.size(); i-- > 0;)
+    if (names_[i] == name) return static_cast<uint32_t>(i);
+  names_.push_back(name);
+  return static_cast<uint32_t>(names_.size() - 1);
+}
 
 // A walk over a wide tree looks at tens of thousands of values: each is
 // found again by its key and folded name, not by a search of the list.
 void Prober::Note(const Key& key, const char* name, bool write) {
-  std::string id(reinterpret_cast<const char*>(&key), sizeof &key);
-  for (const char* c = name; *c != '\0'; ++c)
-    id += static_cast<char>(FoldCase(static_cast<unsigned char>(*c)));
-  const auto [at, fresh] = index_.try_emplace(std::move(id), looks_.size());
-  if (fresh)
-    looks_.push_back({&key, name, write, std::nullopt, std::nullopt});
-  else
-    looks_[at->second].written = looks_[at->second].written || write;
+  if ((looks_.size() + 1) * 2 > index_.size()) {
+    index_.assign(index_.empty() ? 1024 : index_.size() * 2, 0);
+    for (size_t i = 0; i < looks_.size(); ++i) {
+      const Look& look = looks_[i];
+      const char* name = NameOf(look).c_str();
+      index_[Slot(*look.key, name, LookHash(*look.key, name))] =
+          static_cast<uint32_t>(i + 1);
+    }
+  }
+  const size_t slot = Slot(key, name, LookHash(key, name));
+  if (index_[slot] != 0) {
+    Look& look = looks_[index_[slot] - 1];
+    look.written = look.written || write;
+    return;
+  }
+  looks_.push_back({&key, NameId(name), write, Held(), Held()});
+  index_[slot] = static_cast<uint32_t>(looks_.size());
 }
 
-void Prober::Trial(const Tweak& row, bool on,
-                   std::optional<Value> Look::*after) {
+void Prober::Trial(const Tweak& row, bool on, Held Look::*after) {
   registry_.values().BeginTrial();
   RunCommandLine(machine_, std::string("/") + row.letters + (on ? ":1" : ":0"));
   for (Look& look : looks_)
-    look.*after = Current(registry_, *look.key, look.name);
+    look.*after = HeldOf(Current(registry_, *look.key, NameOf(look)));
   registry_.values().EndTrial();
 }
 
@@ -106,23 +154,26 @@ Setting Prober::Probe(const Tweak& row) {
   if (setting.key == nullptr) return setting;
   looks_.clear();
   index_.clear();
+  names_.clear();
   Trial(row, true, &Look::on);
   const size_t seenOn = looks_.size();
   Trial(row, false, &Look::off);
-  bool anyWritten = false;
-  for (const Look& look : looks_) anyWritten = anyWritten || look.written;
+  size_t written = 0;
+  for (const Look& look : looks_) written += look.written;
+  const bool anyWritten = written > 0;
+  setting.values.reserve(anyWritten ? written : looks_.size());
   for (size_t i = 0; i < looks_.size(); ++i) {
     Look& look = looks_[i];
     if (anyWritten && !look.written) continue;
-    std::optional<Value> before = Current(registry_, *look.key, look.name);
+    const std::optional<Value> now = Current(registry_, *look.key, NameOf(look));
+    Held before = HeldOf(now);
     // The on run never came near a value only the off run looked at.
     if (i >= seenOn) look.on = before;
     const State state = StateOf(look, before);
     // Under the name the file gives it, which the tweak's may differ from
     // in case.
-    std::string name = before ? before->name : look.name;
-    setting.values.push_back({look.key, std::move(name), std::move(before),
-                              state});
+    setting.values.push_back({look.key, now ? now->name : NameOf(look),
+                              std::move(before), state});
   }
   if (!anyWritten) {
     setting.state = State::kNothingToSwitch;
@@ -150,6 +201,14 @@ const char* StateName(State state) {
     case State::kKeyMissing: return "key missing";
   }
   return "?";
+}
+
+std::string ShowSettings(Registry& registry) {
+  Prober prober(registry);
+  std::string text;
+  for (const Tweak& row : kTweakTable)
+    AppendSetting(registry, prober.Probe(row), text);
+  return text;
 }
 
 std::vector<Setting> FindSettings(Registry& registry) {

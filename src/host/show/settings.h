@@ -36,10 +36,16 @@ enum class State {
 // The word --show prints for a state.
 const char* StateName(State state);
 
+// A value's type and data: a wide tree has tens of thousands of them.
+struct Contents {
+  DWORD type = REG_NONE;
+  std::string data;
+};
+
 struct SeenValue {
   const Key* key;
   std::string name;  // as the registry spells it, else as the tweak did
-  std::optional<Value> value;  // as the registry holds it; none if missing
+  std::optional<Contents> value;  // as the registry holds it; none if missing
   State state;
 };
 
@@ -60,6 +66,14 @@ std::vector<Setting> FindSettings(Registry& registry);
 // its name and its data.
 std::string SettingsText(const Registry& registry,
                          const std::vector<Setting>& settings);
+// One setting's lines of that text, appended to `text`.
+void AppendSetting(const Registry& registry, const Setting& setting,
+                   std::string& text);
+
+// FindSettings' rows as SettingsText prints them, each row found and
+// printed before the next is looked at, so that a wide tree's values are
+// held for one row at a time.
+std::string ShowSettings(Registry& registry);
 
 }  // namespace hostreg
 

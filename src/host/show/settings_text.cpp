@@ -73,7 +73,7 @@ std::string Hex(DWORD type, const std::string& data) {
 // its terminating zero, as Windows 9x files keep strings, says so: a tweak
 // that writes the same text with the zero changes it. (A string a tweak
 // only reads compares the same either way.)
-std::string ShownData(const Value& value, bool written) {
+std::string ShownData(const Contents& value, bool written) {
   const std::string& data = value.data;
   const size_t zero = data.find('\0');
   if (value.type == REG_SZ &&
@@ -114,21 +114,26 @@ std::string ValueLine(const Registry& registry, const Setting& setting,
 
 }  // namespace
 
+void AppendSetting(const Registry& registry, const Setting& setting,
+                   std::string& text) {
+  std::string line = Padded(setting.row->letters, kLettersWidth) +
+                     Padded(StateName(setting.state), kStateWidth);
+  line += setting.key != nullptr
+              ? ShownName(registry.keys().Path(*setting.key))
+              : ShownName(setting.row->keyPath);
+  // Trailing blanks of a line without a key path would only be noise.
+  while (line.back() == ' ') line.pop_back();
+  text += line + "\n";
+  // A wide tree gives tens of thousands of lines: room for them at once.
+  text.reserve(text.size() + setting.values.size() * 96);
+  for (const SeenValue& seen : setting.values)
+    text += ValueLine(registry, setting, seen);
+}
+
 std::string SettingsText(const Registry& registry,
                          const std::vector<Setting>& settings) {
   std::string text;
-  for (const Setting& setting : settings) {
-    std::string line = Padded(setting.row->letters, kLettersWidth) +
-                       Padded(StateName(setting.state), kStateWidth);
-    line += setting.key != nullptr
-                ? ShownName(registry.keys().Path(*setting.key))
-                : ShownName(setting.row->keyPath);
-    // Trailing blanks of a line without a key path would only be noise.
-    while (line.back() == ' ') line.pop_back();
-    text += line + "\n";
-    for (const SeenValue& seen : setting.values)
-      text += ValueLine(registry, setting, seen);
-  }
+  for (const Setting& setting : settings) AppendSetting(registry, setting, text);
   return text;
 }
 
