@@ -222,3 +222,68 @@ TEST(NameTable, FirstOfTwoEqualNamesWinsAcrossTableGrowth) {
 }
 
 }  // namespace
+
+namespace {
+
+// A walk opens each subkey it has just enumerated; any other name is
+// still looked up, in any case, and a path through the enumerated key too.
+TEST(EnumCursor, OpeningByNameAfterAnEnumerationFindsThatName) {
+  LoadedRegistry loaded(regtest::Reg(
+      "[HKEY_LOCAL_MACHINE\\P\\Alpha\\Deep]\n[HKEY_LOCAL_MACHINE\\P\\Beta]\n"));
+  HKEY parent = loaded.Open("P");
+  char name[64];
+  ASSERT_EQ(ERROR_SUCCESS, ops::RegEnumKeyA(parent, 0, name, sizeof name));
+  ASSERT_STREQ("Alpha", name);
+  struct Case {
+    const char* open;
+    const char* found;  // the key's path, or null when none
+  };
+  const Case cases[] = {
+      {"Alpha", "P\\Alpha"},       {"ALPHA", "P\\Alpha"},
+      {"Beta", "P\\Beta"},         {"Alpha\\Deep", "P\\Alpha\\Deep"},
+      {"Alph", nullptr},           {"Gamma", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.open);
+    HKEY key = nullptr;
+    const LONG result = ops::RegOpenKeyA(parent, c.open, &key);
+    if (c.found == nullptr) {
+      EXPECT_NE(ERROR_SUCCESS, result);
+      continue;
+    }
+    ASSERT_EQ(ERROR_SUCCESS, result);
+    EXPECT_EQ(c.found, loaded.registry().keys().Path(
+                           *loaded.handles().Resolve(key)));
+    ops::RegCloseKey(key);
+  }
+  ops::RegCloseKey(parent);
+}
+
+// A loaded export's subkeys are found among their siblings, which it lists
+// in order, until a lookup needs the table: keys a merge adds out of that
+// order must still be found, before the table and after it.
+TEST(NameTable, KeysAddedOutOfOrderAfterLoadingAreFound) {
+  std::string body;
+  for (const char* name : {"B", "C"})
+    body += std::string("[HKEY_LOCAL_MACHINE\\P\\") + name + "]\n";
+  for (const bool wide : {false, true}) {
+    SCOPED_TRACE(wide ? "past the sibling scan" : "a few siblings");
+    std::string text = body;
+    if (wide)
+      for (int i = 0; i < 40; ++i)
+        text += "[HKEY_LOCAL_MACHINE\\P\\C" + std::to_string(100 + i) + "]\n";
+    auto loaded = Load(Reg4(text));
+    ASSERT_TRUE(loaded->file) << loaded->error;
+    hostreg::KeyTree& keys = loaded->registry.keys();
+    Key* parent = loaded->Find("P");
+    ASSERT_NE(nullptr, parent);
+    Key* z = keys.AddSubkey(*parent, "Z");
+    Key* d = keys.AddSubkey(*parent, "D");  // before Z: out of order now
+    EXPECT_EQ(z, keys.FindSubkey(*parent, "z"));
+    EXPECT_EQ(d, keys.FindSubkey(*parent, "D"));
+    EXPECT_NE(nullptr, keys.FindSubkey(*parent, "B"));
+    EXPECT_EQ(nullptr, keys.FindSubkey(*parent, "Y"));
+  }
+}
+
+}  // namespace
