@@ -22,6 +22,7 @@ endif()
 # signals.
 add_library(regswitch_platform STATIC
   src/host/platform/printable.cpp
+  src/host/platform/processes.cpp
   src/host/platform/real_platform.cpp
   src/host/platform/signals.cpp
 )
@@ -110,10 +111,18 @@ target_link_libraries(regswitch_session PUBLIC regswitch_show
 # Disk images: where Windows lies in one, and its SYSTEM.DAT read and
 # written through mtools.
 add_library(regswitch_image STATIC
+  src/host/image/block_device.cpp
+  src/host/image/disk_format.cpp
   src/host/image/disk_layout.cpp
+  src/host/image/fat_volume.cpp
+  src/host/image/image_disk.cpp
   src/host/image/image_file.cpp
   src/host/image/mtools.cpp
+  src/host/image/programs.cpp
+  src/host/image/read_guard.cpp
   src/host/image/system_dat.cpp
+  src/host/image/volume_copy.cpp
+  src/host/image/volume_files.cpp
   src/host/image/windows_folder.cpp
   src/host/image/work_folder.cpp
 )

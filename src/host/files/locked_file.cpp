@@ -169,15 +169,6 @@ void LockedFile::Seal() {
   sealed_ = true;
 }
 
-bool LockedFile::Fingerprint(std::string& error) {
-  if (!ChecksumNow(checksum_)) {
-    error = path_ + ": cannot read: " + Reason(errno);
-    return false;
-  }
-  sealed_ = true;
-  return true;
-}
-
 bool LockedFile::Stat(Version& version) const {
   struct stat st;
   if (platform_.Stat(fd_, &st) != 0) return false;
@@ -208,6 +199,13 @@ bool LockedFile::ChecksumNow(uint64_t& checksum) const {
   }
   checksum = sum.Value();
   return true;
+}
+
+bool LockedFile::SameVersion(std::string& error) const {
+  Version now;
+  if (StillAtPath() && Stat(now) && Same(now)) return true;
+  error = "changed by another program during the run";
+  return false;
 }
 
 bool LockedFile::Unchanged(std::string& error) const {

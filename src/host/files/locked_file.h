@@ -55,15 +55,15 @@ class LockedFile {
   // compares against, by the checksum the loader took as it read them
   // (completed now over whatever it passed by).
   void Seal();
-  // For a file the run reads only in parts (a disk image): the version is
-  // the checksum of its bytes as they are now.
-  bool Fingerprint(std::string& error);
 
   // Whether the path still names the version of the file that was read:
   // the same file (device and inode), size, modification and change times,
   // and the same bytes (by their checksum, as the times of some file
   // systems are too coarse to show a change). False and why otherwise.
   bool Unchanged(std::string& error) const;
+  // The same without the bytes: the same file, size and times, for a file
+  // whose caller checks the parts it depends on itself (a disk image).
+  bool SameVersion(std::string& error) const;
 
   const std::string& path() const { return path_; }
   int fd() const { return fd_; }

@@ -1,7 +1,6 @@
 #include "host/image/disk_layout.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <set>
 
@@ -17,9 +16,6 @@ constexpr int kMostLogicalDrives = 64;
 uint16_t Le16(const unsigned char* p) { return p[0] | p[1] << 8; }
 uint32_t Le32(const unsigned char* p) {
   return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-uint32_t Be32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
 }
 
 struct Sector {
@@ -53,60 +49,6 @@ bool IsExtended(uint8_t type) {
 std::string Hex(unsigned value) {
   const char digits[] = "0123456789abcdef";
   return std::string("0x") + digits[value >> 4 & 15] + digits[value & 15];
-}
-
-// A shell word for a file name in a command to copy and paste.
-std::string ShellWord(const std::string& word) {
-  const char plain[] = "+,-./:=@_%";
-  bool quote = word.empty();
-  for (const char c : word)
-    if (!std::isalnum(static_cast<unsigned char>(c)) &&
-        std::strchr(plain, c) == nullptr)
-      quote = true;
-  if (!quote) return word;
-  std::string quoted = "'";
-  for (const char c : word)
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-// The refusal of an image of another emulator's format, with the command
-// that makes a raw copy of it.
-std::string ConvertMessage(const char* format, const char* qemuFormat,
-                           const std::string& name) {
-  std::string raw = name;
-  const size_t slash = raw.rfind('/');
-  const size_t dot = raw.rfind('.');
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-    raw.erase(dot);
-  raw += raw + ".img" == name ? "-raw.img" : ".img";
-  return std::string("a ") + format +
-         " image, which regswitch cannot change in place; make a raw copy "
-         "with: qemu-img convert -f " +
-         qemuFormat + " -O raw " + ShellWord(name) + " " + ShellWord(raw) +
-         " (and, once changed, back with: qemu-img convert -f raw -O " +
-         qemuFormat + " " + ShellWord(raw) + " " + ShellWord(name) + ")";
-}
-
-// Signatures of the image formats that hold a disk in other ways than byte
-// for byte: true, and the refusal, for one of them.
-bool ForeignFormat(const Sector& first, const Sector* last,
-                   const std::string& name, std::string& error) {
-  const unsigned char* b = first.bytes;
-  if (std::memcmp(b, "QFI\xfb", 4) == 0)
-    error = ConvertMessage("qcow2", "qcow2", name);
-  else if (Le32(b + 0x40) == 0xBEDA107F)
-    error = ConvertMessage("VirtualBox VDI", "vdi", name);
-  else if (std::memcmp(b, "KDMV", 4) == 0 || std::memcmp(b, "COWD", 4) == 0 ||
-           std::memcmp(b, "# Disk DescriptorFile", 21) == 0)
-    error = ConvertMessage("VMDK", "vmdk", name);
-  else if (std::memcmp(b, "vhdxfile", 8) == 0)
-    error = ConvertMessage("VHDX", "vhdx", name);
-  else if (std::memcmp(b, "conectix", 8) == 0 ||
-           (last != nullptr && std::memcmp(last->bytes, "conectix", 8) == 0 &&
-            Be32(last->bytes + 60) != 2))
-    error = ConvertMessage("dynamic or differencing VHD", "vpc", name);
-  return !error.empty();
 }
 
 // Whether a sector is a FAT boot sector: a jump, then a BIOS parameter
@@ -249,28 +191,20 @@ void GiveLetters(std::vector<FatVolume>& volumes) {
 
 }  // namespace
 
-bool ReadDiskLayout(const ImageReader& read, uint64_t imageSize,
-                    const std::string& name, DiskLayout& layout,
-                    std::string& error) {
+bool ReadDiskLayout(const ImageReader& read, uint64_t diskSize,
+                    DiskLayout& layout, std::string& error) {
   layout = DiskLayout();
-  Sector first, last;
-  if (imageSize < kSectorBytes) {
+  Sector first;
+  if (diskSize < kSectorBytes) {
     error =
-        "too small for a disk image (" + std::to_string(imageSize) + " bytes)";
+        "too small for a disk (" + std::to_string(diskSize) + " bytes)";
     return false;
   }
-  if (!read(0, reinterpret_cast<char*>(first.bytes), kSectorBytes) ||
-      !read(imageSize - kSectorBytes, reinterpret_cast<char*>(last.bytes),
-            kSectorBytes)) {
-    error = "cannot read its first and last sectors";
+  if (!read(0, reinterpret_cast<char*>(first.bytes), kSectorBytes)) {
+    error = "cannot read its first sector";
     return false;
   }
-  if (ForeignFormat(first, &last, name, error)) return false;
-  uint64_t dataSize = imageSize;
-  if (std::memcmp(last.bytes, "conectix", 8) == 0) {
-    layout.vhdFooter = true;
-    dataSize -= kSectorBytes;
-  }
+  const uint64_t dataSize = diskSize;
   const char* kind = nullptr;
   if (FatBootSector(first, &kind)) {
     FatVolume volume;

@@ -1,7 +1,7 @@
-// Where the FAT file systems lie in a raw disk image: its MBR partition
-// table (primary partitions and logical drives), or a FAT volume that fills
-// the image without one. Images of other emulators' formats are recognised
-// by their signatures and refused, with the command that makes a raw copy.
+// Where the FAT file systems lie on a disk: its MBR partition table
+// (primary partitions and logical drives), or a FAT volume that fills the
+// disk without one. The disk is what the image holds, whatever its format
+// (disk_format.h).
 #ifndef REGSWITCH_HOST_IMAGE_DISK_LAYOUT_H
 #define REGSWITCH_HOST_IMAGE_DISK_LAYOUT_H
 
@@ -29,25 +29,21 @@ struct FatVolume {
 
 struct DiskLayout {
   bool partitioned = false;
-  bool vhdFooter = false;      // a fixed-size VHD: raw disk, then a footer
   std::vector<FatVolume> fat;  // in partition number order
   // The partitions that are not FAT, or cannot be used, for messages
   // ("partition 2: type 0x83").
   std::vector<std::string> others;
 };
 
-// Reads `size` bytes at `offset` of the image; false when it cannot.
+// Reads `size` bytes at `offset` of the disk; false when it cannot.
 using ImageReader =
     std::function<bool(uint64_t offset, char* buffer, size_t size)>;
 
-// Reads the layout of an image of `imageSize` bytes. False and `error`
-// (without the image's name) for an image of another format, a GPT disk,
-// one with neither a partition table nor a FAT volume, or one that cannot
-// be read. `name` is the image's name as the user gave it, for the
-// conversion command in a message.
-bool ReadDiskLayout(const ImageReader& read, uint64_t imageSize,
-                    const std::string& name, DiskLayout& layout,
-                    std::string& error);
+// Reads the layout of a disk of `diskSize` bytes. False and `error`
+// (without the image's name) for a GPT disk, one with neither a partition
+// table nor a FAT volume, or one that cannot be read.
+bool ReadDiskLayout(const ImageReader& read, uint64_t diskSize,
+                    DiskLayout& layout, std::string& error);
 
 // "partition 2 (D:, FAT32 LBA)", or "the FAT volume (C:, FAT16)" for an
 // image without a partition table.

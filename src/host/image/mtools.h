@@ -1,47 +1,55 @@
-// mtools' commands (mattrib, mcopy, mren...) run on one FAT volume of the
-// image: a process each, started with an argument vector and no shell,
-// its output captured. The FAT file system is theirs to read and write.
+// mtools' commands (mattrib, mcopy, mren, mdel) run on one FAT volume: a
+// process each (programs.h), on the image itself or on the local copy of
+// a volume of an image in another format. Writing the FAT file system is
+// theirs; reading it is FatFileSystem's (fat_volume.h).
 #ifndef REGSWITCH_HOST_IMAGE_MTOOLS_H
 #define REGSWITCH_HOST_IMAGE_MTOOLS_H
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "host/image/disk_layout.h"
+#include "host/image/programs.h"
 #include "host/platform/platform.h"
-#include "host/image/windows_folder.h"
 
 namespace hostreg {
 
-class Mtools : public VolumeFiles {
+class Mtools {
  public:
-  struct Result {
-    bool ran = false;      // false: the command could not be started
-    int status = -1;       // its exit status
-    bool stopped = false;  // a reading command ended early by a stop signal
-    std::string output;    // standard output and error, as one
+  using Result = ProgramResult;
+  struct Command {
+    const char* name;
+    std::vector<std::string> args;
   };
+  // What must happen after a command wrote the file: for a local copy,
+  // its changes put into the image. False and why when they could not be.
+  using AfterWrite = std::function<bool(std::string& error)>;
 
-  // `imageFd` is the image, open; the commands reach it as
-  // /proc/self/fd/N, so that they work on the very file that was opened,
-  // whatever its name holds ("@@" means an offset to mtools). Files that
-  // Read copies out go to `workFolder`. A stop signal ends a reading
-  // command at once; one that writes always runs to its end, in a session
-  // of its own, even when this process ends meanwhile.
-  Mtools(int imageFd, const std::string& workFolder, const Platform& stop);
-  ~Mtools() override;
-  Mtools(const Mtools&) = delete;
-  Mtools& operator=(const Mtools&) = delete;
+  // `fd` is the file the commands work on, open, with the disk starting
+  // `base` bytes into it; they reach it as /proc/self/fd/3, so that they
+  // work on the very file that was opened and locked, whatever its name
+  // holds, and keep its lock while they run, even after this process has
+  // ended. A stop signal ends a reading command at once; one that writes
+  // always runs to its end, in a session of its own.
+  Mtools(Platform& platform, int fd, uint64_t base,
+         AfterWrite afterWrite = nullptr);
 
   // Whether the mtools commands this program runs are on PATH; false and
   // which package to install when not.
-  static bool Available(std::string& error);
+  static bool Available(Platform& platform, std::string& error);
 
   // Runs `command` on `volume` with the arguments after "-i IMAGE".
   // Paths "::\..." in `args` are on the volume. `writes` says whether it
-  // may change the image.
+  // may change the file.
   Result Run(const char* command, const FatVolume& volume,
              const std::vector<std::string>& args, bool writes) const;
+  // Runs writing commands one after the other, up to the first that
+  // fails, as one unit that runs to its end whatever happens to this
+  // process meanwhile. The results of those that ran.
+  std::vector<Result> RunTogether(const FatVolume& volume,
+                                  const std::vector<Command>& commands) const;
 
   // The message for a command that failed: mtools' own words, or that
   // mtools is missing.
@@ -50,16 +58,17 @@ class Mtools : public VolumeFiles {
   // "::/WIN98/SYSTEM.DAT" for "\WIN98\SYSTEM.DAT".
   static std::string VolumePath(const std::string& dosPath);
 
-  // VolumeFiles, by mattrib and mcopy.
-  Lookup Find(const FatVolume& volume, const std::string& path,
-              std::string& reason) override;
-  Lookup Read(const FatVolume& volume, const std::string& path, size_t limit,
-              std::string& bytes, std::string& reason) override;
-
  private:
-  int imageFd_;
-  std::string workFolder_;
-  const Platform& stop_;
+  std::vector<std::string> Words(const char* command, const FatVolume& volume,
+                                 const std::vector<std::string>& args) const;
+  void Written(Result& result) const;
+  std::vector<Result> Unit(const FatVolume& volume,
+                           const std::vector<Command>& commands) const;
+
+  Platform& platform_;
+  int fd_;
+  uint64_t base_;
+  AfterWrite afterWrite_;
 };
 
 }  // namespace hostreg

@@ -10,9 +10,8 @@ namespace hostreg {
 
 namespace {
 
-// MSDOS.SYS of Windows 9x is padded to a little over 1 KB; that of DOS is
-// a program of some 40 KB with no such line.
-constexpr size_t kMostMsdosSys = 64 * 1024;
+// A line longer than this is no line of settings; only its start is kept.
+constexpr size_t kLongestLine = 4096;
 // DOS paths are at most 64 characters from the root.
 constexpr size_t kLongestPath = 64;
 
@@ -90,17 +89,20 @@ class Search {
   void ReadMsdosSys() {
     for (const FatVolume& volume : layout_.fat) {
       Candidate c{&volume, "", "", false};
-      std::string bytes, reason, problem;
+      std::string reason, problem;
       DosFolder named;
-      switch (
-          files_.Read(volume, "\\MSDOS.SYS", kMostMsdosSys, bytes, reason)) {
+      WinDirScanner scanner;
+      const auto take = [&scanner](std::string_view piece) {
+        return scanner.Take(piece);
+      };
+      switch (files_.Read(volume, "\\MSDOS.SYS", take, reason)) {
         case VolumeFiles::Lookup::kBroken:
           c.note = "cannot read its file system: " + reason;
           break;
         case VolumeFiles::Lookup::kMissing:
           break;
         case VolumeFiles::Lookup::kFound:
-          switch (ParseWinDir(bytes, named, problem)) {
+          switch (scanner.Finish(named, problem)) {
             case WinDirLine::kNone:
               break;
             case WinDirLine::kBad:
@@ -206,23 +208,50 @@ std::string DosPath(char letter, const std::string& path) {
   return letter == 0 ? path : std::string(1, letter) + ":" + path;
 }
 
+bool WinDirScanner::Line(std::string_view line) {
+  const size_t equals = line.find('=');
+  if (equals == std::string_view::npos ||
+      !SameWord(Trim(line.substr(0, equals)), "WINDIR"))
+    return true;
+  const std::string_view value = Trim(line.substr(equals + 1));
+  if (ParseFolder(value, folder_)) {
+    result_ = WinDirLine::kFound;
+  } else {
+    result_ = WinDirLine::kBad;
+    problem_ = "WinDir=" + std::string(value) + ", which is no DOS folder";
+  }
+  return false;
+}
+
+bool WinDirScanner::Take(std::string_view piece) {
+  if (result_ != WinDirLine::kNone) return false;
+  while (!piece.empty()) {
+    const size_t end = piece.find('\n');
+    const std::string_view part = piece.substr(0, end);
+    partial_.append(part.substr(0, kLongestLine - std::min(kLongestLine,
+                                                           partial_.size())));
+    if (end == std::string_view::npos) return true;
+    piece.remove_prefix(end + 1);
+    const bool more = Line(partial_);
+    partial_.clear();
+    if (!more) return false;
+  }
+  return true;
+}
+
+WinDirLine WinDirScanner::Finish(DosFolder& folder, std::string& problem) {
+  if (result_ == WinDirLine::kNone && !partial_.empty()) Line(partial_);
+  partial_.clear();
+  folder = folder_;
+  problem = problem_;
+  return result_;
+}
+
 WinDirLine ParseWinDir(std::string_view text, DosFolder& folder,
                        std::string& problem) {
-  size_t at = 0;
-  while (at < text.size()) {
-    const size_t end = std::min(text.find('\n', at), text.size());
-    const std::string_view line = text.substr(at, end - at);
-    at = end + 1;
-    const size_t equals = line.find('=');
-    if (equals == std::string_view::npos ||
-        !SameWord(Trim(line.substr(0, equals)), "WINDIR"))
-      continue;
-    const std::string_view value = Trim(line.substr(equals + 1));
-    if (ParseFolder(value, folder)) return WinDirLine::kFound;
-    problem = "WinDir=" + std::string(value) + ", which is no DOS folder";
-    return WinDirLine::kBad;
-  }
-  return WinDirLine::kNone;
+  WinDirScanner scanner;
+  scanner.Take(text);
+  return scanner.Finish(folder, problem);
 }
 
 bool FindWindowsFolder(const DiskLayout& layout, int partition,

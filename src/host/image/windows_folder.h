@@ -5,6 +5,7 @@
 #define REGSWITCH_HOST_IMAGE_WINDOWS_FOLDER_H
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -26,8 +27,25 @@ enum class WinDirLine { kNone, kFound, kBad };
 WinDirLine ParseWinDir(std::string_view text, DosFolder& folder,
                        std::string& problem);
 
-// What the search needs to know of a FAT volume's files: mtools answers
-// for the program, a table for the tests.
+// The same over a text that comes in pieces, of any length: Windows 98's
+// MSDOS.SYS is padded to over a kilobyte, and nothing keeps one from
+// growing, or a line from coming after a long comment.
+class WinDirScanner {
+ public:
+  // False once the answer is known.
+  bool Take(std::string_view piece);
+  WinDirLine Finish(DosFolder& folder, std::string& problem);
+
+ private:
+  bool Line(std::string_view line);
+  std::string partial_;
+  WinDirLine result_ = WinDirLine::kNone;
+  DosFolder folder_;
+  std::string problem_;
+};
+
+// What the search needs to know of a FAT volume's files: the volume read
+// in place answers for the program (volume_files.h), a table for the tests.
 class VolumeFiles {
  public:
   enum class Lookup { kFound, kMissing, kBroken };
@@ -36,10 +54,10 @@ class VolumeFiles {
   // case; kBroken, with the reason, when the file system cannot be read.
   virtual Lookup Find(const FatVolume& volume, const std::string& path,
                       std::string& reason) = 0;
-  // A file's bytes, up to `limit` (a longer file is no text we want:
-  // kMissing).
+  // A file's bytes in pieces, front to back, each handed to `take` until
+  // it returns false.
   virtual Lookup Read(const FatVolume& volume, const std::string& path,
-                      size_t limit, std::string& bytes,
+                      const std::function<bool(std::string_view)>& take,
                       std::string& reason) = 0;
 };
 

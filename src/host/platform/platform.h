@@ -13,8 +13,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace hostreg {
 
@@ -28,6 +30,10 @@ class Platform {
   virtual long Read(int fd, void* buffer, size_t size) = 0;
   virtual long ReadAt(int fd, void* buffer, size_t size, uint64_t offset) = 0;
   virtual long Write(int fd, const void* data, size_t size) = 0;
+  virtual long WriteAt(int fd, const void* data, size_t size,
+                       uint64_t offset) = 0;
+  // ftruncate(2): a file of `size` bytes, holes where nothing was written.
+  virtual int Resize(int fd, uint64_t size) = 0;
   // copy_file_range(2) from `from` at `*offset` to `to` at its position.
   virtual long Copy(int from, long long* offset, int to, size_t size) = 0;
   virtual int Sync(int fd) = 0;
@@ -75,6 +81,41 @@ class Platform {
   // Ends the process by the noted signal, as it would have ended it;
   // returns when none is noted.
   virtual void EndByPendingStop() = 0;
+
+  // Processes: the programs a disk image needs (mtools, qemu-img,
+  // qemu-nbd), and the run's own writers, which must outlive it.
+  struct Launch {
+    std::vector<std::string> argv;  // argv[0] is looked up on PATH
+    std::vector<std::string> env;   // the child's whole environment
+    // The child's descriptors 0, 1, 2, ...: each is this process's
+    // descriptor given here (-1: /dev/null); every other one is closed.
+    std::vector<int> fds;
+    // A session of its own: no terminal's signal reaches it, and it goes
+    // on when this process ends.
+    bool ownSession = true;
+    // LISTEN_PID set to the child's own process id, for a server started
+    // by socket activation with its socket as descriptor 3.
+    bool listenPid = false;
+  };
+  // 0 and the child's process id, or the errno of the fork or the exec
+  // (ENOENT for a program that is not on PATH).
+  virtual int Spawn(const Launch& launch, long& pid) = 0;
+  // Runs `work` in a child process in a session of its own, which goes on
+  // whatever happens to this one; its exit status is what `work` returns.
+  // 0 and the child's process id, or the fork's errno.
+  virtual int Detach(const std::function<int()>& work, long& pid) = 0;
+  // waitpid(2): 0 and the exit status (128 + the signal for a child that a
+  // signal ended), or -1 and errno (EINTR when a stop signal came).
+  virtual int Wait(long pid, int& status) = 0;
+  virtual int Kill(long pid, int signal) = 0;
+  // pipe2(2), both ends closed on exec.
+  virtual int Pipe(int ends[2]) = 0;
+  // Whether `program` is an executable file in a folder of PATH.
+  virtual bool OnPath(const char* program) = 0;
+  // A Unix stream socket listening at `path`, or connected to it; the
+  // descriptor, or -1 and errno.
+  virtual int Listen(const char* path) = 0;
+  virtual int Connect(const char* path) = 0;
 };
 
 // The real calls. While one lives it owns the process's handlers of the
@@ -93,6 +134,9 @@ class RealPlatform : public Platform {
   long Read(int fd, void* buffer, size_t size) override;
   long ReadAt(int fd, void* buffer, size_t size, uint64_t offset) override;
   long Write(int fd, const void* data, size_t size) override;
+  long WriteAt(int fd, const void* data, size_t size,
+               uint64_t offset) override;
+  int Resize(int fd, uint64_t size) override;
   long Copy(int from, long long* offset, int to, size_t size) override;
   int Sync(int fd) override;
   int Stat(int fd, struct stat* status) override;
@@ -115,6 +159,14 @@ class RealPlatform : public Platform {
   void DeferStops() override;
   int PendingStop() const override;
   void EndByPendingStop() override;
+  int Spawn(const Launch& launch, long& pid) override;
+  int Detach(const std::function<int()>& work, long& pid) override;
+  int Wait(long pid, int& status) override;
+  int Kill(long pid, int signal) override;
+  int Pipe(int ends[2]) override;
+  bool OnPath(const char* program) override;
+  int Listen(const char* path) override;
+  int Connect(const char* path) override;
 };
 
 // Reads until `size` bytes are in or the file ends, retrying interrupted

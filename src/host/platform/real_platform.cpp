@@ -36,6 +36,15 @@ long RealPlatform::Write(int fd, const void* data, size_t size) {
   return ::write(fd, data, size);
 }
 
+long RealPlatform::WriteAt(int fd, const void* data, size_t size,
+                           uint64_t offset) {
+  return ::pwrite(fd, data, size, static_cast<off_t>(offset));
+}
+
+int RealPlatform::Resize(int fd, uint64_t size) {
+  return ::ftruncate(fd, static_cast<off_t>(size));
+}
+
 long RealPlatform::Copy(int from, long long* offset, int to, size_t size) {
   loff_t at = *offset;
   const long n = ::copy_file_range(from, &at, to, nullptr, size, 0);

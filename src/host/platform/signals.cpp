@@ -198,5 +198,19 @@ void EndByPendingStop() {
   OnEnding(signal);
 }
 
+void ForgetInChild() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : kEnding) sigaction(signal, &action, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  gState.deferred = 0;
+  gState.pending = 0;
+  for (Temporary& t : gState.temporaries) t.armed = 0;
+}
+
 }  // namespace signals
 }  // namespace hostreg

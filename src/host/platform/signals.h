@@ -40,6 +40,10 @@ void DeferStops();
 int PendingStop();
 void EndByPendingStop();
 
+// In a child process that goes its own way: the ending signals back to
+// their default actions, nothing blocked, nothing noted or listed.
+void ForgetInChild();
+
 }  // namespace signals
 }  // namespace hostreg
 

@@ -95,6 +95,11 @@ size_t RegistrySession::RunSwitches(const std::string& tail,
   return machine.handles() != nullptr ? machine.handles()->Count() : 0;
 }
 
+bool RegistrySession::Changes(Root root) {
+  Target* target = Find(root);
+  return target != nullptr && !target->Changes().empty();
+}
+
 // A file rewritten meanwhile could show a mixture.
 bool RegistrySession::Show(std::string& text) {
   Target* target = Find(Root::kMachine);

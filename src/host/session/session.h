@@ -46,6 +46,10 @@ class RegistrySession {
   // program left open, which should be none.
   size_t RunSwitches(const std::string& tail, std::ostream& out);
 
+  // Whether the run changed the registry of `root` (false when none is
+  // open).
+  bool Changes(Root root);
+
   // --show: the settings as the machine's registry holds them, given only
   // while its store still holds what was read. False, said, otherwise.
   bool Show(std::string& text);
