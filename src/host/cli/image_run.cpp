@@ -80,7 +80,7 @@ class ImageRun {
   Messages& messages_;
   LockedFile image_;
   std::string where_;
-  WorkFolder work_;
+  std::unique_ptr<WorkFolder> work_;
   std::unique_ptr<ImageDisk> disk_;
   std::unique_ptr<VolumeReader> volumes_;
   ImageRegistry machine_, user_;
@@ -124,14 +124,17 @@ int ImageRun::Run() {
   platform_.DeferStops();
   int status = Work();
   // Only now, with the run's files removed and the image put right.
+  volumes_.reset();
   disk_.reset();
+  work_.reset();
   platform_.EndByPendingStop();
   return status;
 }
 
 bool ImageRun::Find(WindowsFolder& folder) {
   std::string error;
-  if (!work_.Create(error)) {
+  work_ = std::make_unique<WorkFolder>();
+  if (!work_->Create(error)) {
     Complain(error);
     return false;
   }
@@ -140,7 +143,7 @@ bool ImageRun::Find(WindowsFolder& folder) {
       platform_, image_.fd(), image_.size(), options_.imagePath,
       [&image](std::string& why) { return image.SameVersion(why); });
   DiskLayout layout;
-  if (!disk_->Open(work_.path(), ReadsOnly(), error) ||
+  if (!disk_->Open(work_->path(), ReadsOnly(), error) ||
       !ReadDiskLayout(disk_->reader(), disk_->size(), layout, error)) {
     Complain(error);
     return false;
@@ -285,7 +288,7 @@ int ImageRun::Print(const std::string& text) {
 bool ImageRun::Stage(std::vector<std::unique_ptr<RegistryInImage>>& staged) {
   for (ImageRegistry* r : {&machine_, &user_}) {
     if (!r->store || r->store->written() == nullptr) continue;
-    const std::string copy = work_.path() + "/" + r->file.name;
+    const std::string copy = work_->path() + "/" + r->file.name;
     const int fd =
         platform_.Open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC);
     const int code = fd < 0 ? errno : WriteFully(platform_, fd, *r->store->written());
@@ -318,6 +321,10 @@ int ImageRun::Save(FatFileSystem& files, const WindowsFolder& folder) {
     Complain(error, true);
     return kExitFailure;
   }
+  if (!Mtools::Available(platform_, error)) {
+    Complain(error + "; nothing was changed");
+    return kExitFailure;
+  }
   for (ImageRegistry* r : {&machine_, &user_})
     if (r->store && r->store->written() != nullptr &&
         (!Unambiguous(files, folder.volume, folder.path, r->file.name, error) ||
@@ -341,7 +348,7 @@ int ImageRun::Save(FatFileSystem& files, const WindowsFolder& folder) {
   }
   std::vector<RegistryInImage*> files_;
   for (auto& file : staged) files_.push_back(file.get());
-  if (PutInPlace(files_, work_.path() + "/OLD.DAT", disk_->mtools(),
+  if (PutInPlace(files_, work_->path() + "/OLD.DAT", disk_->mtools(),
                  disk_->volume(), error))
     return 0;
   Complain(error);

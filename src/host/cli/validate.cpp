@@ -14,8 +14,8 @@ const char* Registries(const Options& o) {
   if (o.partition != 0 && !o.haveImage)
     return "--partition goes with --image";
   if (o.haveUser && o.haveImage)
-    return "--user goes with --registry, not --image: copy the image's "
-           "USER.DAT out to merge into it";
+    return "--user goes with --registry, not --image: a merge reaches the "
+           "USER.DAT of the image's Windows folder by itself";
   return nullptr;
 }
 

@@ -103,6 +103,12 @@ std::string BlockDevice::ServerWords() {
   server_ = 0;
   words = OneLine(words);
   if (words.compare(0, 10, "qemu-nbd: ") == 0) words.erase(0, 10);
+  // "Failed to blk_new_open 'driver=...': Image is not in qcow2 format":
+  // the reason, without the options this program made up.
+  const size_t open = words.find("blk_new_open '");
+  const size_t reason = words.find("': ", open);
+  if (open != std::string::npos && reason != std::string::npos)
+    words.erase(0, reason + 3);
   return words.empty() ? "qemu-nbd could not serve it (exit status " +
                              std::to_string(status) + ")"
                        : "QEMU: " + words;

@@ -24,7 +24,7 @@ class Platform {
  public:
   virtual ~Platform() = default;
 
-  // Files.
+  // Files. One that O_CREAT makes gets mode 0600.
   virtual int Open(const char* path, int flags) = 0;
   virtual int Close(int fd) = 0;
   virtual long Read(int fd, void* buffer, size_t size) = 0;

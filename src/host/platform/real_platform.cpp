@@ -18,8 +18,9 @@ RealPlatform::RealPlatform(int faultStatus) { signals::Install(faultStatus); }
 
 RealPlatform::~RealPlatform() { signals::Uninstall(); }
 
+// A file it makes is the run's own: readable and writable by its owner.
 int RealPlatform::Open(const char* path, int flags) {
-  return ::open(path, flags);
+  return ::open(path, flags, 0600);
 }
 
 int RealPlatform::Close(int fd) { return ::close(fd); }
