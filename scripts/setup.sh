@@ -22,9 +22,10 @@ packages=(
   libcreg-utils python3-libcreg
   # libcreg for the merge fuzz target, which reads every save with it
   libcreg-dev libbfio-dev
-  # --image: mtools reads and writes the FAT file systems; the image tests
-  # make disks with sfdisk and mkfs.fat and check them with fsck.fat
-  mtools dosfstools fdisk
+  # --image: mtools writes the FAT file systems, QEMU's qemu-nbd serves
+  # images in other formats; the image tests make disks with sfdisk,
+  # mkfs.fat and qemu-img and check them with fsck.fat
+  mtools dosfstools fdisk qemu-utils
   # libFuzzer
   clang libclang-rt-14-dev
   # scripts/bench.sh

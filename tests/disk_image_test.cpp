@@ -1,18 +1,20 @@
-// Disk images: the partition table and the formats that are refused, the
-// WinDir line of MSDOS.SYS, which volume's Windows folder is used, mattrib's
-// attributes and the --image options. The runs on real images made with
-// mkfs.fat, sfdisk and mtools are tests/image/.
+// Disk images: the partition table, the kinds of image file, the WinDir
+// line of MSDOS.SYS, which volume's Windows folder is used and the --image
+// options. The FAT file system read in place is fat_volume_test.cpp; the
+// runs on real images made with mkfs.fat, sfdisk, mtools and qemu-img are
+// tests/image/.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "host/cli/options.h"
+#include "host/image/disk_format.h"
 #include "host/image/disk_layout.h"
-#include "host/image/system_dat.h"
 #include "host/image/windows_folder.h"
 
 namespace regtest {
@@ -61,14 +63,16 @@ std::string Disk(size_t sectors) {
   return std::string(sectors * kSector, '\0');
 }
 
-bool Read(const std::string& disk, DiskLayout& layout, std::string& error,
-          const std::string& name = "disk.img") {
-  const auto reader = [&disk](uint64_t offset, char* buffer, size_t size) {
+hostreg::ImageReader Reader(const std::string& disk) {
+  return [&disk](uint64_t offset, char* buffer, size_t size) {
     if (offset + size > disk.size()) return false;
     std::memcpy(buffer, disk.data() + offset, size);
     return true;
   };
-  return hostreg::ReadDiskLayout(reader, disk.size(), name, layout, error);
+}
+
+bool Read(const std::string& disk, DiskLayout& layout, std::string& error) {
+  return hostreg::ReadDiskLayout(Reader(disk), disk.size(), layout, error);
 }
 
 // What a layout holds, as one line: "1 C: FAT16 @512+1024; ..." then
@@ -140,16 +144,7 @@ std::vector<LayoutCase> LayoutCases() {
   cases.push_back({"zeros", Disk(64), nullptr,
                    "neither an MBR partition table nor a FAT file system"});
   cases.push_back({"one byte", std::string(1, 'x'), nullptr,
-                   "too small for a disk image (1 bytes)"});
-  // A fixed VHD: the disk, then a footer whose type (offset 60) is 2.
-  d = Disk(65);
-  Entry(d, 0, 0, 0x06, 1, 63);
-  std::memcpy(&d[64 * kSector], "conectix", 8);
-  d[64 * kSector + 63] = 2;
-  cases.push_back({"fixed VHD", d, "1 C: FAT16 @512+32256; ", ""});
-  Entry(d, 0, 0, 0x06, 1, 64);
-  cases.push_back({"fixed VHD, a partition over the footer", d, nullptr,
-                   "running past the end of the image"});
+                   "too small for a disk (1 bytes)"});
   return cases;
 }
 
@@ -169,34 +164,98 @@ TEST(DiskLayout, PartitionTablesAndVolumes) {
   }
 }
 
-TEST(DiskLayout, OtherFormatsAreRefusedWithTheCommandThatConvertsThem) {
-  struct Foreign {
+void Put32Be(std::string& disk, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    disk[at + i] = static_cast<char>(value >> 8 * (3 - i));
+}
+
+// A VDI header of `type` whose blocks of 1 MB lie at 1 MB, mapped by `map`.
+std::string Vdi(uint32_t type, std::vector<uint32_t> map) {
+  std::string file(1 << 20, '\0');
+  Put32(file, 0x40, 0xBEDA107F);
+  Put32(file, 0x4C, type);
+  Put32(file, 0x154, 512);      // the block map
+  Put32(file, 0x158, 1 << 20);  // the data
+  Put32(file, 0x170, static_cast<uint32_t>(map.size()) << 20);
+  Put32(file, 0x178, 1 << 20);
+  Put32(file, 0x180, static_cast<uint32_t>(map.size()));
+  for (size_t i = 0; i < map.size(); ++i) Put32(file, 512 + 4 * i, map[i]);
+  file.resize(file.size() + (map.size() << 20));
+  return file;
+}
+
+// A VHD of `sectors` sectors whose footer has disk type `type`; a dynamic
+// one has the footer's copy at the start too.
+std::string Vhd(uint32_t type, size_t sectors) {
+  std::string file = Disk(sectors);
+  std::string footer(kSector, '\0');
+  footer.replace(0, 8, "conectix");
+  Put32Be(footer, 60, type);
+  file.replace(file.size() - kSector, kSector, footer);
+  if (type != 2) file.replace(0, kSector, footer);
+  return file;
+}
+
+std::string Hdi(uint32_t size, uint32_t cylinders) {
+  std::string file(4096 + size, '\0');
+  const uint32_t header[8] = {0, 0, 4096, size, 512, 63, 16, cylinders};
+  for (int i = 0; i < 8; ++i) Put32(file, 4 * i, header[i]);
+  return file;
+}
+
+TEST(DiskFormat, TheKindsOfImageFile) {
+  struct Case {
     const char* label;
-    size_t at;
-    std::string signature;
+    std::string file;
     const char* name;
-    const char* command;
+    // The kind: "direct AT+SIZE" or "qemu FORMAT"; or the refusal's words.
+    std::string kind;
   };
-  const Foreign cases[] = {
-      {"qcow2", 0, "QFI\xfb", "win98.qcow2",
-       "qemu-img convert -f qcow2 -O raw win98.qcow2 win98.img"},
-      {"qcow2 named .img", 0, "QFI\xfb", "dir/win98.img",
-       "qemu-img convert -f qcow2 -O raw dir/win98.img dir/win98-raw.img"},
-      {"VDI", 0x40, "\x7f\x10\xda\xbe", "my disk.vdi",
-       "qemu-img convert -f vdi -O raw 'my disk.vdi' 'my disk.img'"},
-      {"VMDK", 0, "KDMV", "w.vmdk", "-f vmdk -O raw w.vmdk w.img"},
-      {"VMDK descriptor", 0, "# Disk DescriptorFile", "w.vmdk", "-f vmdk"},
-      {"VHDX", 0, "vhdxfile", "w.vhdx", "-f vhdx -O raw w.vhdx w.img"},
-      {"dynamic VHD", 0, "conectix", "w.vhd", "-f vpc -O raw w.vhd w.img"},
+  const uint32_t hdiSize = 63 * 16 * 2 * 512;
+  std::string qcow = Disk(8);
+  qcow.replace(0, 8, std::string("QFI\xfb\0\0\0\x03", 8));
+  std::string descriptor = Disk(8);
+  descriptor.replace(0, 21, "# Disk DescriptorFile");
+  std::string vhdx = Disk(8);
+  vhdx.replace(0, 8, "vhdxfile");
+  std::string mbr = Disk(64);
+  Entry(mbr, 0, 0, 0x06, 1, 63);
+  const Case cases[] = {
+      {"a raw disk", mbr, "w.img", "direct 0+32768"},
+      {"qcow2", qcow, "w.qcow2", "qemu qcow2"},
+      {"VMDK descriptor", descriptor, "w.vmdk", "qemu vmdk"},
+      {"VHDX", vhdx, "w.vhdx", "qemu vhdx"},
+      {"dynamic VDI", Vdi(1, {0, 1}), "w.vdi", "qemu vdi"},
+      {"fixed VDI, blocks in order", Vdi(2, {0, 1}), "w.vdi",
+       "direct 1048576+2097152"},
+      {"fixed VDI, blocks out of order", Vdi(2, {1, 0}), "w.vdi", "qemu vdi"},
+      {"differencing VDI", Vdi(4, {0}), "my disk.vdi",
+       "a differencing or undo VDI (image type 4, a VirtualBox snapshot), "
+       "whose parent QEMU cannot follow; merge it into its parent first: "
+       "VBoxManage clonemedium disk 'my disk.vdi' 'my disk-whole.vdi'"},
+      {"fixed VHD", Vhd(2, 65), "w.vhd", "direct 0+32768"},
+      {"dynamic VHD", Vhd(3, 65), "w.vhd", "qemu vpc"},
+      {"differencing VHD", Vhd(4, 65), "d/c.vhd",
+       "a differencing VHD, whose parent QEMU cannot follow (it would read "
+       "the child alone); merge it into its parent first, for example: "
+       "VBoxManage clonemedium disk d/c.vhd d/c-whole.vhd --format VHD"},
+      {"86Box HDI", Hdi(hdiSize, 2), "w.hdi", "direct 4096+1032192"},
+      {"an HDI header whose geometry disagrees", Hdi(hdiSize, 3), "w.hdi",
+       "direct 0+1036288"},
   };
-  for (const Foreign& c : cases) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    std::string disk = Disk(8);
-    disk.replace(c.at, c.signature.size(), c.signature);
-    DiskLayout layout;
+    hostreg::Container container;
     std::string error;
-    EXPECT_FALSE(Read(disk, layout, error, c.name));
-    EXPECT_NE(std::string::npos, error.find(c.command)) << error;
+    const bool ok = hostreg::IdentifyContainer(Reader(c.file), c.file.size(),
+                                               c.name, container, error);
+    const std::string kind =
+        !ok ? error
+        : container.kind == hostreg::Container::Kind::kDirect
+            ? "direct " + std::to_string(container.dataOffset) + "+" +
+                  std::to_string(container.dataSize)
+            : std::string("qemu ") + container.qemuFormat;
+    EXPECT_EQ(c.kind, kind);
   }
 }
 
@@ -251,10 +310,14 @@ class TableFiles : public hostreg::VolumeFiles {
               std::string& reason) override {
     return Look(v, path, reason);
   }
-  Lookup Read(const FatVolume& v, const std::string& path, size_t,
-              std::string& bytes, std::string& reason) override {
+  // In pieces of seven bytes, as a file comes in clusters.
+  Lookup Read(const FatVolume& v, const std::string& path,
+              const std::function<bool(std::string_view)>& take,
+              std::string& reason) override {
     const Lookup found = Look(v, path, reason);
-    if (found == Lookup::kFound) bytes = files[{v.number, path}];
+    const std::string& bytes = files[{v.number, path}];
+    for (size_t at = 0; found == Lookup::kFound && at < bytes.size(); at += 7)
+      if (!take(std::string_view(bytes).substr(at, 7))) break;
     return found;
   }
 
@@ -315,6 +378,13 @@ TEST(WindowsFolder, WhichVolumeAndFolder) {
        {}, 0, "5 \\WIN98", ""},
       {"a broken volume beside the good one", {{{5, "\\WINDOWS"}, ""}}, {1},
        0, "5 \\WINDOWS", ""},
+      {"a WinDir line after 70 KB of comments",
+       {{{1, "\\MSDOS.SYS"},
+         std::string(70000, ';') + "\r\n" + std::string(9000, 'x') +
+             "\r\n" + win98},
+        {{1, "\\WIN98"}, ""},
+        {{1, "\\WINDOWS"}, ""}},
+       {}, 0, "1 \\WIN98", ""},
       {"none", {{{1, "\\MSDOS.SYS"}, win98}}, {5}, 0, nullptr,
        "no Windows folder found: partition 1 (C:, FAT16): its MSDOS.SYS "
        "names C:\\WIN98, but no C:\\WIN98; partition 5 (D:, FAT16): cannot "
@@ -356,31 +426,6 @@ TEST(WindowsFolder, ABareVolumeTakesNoPartitionNumber) {
   std::string error;
   EXPECT_FALSE(hostreg::FindWindowsFolder(layout, 1, files, found, error));
   EXPECT_NE(std::string::npos, error.find("leave out --partition")) << error;
-}
-
-TEST(SystemDat, AttributesInMattribsLine) {
-  struct Case {
-    const char* line;
-    bool parsed, archive, system, hidden, readOnly;
-  };
-  const Case cases[] = {
-      {"  A  SHR     ::/WINDOWS/SYSTEM.DAT\n", true, true, true, true, true},
-      {"       R     ::/X", true, false, false, false, true},
-      {"  A   H      ::/X", true, true, false, true, false},
-      {"mattrib: File \"::/X\" not found", false, false, false, false, false},
-      {"  A  SHX     ::/X", false, false, false, false, false},
-      {"  A", false, false, false, false, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
-    hostreg::DosAttributes a;
-    ASSERT_EQ(c.parsed, hostreg::ParseAttributes(c.line, a));
-    if (!c.parsed) continue;
-    EXPECT_EQ(c.archive, a.archive);
-    EXPECT_EQ(c.system, a.system);
-    EXPECT_EQ(c.hidden, a.hidden);
-    EXPECT_EQ(c.readOnly, a.readOnly);
-  }
 }
 
 TEST(Options, ImageAndPartition) {

@@ -28,11 +28,11 @@ USER_DAT = harness.source_path("tests", "data", "win9x", "USER.DAT")
 WINDOWS = "\\WINDOWS"
 
 
-def filler(volume, work, name, mib):
-    """A file of MIB mebibytes, so that what is written next lies behind it."""
+def filler(volume, work, name, size):
+    """A file of SIZE bytes, so that what is written next lies behind it."""
     local = os.path.join(work, "filler.bin")
     with open(local, "wb") as f:
-        f.write(b"\xA5" * (mib << 20))
+        f.write(b"\xA5" * size)
     volume.put(local, name)
     os.remove(local)
 
@@ -54,7 +54,7 @@ def volume_past_partition(work, checks):
                                 (60063, 30000, "83", None, False)])
     images.mkfs(path, 16, 63, 70000)
     volume = images.Volume(path, 63 * 512, 70000 * 512)
-    filler(volume, work, "\\FILLER.BIN", 27)
+    filler(volume, work, "\\FILLER.BIN", 27 << 20)
     images.install_windows(volume, work)
     status, out, err, same = outcome(path, ["/DMA:1"])
     checks.check("refused", status == 2 and "its FAT file system claims " in err and
@@ -63,11 +63,14 @@ def volume_past_partition(work, checks):
 
 
 def volume_past_footer(work, checks):
-    # A fixed VHD whose FAT volume claims the footer's sector too.
+    # A fixed VHD whose FAT volume claims the footer's sector too, so full
+    # that the new SYSTEM.DAT (599 clusters of 2 KB) takes its last cluster.
     path = os.path.join(work, "win98.vhd")
     volume = images.make_disk(path, 24, bare_bits=16)[0]
-    filler(volume, work, "\\FILLER.BIN", 21)
     images.install_windows(volume, work)
+    free = int(volume._m("mdir", "-a", "::/")[1].split("bytes free")[0].split("\n")[-1]
+               .replace(" ", ""))
+    filler(volume, work, "\\FILLER.BIN", free - 599 * 2048)
     with open(path, "r+b") as f:
         f.seek(-512, 2)
         footer = bytearray(512)

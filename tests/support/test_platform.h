@@ -24,6 +24,9 @@ class TestPlatform : public hostreg::RealPlatform {
   std::function<int(const char* from, const char* to)> rename;
   std::function<int(int fd, int operation)> lock;
   std::function<void(unsigned milliseconds)> sleep;
+  std::function<long(int fd, const void* data, size_t size, uint64_t offset)>
+      writeAt;
+  std::function<int(const Launch& launch, long& pid)> spawn;
 
   int Open(const char* path, int flags) override {
     return open ? open(path, flags) : RealPlatform::Open(path, flags);
@@ -55,6 +58,14 @@ class TestPlatform : public hostreg::RealPlatform {
   }
   int Lock(int fd, int operation) override {
     return lock ? lock(fd, operation) : RealPlatform::Lock(fd, operation);
+  }
+  long WriteAt(int fd, const void* data, size_t size,
+               uint64_t offset) override {
+    return writeAt ? writeAt(fd, data, size, offset)
+                   : RealPlatform::WriteAt(fd, data, size, offset);
+  }
+  int Spawn(const Launch& launch, long& pid) override {
+    return spawn ? spawn(launch, pid) : RealPlatform::Spawn(launch, pid);
   }
   void Sleep(unsigned milliseconds) override {
     if (sleep) sleep(milliseconds);
