@@ -52,6 +52,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries the program links, as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# --image runs mtools' commands on the disk image.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS mtools)
+# --image runs mtools' commands on the disk image, and QEMU's qemu-nbd on
+# images in other formats than raw.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "mtools, qemu-utils")
 include(CPack)

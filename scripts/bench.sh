@@ -11,6 +11,13 @@
 # time is the best of BENCH_RUNS runs (default 3). Then the same work on a
 # 10 MB export with Wine's own regedit (/s import, /e export) in a fresh
 # prefix, for scale. Set BENCH_WINE=0 to leave Wine out.
+#
+# Then disk images (BENCH_IMAGE=0 leaves them out): a 4 GB raw disk with
+# one FAT32 partition holding the real Windows 98 SYSTEM.DAT and 3 GB of
+# other files, and the same as qcow2, each with
+#   regswitch --image DISK --show     (target: 1 s)
+#   regswitch --image DISK /DMA:1     (a change; target: 2 s)
+# against cp --sparse=always of the raw disk.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -88,6 +95,60 @@ measure "regswitch /CDP:1 /DMA:1 (Version 5.00)" "$bytes5" \
   "$regswitch" --registry "$work/run.reg" /CDP:1 /DMA:1
 rm -f "$work/pristine"
 rm -f "$work/big5.reg" "$work/copy.reg" "$work/run.reg" "$work/big.reg"
+
+bench_images() {
+  local disk=$work/disk.img start=2048 sectors
+  echo "4 GB disk image: one FAT32 partition, Windows 98's SYSTEM.DAT, 3 GB of files"
+  truncate -s 4G "$disk"
+  sectors=$(( (4 << 21) - start ))
+  echo "start=$start, size=$sectors, type=c, bootable" | /usr/sbin/sfdisk -q "$disk"
+  /usr/sbin/mkfs.fat -F 32 --offset "$start" "$disk" $((sectors / 2)) >/dev/null
+  local at="$disk@@$((start * 512))" i
+  export MTOOLS_SKIP_CHECK=1
+  mmd -i "$at" ::/WINDOWS
+  mcopy -i "$at" tests/data/win9x/SYSTEM.DAT tests/data/win9x/USER.DAT ::/WINDOWS/
+  head -c $((64 << 20)) /dev/urandom >"$work/file.bin"
+  for i in $(seq 48); do mcopy -i "$at" "$work/file.bin" "::/FILE$i.BIN"; done
+  rm -f "$work/file.bin"
+  unset MTOOLS_SKIP_CHECK
+  local bytes
+  bytes=$(stat -c %s "$disk")
+  cp --sparse=always "$disk" "$work/pristine"
+  measure "cp --sparse=always (4 GB raw disk)" "$bytes" \
+    cp --sparse=always "$disk" "$work/copy.img"
+  rm -f "$work/copy.img"
+  measure_image "--image --show (4 GB raw)" "$bytes" "$disk" --show
+  measure_image "--image /DMA:1 (4 GB raw)" "$bytes" "$disk" /DMA:1
+  qemu-img convert -f raw -O qcow2 "$work/pristine" "$work/pristine.qcow2"
+  bytes=$(stat -c %s "$work/pristine.qcow2")
+  measure_image "--image --show (qcow2 of it)" "$bytes" "$work/disk.qcow2" --show
+  measure_image "--image /DMA:1 (qcow2 of it)" "$bytes" "$work/disk.qcow2" /DMA:1
+  rm -f "$disk" "$work/pristine" "$work/pristine.qcow2" "$work/disk.qcow2"
+}
+
+# measure_image LABEL BYTES IMAGE ARGS...: like measure, the image put back
+# from its pristine copy (not timed) before each run.
+measure_image() {
+  local label=$1 bytes=$2 image=$3 best="" kb=0 secs k
+  shift 3
+  for _ in $(seq "$runs"); do
+    case $image in
+      *.qcow2) cp --sparse=always "$work/pristine.qcow2" "$image" ;;
+      *) cp --sparse=always "$work/pristine" "$image" ;;
+    esac
+    sync
+    /usr/bin/time -f "%e %M" -o "$work/time" "$regswitch" --image "$image" "$@" >/dev/null
+    read -r secs k <"$work/time"
+    if [ -z "$best" ] || awk -v a="$secs" -v b="$best" 'BEGIN { exit !(a < b) }'; then
+      best=$secs
+    fi
+    [ "$k" -gt "$kb" ] && kb=$k
+  done
+  awk -v l="regswitch $label" -v s="$best" -v c="$cp_secs" -v k="$kb" 'BEGIN {
+    printf "%-44s %7.2f s %5.2fx cp %8.1f MB peak\n", l, s, s / c, k / 1024 }'
+}
+
+[ "${BENCH_IMAGE:-1}" = 0 ] || bench_images
 
 [ "${BENCH_WINE:-1}" = 0 ] && exit 0
 if ! command -v wine >/dev/null; then

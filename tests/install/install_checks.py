@@ -164,7 +164,7 @@ def build_package(work):
 def check_fields(checks, deb, work):
     _, arch, _ = run(["dpkg", "--print-architecture"])
     want = {"Package": "regswitch", "Version": version(), "Architecture": arch.strip(),
-            "Section": "utils", "Priority": "optional", "Recommends": "mtools"}
+            "Section": "utils", "Priority": "optional", "Recommends": "mtools, qemu-utils"}
     for field, value in want.items():
         _, out, _ = run(["dpkg-deb", "--field", deb, field])
         checks.check("%s: %s" % (field, value), out.strip() == value, out.strip())
