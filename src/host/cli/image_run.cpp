@@ -346,9 +346,9 @@ int ImageRun::Save(FatFileSystem& files, const WindowsFolder& folder) {
     for (auto& file : staged) file->Abandon(error);
     return kExitFailure;
   }
-  std::vector<RegistryInImage*> files_;
-  for (auto& file : staged) files_.push_back(file.get());
-  if (PutInPlace(files_, work_->path() + "/OLD.DAT", disk_->mtools(),
+  std::vector<RegistryInImage*> order;
+  for (auto& file : staged) order.push_back(file.get());
+  if (PutInPlace(order, work_->path() + "/OLD.DAT", disk_->mtools(),
                  disk_->volume(), error))
     return 0;
   Complain(error);
