@@ -37,6 +37,7 @@ add_library(regswitch_registry STATIC
   src/host/registry/machine.cpp
   src/host/registry/names.cpp
   src/host/registry/registry_ops.cpp
+  src/host/registry/string_rules.cpp
   src/host/registry/value_store.cpp
 )
 target_include_directories(regswitch_registry PUBLIC src)

@@ -64,12 +64,13 @@ struct Expected {
 std::vector<std::pair<const char*, std::vector<Expected>>> TweakCases() {
   const std::string z4(4, '\0'), ddc0 = std::string(kDisplay) + "0000\\DEFAULT",
                     ddc1 = std::string(kDisplay) + "0001\\DEFAULT";
-  const std::vector<Expected> ddcOn{{ddc0, "DDC", REG_SZ, std::string("1", 2)},
-                                    {ddc1, "DDC", REG_SZ, std::string("1", 2)}};
+  // Strings as Windows 9x keeps them, without the terminating zero.
+  const std::vector<Expected> ddcOn{{ddc0, "DDC", REG_SZ, "1"},
+                                    {ddc1, "DDC", REG_SZ, "1"}};
   std::vector<Expected> allOn = ddcOn;
   allOn.push_back({kFileSystem, "ACDriveSpinDown", REG_BINARY, z4});
-  std::vector<Expected> allOff{{ddc0, "DDC", REG_SZ, std::string("0", 2)},
-                               {ddc1, "DDC", REG_SZ, std::string("0", 2)},
+  std::vector<Expected> allOff{{ddc0, "DDC", REG_SZ, "0"},
+                               {ddc1, "DDC", REG_SZ, "0"},
                                {kApm, "APMMenuSuspend", REG_BINARY, std::string(1, '\0')},
                                {kFileSystem, "ACDriveSpinDown", REG_BINARY, z4}};
   return {

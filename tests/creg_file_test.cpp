@@ -80,9 +80,10 @@ std::vector<TweakCase> TweakCases() {
       {"/SSP:0", {{kApm, "APMMenuSuspend", REG_BINARY, kZero}}},
       {"/ACS:1", {{kFileSystem, "ACDriveSpinDown", REG_BINARY, std::string(4, '\0')}}},
       {"/ACS:0", {{kFileSystem, "ACDriveSpinDown", REG_BINARY, std::string(4, '\0')}}},
-      // "1" was stored without its terminator; the worker writes two bytes.
-      {"/DDC:1", {{kDdc, "DDC", REG_SZ, std::string("1", 2)}}},
-      {"/DDC:0", {{kDdc, "DDC", REG_SZ, std::string("0", 2)}}},
+      // Windows 9x keeps "1" without its terminator, and takes the length
+      // of what the worker writes from the string: already on.
+      {"/DDC:1", {}},
+      {"/DDC:0", {{kDdc, "DDC", REG_SZ, "0"}}},
       // Added values: the records grow.
       {"/DMA:1", {{h1, "IDEDMADRIVE0", REG_BINARY, kOne}, {h1, "IDEDMADRIVE1", REG_BINARY, kOne},
                   {h2, "IDEDMADRIVE0", REG_BINARY, kOne}, {h2, "IDEDMADRIVE1", REG_BINARY, kOne}}},

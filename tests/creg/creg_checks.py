@@ -44,8 +44,8 @@ EXPECTED = {
     "/SSP:0": ["V %s|APMMenuSuspend|3|00" % APM],
     "/ACS:1": ["V System\\CurrentControlSet\\Control\\FileSystem|ACDriveSpinDown|3|00000000"],
     "/ACS:0": ["V System\\CurrentControlSet\\Control\\FileSystem|ACDriveSpinDown|3|00000000"],
-    "/DDC:1": ["V %s|DDC|1|3100" % DDC],
-    "/DDC:0": ["V %s|DDC|1|3000" % DDC],
+    "/DDC:1": [],  # "1" already, as Windows 9x keeps strings
+    "/DDC:0": ["V %s|DDC|1|30" % DDC],
     "/DMA:1": ["V %s\\%s|IDEDMADRIVE%d|3|01" % (HDC, c, d)
                for c in ("0001", "0002") for d in (0, 1)],
     "/DMA:0": ["V %s\\%s|IDEDMADRIVE%d|3|00" % (HDC, c, d)
@@ -65,8 +65,8 @@ EXPECTED95 = {
     "/SSP:1": [], "/SSP:0": ["V %s|APMMenuSuspend|3|00" % APM],
     "/ACS:1": ["V %s|ACDriveSpinDown|3|00000000" % FILESYSTEM95],
     "/ACS:0": ["V %s|ACDriveSpinDown|3|00000000" % FILESYSTEM95],
-    "/DDC:1": ["V %s|DDC|1|3100" % (DISPLAY % a) for a in ("0000", "0001")],
-    "/DDC:0": ["V %s|DDC|1|3000" % (DISPLAY % a) for a in ("0000", "0001")],
+    "/DDC:1": ["V %s|DDC|1|31" % (DISPLAY % a) for a in ("0000", "0001")],
+    "/DDC:0": ["V %s|DDC|1|30" % (DISPLAY % a) for a in ("0000", "0001")],
     "/DMA:1": [], "/DMA:0": [], "/CDP:1": [], "/CDP:0": [], "/DIN:1": [], "/DIN:0": [],
 }
 

@@ -70,10 +70,14 @@ std::string Hex(DWORD type, const std::string& data) {
 
 // Data as a .reg file writes it: a quoted string for a REG_SZ, dword: for
 // four bytes of REG_DWORD, hex: otherwise. A written string stored without
-// its terminating zero, as Windows 9x files keep strings, says so: a tweak
+// its terminating zero in a registry that keeps the zero says so: a tweak
 // that writes the same text with the zero changes it. (A string a tweak
-// only reads compares the same either way.)
-std::string ShownData(const Contents& value, bool written) {
+// only reads compares the same either way.) Where strings follow Windows
+// 9x's rules, a REG_SZ shows as its "A" calls read it.
+std::string ShownData(const Contents& value, bool written, StringRules rules) {
+  if (ReadsOtherwise(rules, value.type))
+    return ShownData({value.type, ReadData(rules, value.type, value.data)},
+                     false, StringRules::kAsGiven);
   const std::string& data = value.data;
   const size_t zero = data.find('\0');
   if (value.type == REG_SZ &&
@@ -107,7 +111,8 @@ std::string ValueLine(const Registry& registry, const Setting& setting,
   if (!path.empty()) line += ShownName(path) + "  ";
   line += seen.name.empty() ? "@" : ShownName(seen.name);
   line += seen.value
-              ? "=" + ShownData(*seen.value, seen.state != State::kRead)
+              ? "=" + ShownData(*seen.value, seen.state != State::kRead,
+                                registry.stringRules())
               : " missing";
   return line + "\n";
 }

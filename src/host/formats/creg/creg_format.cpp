@@ -58,6 +58,7 @@ std::unique_ptr<RegistryFile> LoadCregFile(const std::string& name,
                                            std::string& error) {
   auto file = std::make_unique<CregFile>();
   file->hive_.contents = std::string(contents);
+  registry.SetStringRules(StringRules::kWindows9x);
   if (!creg::Load(name, file->hive_, registry, error)) return nullptr;
   file->refusal_ = creg::ChecksumRefusal(file->hive_.contents);
   registry.MarkLoaded();

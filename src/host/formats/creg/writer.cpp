@@ -14,8 +14,8 @@ namespace creg {
 
 namespace {
 
-// One value as the record holds it: header, name, data, as the "A" calls
-// gave it (a REG_SZ with its terminating zero).
+// One value as the record holds it: header, name, data, as the registry
+// holds it (a REG_SZ as Windows 9x keeps it, without a terminating zero).
 std::string ValueEntry(const Value& value, uint32_t reserved) {
   const std::string& data = value.data;
   std::string entry(kValueHeaderSize, '\0');

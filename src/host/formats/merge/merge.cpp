@@ -24,8 +24,10 @@ class MergeSink {
   }
   bool OpenKey(const Statement& st, KeyRoot root, KeyPath& path);
   bool DeleteKey(const Statement& st, KeyRoot root, const KeyPath& path);
+  // Stored as the registry's Windows keeps what its importer sets.
   void SetValue(const Statement& st, const Out& name, const Out& data) {
-    open_->values().Set(*openKey_, name, st.type, data);
+    open_->values().Set(*openKey_, name, st.type,
+                        StoredData(open_->stringRules(), st.type, data));
   }
   void DeleteValue(const Statement&, const Out& name) {
     open_->values().Delete(*openKey_, name);
