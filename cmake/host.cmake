@@ -83,8 +83,10 @@ add_library(regswitch_formats STATIC
   src/host/formats/creg/blocks.cpp
   src/host/formats/creg/checksums.cpp
   src/host/formats/creg/creg_format.cpp
+  src/host/formats/creg/limits.cpp
   src/host/formats/creg/loader.cpp
   src/host/formats/creg/node_table.cpp
+  src/host/formats/creg/windows_version.cpp
   src/host/formats/creg/writer.cpp
   src/host/formats/merge/merge.cpp
 )

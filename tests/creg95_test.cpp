@@ -165,10 +165,8 @@ TEST(Creg95Writer, GrowsMovesOrAppendsWithChecksumsKept) {
     ASSERT_TRUE(loaded->file) << loaded->error;
     Key* key = loaded->Find(c.key);
     ASSERT_NE(nullptr, key);
-    const std::string data(c.bytes, '\xab');
-    loaded->registry.values().Set(*key, "Grown", REG_BINARY, data);
     Flat expected = loaded->values;
-    expected[std::string(c.key) + "|Grown"] = {REG_BINARY, data};
+    SetGrown(loaded->registry, *key, c.key, c.bytes, expected);
     std::string out, error;
     ASSERT_TRUE(loaded->Render(out, error)) << error;
     auto back = LoadCreg(out);

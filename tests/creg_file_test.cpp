@@ -173,9 +173,7 @@ TEST(CregWriter, GrowsMovesOrAppendsAndKeepsEverythingElse) {
       loaded->registry.values().Set(*key, "ACDriveSpinDown", REG_BINARY, std::string(4, '\x7f'));
       expected[std::string(c.key) + "|ACDriveSpinDown"] = {REG_BINARY, std::string(4, '\x7f')};
     } else {
-      const std::string data(c.bytes, '\xab');
-      loaded->registry.values().Set(*key, "Grown", REG_BINARY, data);
-      expected[std::string(c.key) + "|Grown"] = {REG_BINARY, data};
+      SetGrown(loaded->registry, *key, c.key, c.bytes, expected);
     }
     std::string out, error;
     ASSERT_TRUE(loaded->Render(out, error)) << error;
@@ -229,8 +227,8 @@ TEST(CregWriter, RefusesWhatItCannotWriteSafely) {
       {"moving a record in a block whose free list is off",
        [&](std::string& d) { SetLe32(d, apmBlock + 8, Le32(d, apmBlock + 8) + 1); }, 3000,
        "list of free space"},
-      {"data longer than the format's 16-bit size", [](std::string&) {}, 70000,
-       "too long for the format"},
+      {"data longer than Windows 9x keeps", [](std::string&) {}, 16301,
+       "holds 16,301 bytes, but Windows 95, 98 and Me keep at most 16,300 bytes"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -207,6 +208,28 @@ size_t NodeOf(const std::string& d, const std::string& path) {
     node = 0x20 + child;
   }
   return node;
+}
+
+std::vector<hostreg::Value> GrownValues(size_t bytes) {
+  std::vector<hostreg::Value> values;
+  for (size_t left = bytes; left > 0;) {
+    const size_t n = std::min<size_t>(left, 16300);
+    hostreg::Value value;
+    value.name = values.empty() ? "Grown" : "Grown" + std::to_string(values.size() + 1);
+    value.type = REG_BINARY;
+    value.data.assign(n, '\xab');
+    values.push_back(value);
+    left -= n;
+  }
+  return values;
+}
+
+void SetGrown(hostreg::Registry& registry, hostreg::Key& key,
+              const std::string& path, size_t bytes, Flat& expected) {
+  for (const hostreg::Value& value : GrownValues(bytes)) {
+    registry.values().Set(key, value.name, value.type, value.data);
+    expected[path + "|" + value.name] = {value.type, value.data};
+  }
 }
 
 }  // namespace regtest
