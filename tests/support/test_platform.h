@@ -22,6 +22,7 @@ class TestPlatform : public hostreg::RealPlatform {
   std::function<int(int fd, struct stat* status)> stat;
   std::function<int(const char* path, struct stat* status)> statPath;
   std::function<int(const char* from, const char* to)> rename;
+  std::function<int(const char* from, const char* to)> renameNoReplace;
   std::function<int(int fd, int operation)> lock;
   std::function<void(unsigned milliseconds)> sleep;
 
@@ -52,6 +53,10 @@ class TestPlatform : public hostreg::RealPlatform {
   }
   int Rename(const char* from, const char* to) override {
     return rename ? rename(from, to) : RealPlatform::Rename(from, to);
+  }
+  int RenameNoReplace(const char* from, const char* to) override {
+    return renameNoReplace ? renameNoReplace(from, to)
+                           : RealPlatform::RenameNoReplace(from, to);
   }
   int Lock(int fd, int operation) override {
     return lock ? lock(fd, operation) : RealPlatform::Lock(fd, operation);

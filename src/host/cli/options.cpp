@@ -17,6 +17,7 @@ const char kSynopsis[] =
     "       regswitch --image DISK [--partition N] [--merge FILE.reg ...]\n"
     "                 [--dry-run] [--] [SWITCH...]\n"
     "       regswitch --registry FILE --show\n"
+    "       regswitch --registry FILE [--user FILE] [--classes FILE] --export FILE.reg\n"
     "       regswitch --image DISK [--partition N] --show\n"
     "       regswitch /?\n"
     "       regswitch --help | --version\n";
@@ -107,6 +108,36 @@ const OptionRow kOptionRows[] = {
        options.haveUser = true;
        if (value.empty()) message = "--user needs a file name";
        return !value.empty();
+     },
+     false},
+    {"--classes", "FILE",
+     "Windows Me's CLASSES.DAT (HKEY_CLASSES_ROOT), which\n"
+     "merges reach besides the registry",
+     [](Options& options, const std::string& value, std::string& message) {
+       options.classesPath = value;
+       options.haveClasses = true;
+       if (value.empty()) message = "--classes needs a file name";
+       return !value.empty();
+     },
+     false},
+    {"--export", "FILE",
+     "write the registry files as one REGEDIT4 .reg file,\n"
+     "as Windows 98's registry editor exports (- for\n"
+     "standard output); change nothing",
+     [](Options& options, const std::string& value, std::string& message) {
+       options.exportPath = value;
+       options.haveExport = true;
+       if (value.empty()) message = "--export needs a file name, or - for standard output";
+       return !value.empty();
+     },
+     false},
+    {"--backup", nullptr,
+     "before a save, keep each file as it was beside it\n"
+     "(FILE.bak, or FILE.bak2... if taken; nothing is\n"
+     "ever overwritten)",
+     [](Options& options, const std::string&, std::string&) {
+       options.backup = true;
+       return true;
      },
      false},
     {"--show", nullptr,

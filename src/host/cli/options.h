@@ -29,6 +29,15 @@ struct Options {
   bool haveUser = false;
   std::string userPath;
   std::vector<std::string> mergePaths;
+  // --classes: Windows Me's CLASSES.DAT (HKEY_CLASSES_ROOT), which merges
+  // reach besides the registry.
+  bool haveClasses = false;
+  std::string classesPath;
+  // --export: the registry files written as one REGEDIT4 file ("-":
+  // standard output); --backup: each file saved is kept as it was first.
+  bool haveExport = false;
+  std::string exportPath;
+  bool backup = false;
   bool show = false;
   // --image: a disk image whose Windows SYSTEM.DAT the run changes in
   // place; --partition: the partition that holds it (0: found).

@@ -36,11 +36,53 @@ const char* Show(const Options& o) {
 // A merge needs a registry to go into, and USER.DAT a merge to take.
 const char* Merges(const Options& o) {
   if (o.haveImage || o.haveRegistry) return nullptr;
-  if (!o.mergePaths.empty() && !o.haveUser)
+  if (!o.mergePaths.empty() && !o.haveUser && !o.haveClasses)
     return "--merge needs a registry file to merge into: --registry FILE, "
            "--user FILE or both";
-  if (o.mergePaths.empty() && o.haveUser)
+  if (o.mergePaths.empty() && o.haveUser && !o.haveExport)
     return "--user needs --merge FILE.reg (or --registry)";
+  return nullptr;
+}
+
+// CLASSES.DAT is a file that merges reach, or that an export writes.
+const char* Classes(const Options& o) {
+  if (!o.haveClasses) return nullptr;
+  if (o.haveImage)
+    return "--classes goes with --registry, not --image: a disk image's "
+           "CLASSES.DAT is not reached yet; copy it out with mtools, merge "
+           "into the copy, and copy it back";
+  if (o.show) return "--show looks at the machine's registry; leave out --classes";
+  if (o.mergePaths.empty() && !o.haveExport)
+    return "--classes needs --merge FILE.reg (or --export)";
+  return nullptr;
+}
+
+// An export writes the registry files as they are, and nothing else.
+const char* Export(const Options& o) {
+  if (!o.haveExport) return nullptr;
+  if (o.haveImage)
+    return "--export goes with --registry, not --image: a disk image's "
+           "SYSTEM.DAT is not exported yet; copy it out with mtools (mcopy) "
+           "and export the copy";
+  if (!o.haveRegistry && !o.haveUser && !o.haveClasses)
+    return "--export needs the registry files to write: --registry FILE, "
+           "--user FILE or both";
+  if (o.show) return "--export and --show both read the file as it is; give one";
+  if (o.dryRun || !o.mergePaths.empty() || !o.tail.empty())
+    return "--export writes the files as they are: run merges and switches "
+           "without it, then export";
+  return nullptr;
+}
+
+// A backup is kept before a save.
+const char* Backup(const Options& o) {
+  if (!o.backup) return nullptr;
+  if (o.haveImage)
+    return "--backup goes with --registry: for a disk image, keep a copy of "
+           "the image itself (cp --sparse=always DISK DISK.bak)";
+  if (o.dryRun || o.show || o.haveExport)
+    return "--backup keeps a file as it was before a save, and this run "
+           "saves nothing; leave out --backup";
   return nullptr;
 }
 
@@ -61,15 +103,17 @@ bool ValidateOptions(Options& options, std::string& why) {
     return true;
   }
   for (const char* (*rule)(const Options&) :
-       {Registries, Show, Merges, Switches}) {
+       {Registries, Show, Merges, Classes, Export, Backup, Switches}) {
     if (const char* broken = rule(options)) {
       why = broken;
       return false;
     }
   }
-  options.kind = options.haveImage                             ? RunKind::kImage
-                 : options.haveRegistry || options.haveUser ? RunKind::kFiles
-                                                            : RunKind::kSwitches;
+  const bool files =
+      options.haveRegistry || options.haveUser || options.haveClasses;
+  options.kind = options.haveImage ? RunKind::kImage
+                 : files           ? RunKind::kFiles
+                                   : RunKind::kSwitches;
   return true;
 }
 

@@ -60,6 +60,18 @@ class TempFile {
     return true;
   }
 
+  // A file of this user's, readable by all.
+  bool CreateNew(const std::string& folder, std::string& error) {
+    std::string pattern = folder + "/.regswitch-XXXXXX";
+    fd_ = platform_.MakeTemporary(pattern);
+    if (fd_ < 0)
+      return Fail(error, "cannot create a temporary file in " + folder, errno);
+    path_ = pattern;
+    if (platform_.SetMode(fd_, 0644) != 0)
+      return Fail(error, "cannot set mode", errno);
+    return true;
+  }
+
   // Makes the contents last and closes the file.
   bool Flush(std::string& error) {
     if (platform_.Sync(fd_) != 0) return Fail(error, "cannot flush", errno);
@@ -75,6 +87,15 @@ class TempFile {
     platform_.ForgetTemporary(path_);
     path_.clear();
     return true;
+  }
+
+  // 0, else the error: EEXIST when `target` is there.
+  int RenameToNew(const std::string& target) {
+    if (platform_.RenameNoReplace(path_.c_str(), target.c_str()) != 0)
+      return errno;
+    platform_.ForgetTemporary(path_);
+    path_.clear();
+    return 0;
   }
 
  private:
@@ -238,6 +259,13 @@ bool CheckReplaceable(Platform& platform, const std::string& target,
   return true;
 }
 
+// The folder a path's file is in.
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 }  // namespace
 
 bool ReplaceFile(Platform& platform, const std::string& path,
@@ -251,8 +279,7 @@ bool ReplaceFile(Platform& platform, const std::string& path,
   if (platform.StatPath(target.c_str(), &st) != 0)
     return Fail(error, "cannot stat", errno);
   if (!CheckReplaceable(platform, target, st, error)) return false;
-  const size_t slash = target.rfind('/');
-  const std::string folder = slash == 0 ? "/" : target.substr(0, slash);
+  const std::string folder = FolderOf(target);
   TempFile temp(platform);
   if (!temp.Create(folder, st, error)) return false;
   PieceWriter writer(platform, temp.fd(), original);
@@ -261,6 +288,56 @@ bool ReplaceFile(Platform& platform, const std::string& path,
   if (mustBeUnchanged && !original.Unchanged(error)) return false;
   if (!temp.RenameOver(target, error)) return false;
   // Makes the rename itself last.
+  platform.SyncFolder(folder.c_str());
+  return true;
+}
+
+// The copy is written whole beside the file, then given a name no file
+// has: a backup never takes the place of another, Windows' own SYSTEM.DA0,
+// SYSTEM.1ST or RB*.CAB included.
+bool KeepCopy(Platform& platform, const std::string& path,
+              const LockedFile& original, std::string& kept,
+              std::string& error) {
+  std::string target;
+  if (!platform.ResolvePath(path.c_str(), target))
+    return Fail(error, "cannot resolve", errno);
+  struct stat st;
+  if (platform.Stat(original.fd(), &st) != 0)
+    return Fail(error, "cannot stat", errno);
+  const std::string folder = FolderOf(target);
+  TempFile temp(platform);
+  if (!temp.Create(folder, st, error)) return false;
+  PieceWriter writer(platform, temp.fd(), original);
+  const std::vector<std::string_view> pieces{original.bytes()->View()};
+  if (!writer.Write(pieces, error) || !temp.Flush(error)) return false;
+  for (int n = 1; n <= 99; ++n) {
+    kept = target + ".bak" + (n == 1 ? "" : std::to_string(n));
+    const int code = temp.RenameToNew(kept);
+    if (code == 0) {
+      platform.SyncFolder(folder.c_str());
+      return true;
+    }
+    if (code != EEXIST) return Fail(error, "cannot keep a copy as " + kept, code);
+  }
+  error = "cannot keep a copy: " + target + ".bak to .bak99 are all taken";
+  return false;
+}
+
+bool WriteWholeFile(Platform& platform, const std::string& path,
+                    std::string_view text, std::string& error) {
+  std::string target = path;
+  struct stat st;
+  const bool there = platform.StatPath(path.c_str(), &st) == 0;
+  if (there && !platform.ResolvePath(path.c_str(), target))
+    return Fail(error, "cannot resolve", errno);
+  const std::string folder = FolderOf(target);
+  TempFile temp(platform);
+  if (!(there ? temp.Create(folder, st, error)
+              : temp.CreateNew(folder, error)))
+    return false;
+  if (const int code = WriteFully(platform, temp.fd(), text))
+    return Fail(error, "cannot write", code);
+  if (!temp.Flush(error) || !temp.RenameOver(target, error)) return false;
   platform.SyncFolder(folder.c_str());
   return true;
 }

@@ -28,6 +28,21 @@ bool ReplaceFile(Platform& platform, const std::string& path,
                  const LockedFile& original, bool mustBeUnchanged,
                  std::string& error);
 
+// Keeps the file `original` read, as it read it, in a new file beside
+// `path` (through a symbolic link: beside the file it names), with its
+// owner and mode: "NAME.bak", else "NAME.bak2", "NAME.bak3"... up to
+// "NAME.bak99", never replacing a file that is there. `kept` is its path.
+// On failure no file is left and `error` says why.
+bool KeepCopy(Platform& platform, const std::string& path,
+              const LockedFile& original, std::string& kept,
+              std::string& error);
+
+// Puts `text` in `path`, replacing what is there, through a temporary file
+// beside it that is flushed and renamed over it: a file is whole or not
+// there at all. A new file gets mode 0644, a replaced one keeps its mode.
+bool WriteWholeFile(Platform& platform, const std::string& path,
+                    std::string_view text, std::string& error);
+
 }  // namespace hostreg
 
 #endif

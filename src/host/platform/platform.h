@@ -34,6 +34,10 @@ class Platform {
   virtual int Stat(int fd, struct stat* status) = 0;
   virtual int StatPath(const char* path, struct stat* status) = 0;
   virtual int Rename(const char* from, const char* to) = 0;
+  // A rename that never replaces a file: -1 and EEXIST when `to` exists
+  // (renameat2's RENAME_NOREPLACE, or a hard link where the file system
+  // has no such rename).
+  virtual int RenameNoReplace(const char* from, const char* to) = 0;
   virtual int Remove(const char* path) = 0;
   // The path with every link resolved; false and errno when it cannot be.
   virtual bool ResolvePath(const char* path, std::string& resolved) = 0;
@@ -98,6 +102,7 @@ class RealPlatform : public Platform {
   int Stat(int fd, struct stat* status) override;
   int StatPath(const char* path, struct stat* status) override;
   int Rename(const char* from, const char* to) override;
+  int RenameNoReplace(const char* from, const char* to) override;
   int Remove(const char* path) override;
   bool ResolvePath(const char* path, std::string& resolved) override;
   int MakeTemporary(std::string& pattern) override;

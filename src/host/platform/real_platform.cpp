@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -55,6 +56,14 @@ int RealPlatform::StatPath(const char* path, struct stat* status) {
 
 int RealPlatform::Rename(const char* from, const char* to) {
   return ::rename(from, to);
+}
+
+int RealPlatform::RenameNoReplace(const char* from, const char* to) {
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+    return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  if (::link(from, to) != 0) return -1;
+  return ::unlink(from);
 }
 
 int RealPlatform::Remove(const char* path) { return ::unlink(path); }

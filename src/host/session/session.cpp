@@ -1,6 +1,7 @@
 #include "host/session/session.h"
 
 #include "host/files/locked_file.h"
+#include "host/formats/export.h"
 #include "host/formats/merge/merge.h"
 #include "host/formats/pick_format.h"
 #include "host/program/program.h"
@@ -12,10 +13,16 @@ namespace hostreg {
 
 struct RegistrySession::Target {
   Target(Root root, RegistryStore& store)
-      : root(root),
-        store(store),
-        registry(root == Root::kMachine ? "HKEY_LOCAL_MACHINE"
-                                        : "HKEY_USERS") {}
+      : root(root), store(store), registry(RootName(root)) {}
+
+  static const char* RootName(Root root) {
+    switch (root) {
+      case Root::kMachine: return "HKEY_LOCAL_MACHINE";
+      case Root::kUsers: return "HKEY_USERS";
+      case Root::kClasses: return "HKEY_CLASSES_ROOT";
+    }
+    return "";
+  }
 
   // The changes, collected once the run has made them all.
   const ChangeSet& Changes() {
@@ -75,8 +82,23 @@ bool RegistrySession::Merge(const std::string& path) {
     return false;
   }
   MergeTargets reach;
-  if (Target* machine = Find(Root::kMachine)) reach.machine = &machine->registry;
+  Target* machine = Find(Root::kMachine);
+  Target* classes = Find(Root::kClasses);
+  if (machine != nullptr) {
+    reach.machine = &machine->registry;
+    reach.classesApart = machine->file->ClassesElsewhere();
+  }
   if (Target* users = Find(Root::kUsers)) reach.users = &users->registry;
+  if (classes != nullptr) reach.classes = &classes->registry;
+  // Windows 95 and 98 keep HKEY_CLASSES_ROOT in SYSTEM.DAT: a CLASSES.DAT
+  // beside it would take what Windows never reads.
+  if (classes != nullptr && machine != nullptr && reach.classesApart.empty()) {
+    messages_.Say(classes->store.name() + ": --classes is for Windows Me, "
+                  "which keeps HKEY_CLASSES_ROOT in CLASSES.DAT; " +
+                  machine->store.name() + " keeps it in its SOFTWARE\\Classes, "
+                  "where the merge puts it without --classes");
+    return false;
+  }
   SkipNotes notes(path);
   const bool applied = ApplyMerge(path, bytes, reach, notes, error);
   for (const std::string& note : notes.Lines()) messages_.Say(note);
@@ -104,6 +126,21 @@ bool RegistrySession::Show(std::string& text) {
   if (target->store.Unchanged(error)) return true;
   messages_.Say(target->store.name() + ": " + error + "; run again to see it");
   return false;
+}
+
+bool RegistrySession::Export(std::string& text) {
+  text = ExportHeader();
+  for (Root root : {Root::kMachine, Root::kClasses, Root::kUsers}) {
+    Target* target = Find(root);
+    if (target == nullptr) continue;
+    AppendExport(target->registry, text);
+    std::string error;
+    if (target->store.Unchanged(error)) continue;
+    messages_.Say(target->store.name() + ": " + error +
+                  "; run again to export it");
+    return false;
+  }
+  return true;
 }
 
 // The second registry's header is left out: one fragment.
@@ -161,7 +198,11 @@ bool RegistrySession::Save(bool& saved) {
   for (size_t i = 0; i < changed.size(); ++i) {
     RegistryStore& store = changed[i]->store;
     std::string error;
-    if (store.Write(renderings[i], error)) continue;
+    const bool written = store.Write(renderings[i], error);
+    if (!store.Kept().empty())
+      messages_.Say(store.name() + ": the file as it was is kept in " +
+                    store.Kept());
+    if (written) continue;
     messages_.Say(store.name() + ": " + error + "; the file was left as it was");
     if (i == 0) return false;
     RegistryStore& first = changed[0]->store;

@@ -38,6 +38,9 @@ class RegistryStore {
   virtual bool Write(const Rendering& rendering, std::string& error) = 0;
   // Puts back what was read, after a later save of the run failed.
   virtual bool Restore(std::string& error) = 0;
+  // Where the store kept what was read before a save replaced it; empty
+  // when it kept nothing.
+  virtual std::string Kept() const { return std::string(); }
 };
 
 // How long a run waits for another one on the same file.
@@ -58,11 +61,18 @@ class FileStore : public RegistryStore {
   }
   bool Write(const Rendering& rendering, std::string& error) override;
   bool Restore(std::string& error) override;
+  std::string Kept() const override { return kept_; }
+
+  // --backup: before a save replaces the file, the file as it was read is
+  // kept beside it under a name no file has (see KeepCopy).
+  void KeepBackups() { backup_ = true; }
 
  private:
   Platform& platform_;
   const std::string path_;
   LockedFile file_;
+  bool backup_ = false;
+  std::string kept_;
 };
 
 class MemoryStore : public RegistryStore {

@@ -46,6 +46,15 @@ class CregFile : public RegistryFile {
                                                        : error;
   }
 
+  // Windows Me's Setup and registry keep HKEY_CLASSES_ROOT in CLASSES.DAT
+  // (Knowledge Base article Q266270); its SYSTEM.DAT holds an empty
+  // SOFTWARE\Classes, as the real one does.
+  std::string ClassesElsewhere() const override {
+    if (hive_.windows != creg::Windows::kMe) return std::string();
+    return "Windows Me keeps in CLASSES.DAT, not in SYSTEM.DAT (this "
+           "registry is Windows Me's: its VersionNumber is 4.90)";
+  }
+
   creg::Hive hive_;
   // Why no save may go ahead, found on loading; empty when one may.
   std::string refusal_;
