@@ -30,15 +30,5 @@ Windows WindowsOf(Registry& registry, const std::string& contents) {
   return CarriesChecksums(contents) ? Windows::k95 : Windows::kUnknown;
 }
 
-const char* WindowsName(Windows windows) {
-  switch (windows) {
-    case Windows::k95: return "Windows 95";
-    case Windows::k98: return "Windows 98";
-    case Windows::kMe: return "Windows Me";
-    case Windows::kUnknown: break;
-  }
-  return "Windows 9x";
-}
-
 }  // namespace creg
 }  // namespace hostreg

@@ -21,9 +21,6 @@ enum class Windows { kUnknown, k95, k98, kMe };
 // checksums.h); else it is not known.
 Windows WindowsOf(Registry& registry, const std::string& contents);
 
-// "Windows 95", "Windows 98", "Windows Me", "Windows 9x".
-const char* WindowsName(Windows windows);
-
 }  // namespace creg
 }  // namespace hostreg
 

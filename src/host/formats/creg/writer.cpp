@@ -166,7 +166,7 @@ bool Writer::DeleteKeys() {
   return true;
 }
 
-// Windows 98 and Me keep no record for a root without values (Windows 95
+// Windows Me keeps no record for a root without values (Windows 95
 // keeps an empty one). Values on the root get a record as any key's, in
 // the first block where there is room, and the root's node points at it.
 bool Writer::GiveRootARecord() {
