@@ -2,6 +2,7 @@
 // 98's registry editor exports; and --backup, the file kept as it was
 // before a save.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -194,6 +195,15 @@ TEST(Backup, TheFileAsItWasIsKeptBesideItAndNothingIsOverwritten) {
       << failed.err;
   EXPECT_TRUE(saved == ReadFile(system));
   EXPECT_EQ(5u, FolderEntries(dir).size());
+
+  // A file no save may replace gets no copy either.
+  const std::string other = TempDir();
+  WriteFile(other + "/SYSTEM.DAT", Win98System());
+  ASSERT_EQ(0, chmod((other + "/SYSTEM.DAT").c_str(), 0444));
+  ProgramRun readOnly = RunProgramArgs({"--registry", other + "/SYSTEM.DAT", "--backup", "/DDC:0"});
+  EXPECT_EQ(2, readOnly.status);
+  EXPECT_NE(std::string::npos, readOnly.err.find("it is read-only")) << readOnly.err;
+  EXPECT_EQ(std::vector<std::string>{"SYSTEM.DAT"}, FolderEntries(other));
 }
 
 }  // namespace

@@ -292,6 +292,17 @@ bool ReplaceFile(Platform& platform, const std::string& path,
   return true;
 }
 
+bool CanReplace(Platform& platform, const std::string& path,
+                std::string& error) {
+  std::string target;
+  if (!platform.ResolvePath(path.c_str(), target))
+    return Fail(error, "cannot resolve", errno);
+  struct stat st;
+  if (platform.StatPath(target.c_str(), &st) != 0)
+    return Fail(error, "cannot stat", errno);
+  return CheckReplaceable(platform, target, st, error);
+}
+
 // The copy is written whole beside the file, then given a name no file
 // has: a backup never takes the place of another, Windows' own SYSTEM.DA0,
 // SYSTEM.1ST or RB*.CAB included.

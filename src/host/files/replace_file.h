@@ -28,6 +28,11 @@ bool ReplaceFile(Platform& platform, const std::string& path,
                  const LockedFile& original, bool mustBeUnchanged,
                  std::string& error);
 
+// Whether ReplaceFile would take `path` as it is now (see there); false
+// and why.
+bool CanReplace(Platform& platform, const std::string& path,
+                std::string& error);
+
 // Keeps the file `original` read, as it read it, in a new file beside
 // `path` (through a symbolic link: beside the file it names), with its
 // owner and mode: "NAME.bak", else "NAME.bak2", "NAME.bak3"... up to

@@ -20,11 +20,13 @@ std::shared_ptr<const FileBytes> FileStore::Read(
   return file_.Read(MapsWell(head, file_.size()), path_, error);
 }
 
-// The copy first: a save that cannot keep one leaves the file alone. Once
-// kept, a copy stays, even when the save then fails.
+// The copy first, once the file is known to be one a save may replace: a
+// save that cannot keep one leaves the file alone. Once kept, a copy stays,
+// even when the save then fails.
 bool FileStore::Write(const Rendering& rendering, std::string& error) {
   if (backup_ && kept_.empty() &&
-      !KeepCopy(platform_, path_, file_, kept_, error)) {
+      (!CanReplace(platform_, path_, error) ||
+       !KeepCopy(platform_, path_, file_, kept_, error))) {
     kept_.clear();
     return false;
   }
