@@ -49,7 +49,8 @@ target_include_directories(regswitch_core PUBLIC src)
 
 # The program run on the host: WinMain over our registry. Core first, so
 # that the seam it calls is found in the registry behind it.
-add_library(regswitch_program STATIC src/host/program/program.cpp)
+add_library(regswitch_program STATIC src/host/program/program.cpp
+  src/host/program/switch_text.cpp)
 target_link_libraries(regswitch_program PUBLIC regswitch_core
                       regswitch_registry)
 
@@ -103,6 +104,7 @@ add_library(regswitch_session STATIC
   src/host/session/messages.cpp
   src/host/session/session.cpp
   src/host/session/store.cpp
+  src/host/session/switch_report.cpp
 )
 target_link_libraries(regswitch_session PUBLIC regswitch_show
                       regswitch_program regswitch_formats regswitch_files)

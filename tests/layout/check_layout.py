@@ -43,7 +43,7 @@ ALLOWED = {
                            "host/registry", "core"},
     # --show runs the tweaks over the registry; its text needs the code page.
     "host/show": {"host/program", "host/formats/reg", "host/formats",
-                  "host/registry", "core"},
+                  "host/platform", "host/registry", "core"},
     "host/session": {"host/show", "host/program", "host/formats",
                      "host/formats/merge", "host/formats/reg", "host/files",
                      "host/platform", "host/registry", "core"},

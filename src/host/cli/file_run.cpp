@@ -33,7 +33,7 @@ int RunOnFiles(const Options& options, Platform& platform, std::ostream& out,
   }
   for (const std::string& path : options.mergePaths)
     if (!session.Merge(path)) return kExitFailure;
-  session.RunSwitches(options.tail, out);
+  session.RunSwitches(options.tail, out, options.verbose, HostAboutText());
   if (options.dryRun) {
     if (!session.Describe(text)) return kExitFailure;
     out << text;

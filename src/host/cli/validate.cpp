@@ -1,4 +1,7 @@
 // The usage rules of the host program's options taken together.
+#include <string>
+#include <vector>
+
 #include "host/cli/options.h"
 #include "host/program/program.h"
 
@@ -6,9 +9,13 @@ namespace hostreg {
 
 namespace {
 
+const char kSwitchList[] =
+    "switches are /SSP, /DDC, /CDP, /DMA, /DIN and /ACS (or with - for /), "
+    ":1 or =1 behind one for on; words after -- are taken as they are";
+
 // One registry: a file or an image; a partition only of an image; USER.DAT
 // only beside a registry file.
-const char* Registries(const Options& o) {
+std::string Registries(const Options& o) {
   if (o.haveImage && o.haveRegistry)
     return "--image and --registry name two registries; give one";
   if (o.partition != 0 && !o.haveImage)
@@ -16,12 +23,42 @@ const char* Registries(const Options& o) {
   if (o.haveUser && o.haveImage)
     return "--user goes with --registry, not --image: copy the image's "
            "USER.DAT out to merge into it";
-  return nullptr;
+  return std::string();
+}
+
+// A word given as switch text that holds no switch is a typo, an option
+// with one dash too few, a value that lost its switch, or a second file.
+std::string NoSwitch(const Options& o, const std::string& word,
+                     const std::string& before) {
+  const std::string head = word + " is no switch: ";
+  if (word == "-n") return head + "for a dry run, type --dry-run";
+  if (word.size() > 2 && word[0] == '-' && word[1] != '-' &&
+      IsOptionName("-" + word))
+    return head + "did you mean -" + word + "?";
+  if (!before.empty() && HoldsSwitch(before) && before.find_first_of(":=") ==
+                                                    std::string::npos)
+    return head + "a switch's value goes right behind it, as " + before +
+           ":" + word;
+  const bool fileLike = word.find('.') != std::string::npos ||
+                        word.find('/', 1) != std::string::npos;
+  if (fileLike && (o.haveImage || o.haveRegistry))
+    return head + (o.haveImage ? "a second disk image? --image takes one; "
+                                 "run regswitch once for each image"
+                               : "a second registry file? --registry takes "
+                                 "one; run regswitch once for each file");
+  return head + kSwitchList;
+}
+
+std::string Words(const Options& o) {
+  for (size_t i = 0; i < o.switchWords.size(); ++i)
+    if (!HoldsSwitch(o.switchWords[i]))
+      return NoSwitch(o, o.switchWords[i], i > 0 ? o.switchWords[i - 1] : "");
+  return std::string();
 }
 
 // --show reads a file as it is and runs no switch.
-const char* Show(const Options& o) {
-  if (!o.show) return nullptr;
+std::string Show(const Options& o) {
+  if (!o.show) return std::string();
   if (!o.haveRegistry && !o.haveImage)
     return "--show needs --registry FILE or --image DISK";
   if (o.dryRun) return "--show changes nothing; leave out --dry-run";
@@ -30,23 +67,24 @@ const char* Show(const Options& o) {
   if (!o.mergePaths.empty() || o.haveUser)
     return "--show looks at a file as it is; run it without --merge and "
            "--user";
-  return nullptr;
+  return std::string();
 }
 
 // A merge needs a registry to go into, and USER.DAT a merge to take.
-const char* Merges(const Options& o) {
-  if (o.haveImage || o.haveRegistry) return nullptr;
+std::string Merges(const Options& o) {
+  if (o.haveImage || o.haveRegistry) return std::string();
   if (!o.mergePaths.empty() && !o.haveUser)
     return "--merge needs a registry file to merge into: --registry FILE, "
            "--user FILE or both";
   if (o.mergePaths.empty() && o.haveUser)
     return "--user needs --merge FILE.reg (or --registry)";
-  return nullptr;
+  return std::string();
 }
 
 // Switch text that opens a key needs the machine's registry.
-const char* Switches(const Options& o) {
-  if (o.haveRegistry || o.haveImage || !NeedsRegistry(o.tail)) return nullptr;
+std::string Switches(const Options& o) {
+  if (o.haveRegistry || o.haveImage || !NeedsRegistry(o.tail))
+    return std::string();
   return o.haveUser ? "these switches change a registry; name its file with "
                       "--registry FILE"
                     : "these switches change a registry; name its file with "
@@ -60,12 +98,10 @@ bool ValidateOptions(Options& options, std::string& why) {
     options.kind = options.help ? RunKind::kHelp : RunKind::kVersion;
     return true;
   }
-  for (const char* (*rule)(const Options&) :
-       {Registries, Show, Merges, Switches}) {
-    if (const char* broken = rule(options)) {
-      why = broken;
-      return false;
-    }
+  for (std::string (*rule)(const Options&) :
+       {Registries, Words, Show, Merges, Switches}) {
+    why = rule(options);
+    if (!why.empty()) return false;
   }
   options.kind = options.haveImage                             ? RunKind::kImage
                  : options.haveRegistry || options.haveUser ? RunKind::kFiles

@@ -23,6 +23,17 @@ namespace hostreg {
 // and, with `mustBeUnchanged`, a file that is no longer the version
 // `original` read. On failure the file is as it was, no temporary file is
 // left, and `error` says why ("cannot write: No space left on device").
+// The temporary files' names: the prefix and six letters or digits.
+constexpr const char* kTemporaryPrefix = ".regswitch-";
+bool IsTemporaryName(const std::string& name);
+
+// Why a save of `path` would be refused before anything is written (a
+// read-only file, a folder that takes no new file, ...); empty when it
+// would go ahead, for a dry run to say so first.
+std::string WhyNotReplaceable(Platform& platform, const std::string& path);
+
+// Before it writes, the temporary files a killed run left beside the file
+// are removed: those of that name that no run holds the lock of.
 bool ReplaceFile(Platform& platform, const std::string& path,
                  const std::vector<std::string_view>& pieces,
                  const LockedFile& original, bool mustBeUnchanged,

@@ -6,6 +6,7 @@
 #include "host/program/program.h"
 #include "host/registry/about_box.h"
 #include "host/registry/machine.h"
+#include "host/session/switch_report.h"
 #include "host/show/settings.h"
 
 namespace hostreg {
@@ -85,13 +86,20 @@ bool RegistrySession::Merge(const std::string& path) {
 }
 
 size_t RegistrySession::RunSwitches(const std::string& tail,
-                                    std::ostream& out) {
+                                    std::ostream& out, bool verbose,
+                                    const std::string& aboutMore) {
   Target* target = Find(Root::kMachine);
-  Machine machine(target != nullptr ? &target->registry : nullptr,
-                  [&out](const char* text, const char* caption, UINT type) {
-                    out << RenderMessageBox(text, caption, type) << std::flush;
-                  });
+  Registry* registry = target != nullptr ? &target->registry : nullptr;
+  Machine machine(registry, [&out, &aboutMore](const char* text,
+                                               const char* caption, UINT type) {
+    out << RenderMessageBox(text, caption, type) << aboutMore << std::flush;
+  });
+  SwitchReport report(registry, tail, verbose);
+  machine.SetValueWatch([&report](const Key& key, const char* name, bool write) {
+    if (write) report.Written(key, name);
+  });
   RunCommandLine(machine, tail);
+  report.Tell(messages_);
   return machine.handles() != nullptr ? machine.handles()->Count() : 0;
 }
 
@@ -120,8 +128,8 @@ bool RegistrySession::Describe(std::string& text) {
                     "; run again to see its changes");
       return false;
     }
-    const std::string refusal =
-        target->file->SaveRefusal(target->registry, changes);
+    std::string refusal = target->file->SaveRefusal(target->registry, changes);
+    if (refusal.empty()) refusal = target->store.SaveRefusal();
     if (!refusal.empty())
       messages_.Say(target->store.name() + ": a save would be refused: " +
                     refusal);

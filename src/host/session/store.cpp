@@ -24,6 +24,10 @@ bool FileStore::Write(const Rendering& rendering, std::string& error) {
   return ReplaceFile(platform_, path_, rendering.pieces, file_, true, error);
 }
 
+std::string FileStore::SaveRefusal() {
+  return WhyNotReplaceable(platform_, path_);
+}
+
 bool FileStore::Restore(std::string& error) {
   const std::vector<std::string_view> pieces{file_.bytes()->View()};
   return ReplaceFile(platform_, path_, pieces, file_, false, error);

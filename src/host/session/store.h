@@ -38,6 +38,9 @@ class RegistryStore {
   virtual bool Write(const Rendering& rendering, std::string& error) = 0;
   // Puts back what was read, after a later save of the run failed.
   virtual bool Restore(std::string& error) = 0;
+  // Why a save would be refused before anything is written, for a dry run
+  // to say so; empty when it could go ahead.
+  virtual std::string SaveRefusal() { return std::string(); }
 };
 
 // How long a run waits for another one on the same file.
@@ -58,6 +61,7 @@ class FileStore : public RegistryStore {
   }
   bool Write(const Rendering& rendering, std::string& error) override;
   bool Restore(std::string& error) override;
+  std::string SaveRefusal() override;
 
  private:
   Platform& platform_;
