@@ -67,6 +67,7 @@ target_link_libraries(regswitch_files PUBLIC regswitch_platform)
 # merging .reg files into them.
 add_library(regswitch_formats STATIC
   src/host/formats/changes.cpp
+  src/host/formats/file_kind.cpp
   src/host/formats/pick_format.cpp
   src/host/formats/registry_file.cpp
   src/host/formats/reg/codepage.cpp

@@ -1,6 +1,8 @@
 // The run on registry files: the machine's (--registry) and the user's
 // (--user), their merges, the switches, then --show, the dry run or the
 // save. A command line without a file runs its switches over none.
+#include <sys/stat.h>
+
 #include <memory>
 
 #include "host/cli/run.h"
@@ -9,8 +11,28 @@
 
 namespace hostreg {
 
+namespace {
+
+// The same file given twice (by name or through a link) would wait for its
+// own lock.
+bool SameFile(Platform& platform, const std::string& a, const std::string& b) {
+  struct stat first, second;
+  return platform.StatPath(a.c_str(), &first) == 0 &&
+         platform.StatPath(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+}  // namespace
+
 int RunOnFiles(const Options& options, Platform& platform, std::ostream& out,
                Messages& messages) {
+  if (options.haveRegistry && options.haveUser &&
+      SameFile(platform, options.registryPath, options.userPath)) {
+    messages.Say(options.registryPath + " and " + options.userPath +
+                 " are the same file: --registry takes SYSTEM.DAT, --user "
+                 "USER.DAT; nothing was changed");
+    return kExitFailure;
+  }
   const bool readOnly = options.dryRun || options.show;
   // The stores outlive the session that reads them.
   std::unique_ptr<FileStore> machine, users;

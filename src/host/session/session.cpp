@@ -1,6 +1,7 @@
 #include "host/session/session.h"
 
 #include "host/files/locked_file.h"
+#include "host/formats/creg/creg_format.h"
 #include "host/formats/merge/merge.h"
 #include "host/formats/pick_format.h"
 #include "host/program/program.h"
@@ -38,6 +39,28 @@ RegistrySession::RegistrySession(Platform& platform, Messages& messages)
 
 RegistrySession::~RegistrySession() = default;
 
+// A Windows 9x file holds one root: USER.DAT's keys are HKEY_USERS'
+// (.DEFAULT, a profile's), SYSTEM.DAT's HKEY_LOCAL_MACHINE's. One given
+// for the other would take the switches or a merge's lines into the wrong
+// file.
+std::string RegistrySession::WrongRoot(const Target& target,
+                                       std::string_view bytes) const {
+  if (!IsCregFile(bytes)) return std::string();
+  const KeyTree& keys = target.registry.keys();
+  const bool users = keys.FindSubkey(keys.Root(), ".DEFAULT") != nullptr;
+  const bool machine = keys.FindSubkey(keys.Root(), "Enum") != nullptr ||
+                       keys.FindSubkey(keys.Root(), "System") != nullptr ||
+                       keys.FindSubkey(keys.Root(), "Config") != nullptr;
+  const std::string& name = target.store.name();
+  if (target.root == Root::kMachine && users && !machine)
+    return name + " is a USER.DAT (its keys are HKEY_USERS': .DEFAULT): "
+                  "give it with --user, and SYSTEM.DAT with --registry";
+  if (target.root == Root::kUsers && machine && !users)
+    return name + " is a SYSTEM.DAT (its keys are HKEY_LOCAL_MACHINE's): "
+                  "give it with --registry, and USER.DAT with --user";
+  return std::string();
+}
+
 RegistrySession::Target* RegistrySession::Find(Root root) const {
   for (const auto& target : targets_)
     if (target->root == root) return target.get();
@@ -57,7 +80,9 @@ bool RegistrySession::Open(Root root, RegistryStore& store, bool readOnly) {
       },
       error);
   if (bytes) target.file = LoadRegistry(name, bytes, target.registry, error);
-  if (!target.file) {
+  if (target.file) error = WrongRoot(target, bytes->View());
+  else if (error.empty()) error = name + ": cannot be read";
+  if (!error.empty()) {
     messages_.Say(error);
     return false;
   }
@@ -72,7 +97,7 @@ bool RegistrySession::Merge(const std::string& path) {
   std::shared_ptr<const FileBytes> bytes;
   if (file.OpenUnlocked(path, error)) bytes = file.Read(false, path, error);
   if (!bytes) {
-    messages_.Say(error);
+    messages_.Say(WithPathHint(path, error));
     return false;
   }
   MergeTargets reach;

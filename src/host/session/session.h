@@ -11,6 +11,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/formats/changes.h"
@@ -67,6 +68,7 @@ class RegistrySession {
   struct Target;
 
   Target* Find(Root root) const;
+  std::string WrongRoot(const Target& target, std::string_view bytes) const;
   std::string Refused(const std::string& what) const;
 
   Platform& platform_;

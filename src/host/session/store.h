@@ -43,6 +43,10 @@ class RegistryStore {
   virtual std::string SaveRefusal() { return std::string(); }
 };
 
+// `error` about a file that cannot be opened, with a word for a Windows
+// path ("C:\\WINDOWS\\SYSTEM.DAT") given where this machine's path goes.
+std::string WithPathHint(const std::string& path, std::string error);
+
 // How long a run waits for another one on the same file.
 constexpr unsigned kLockWaitMilliseconds = 30000;
 

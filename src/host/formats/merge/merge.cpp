@@ -25,7 +25,7 @@ class MergeSink {
   bool OpenKey(const Statement& st, KeyRoot root, KeyPath& path);
   bool DeleteKey(const Statement& st, KeyRoot root, const KeyPath& path);
   void SetValue(const Statement& st, const Out& name, const Out& data) {
-    open_->values().Set(*openKey_, name, st.type, data);
+    open_->values().Set(*openKey_, name, st.type, data, st.lossy);
   }
   void DeleteValue(const Statement&, const Out& name) {
     open_->values().Delete(*openKey_, name);
