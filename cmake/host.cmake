@@ -50,7 +50,8 @@ target_include_directories(regswitch_core PUBLIC src)
 
 # The program run on the host: WinMain over our registry. Core first, so
 # that the seam it calls is found in the registry behind it.
-add_library(regswitch_program STATIC src/host/program/program.cpp)
+add_library(regswitch_program STATIC src/host/program/program.cpp
+  src/host/program/switch_text.cpp)
 target_link_libraries(regswitch_program PUBLIC regswitch_core
                       regswitch_registry)
 
@@ -68,6 +69,7 @@ target_link_libraries(regswitch_files PUBLIC regswitch_platform)
 add_library(regswitch_formats STATIC
   src/host/formats/changes.cpp
   src/host/formats/export.cpp
+  src/host/formats/file_kind.cpp
   src/host/formats/pick_format.cpp
   src/host/formats/registry_file.cpp
   src/host/formats/reg/codepage.cpp
@@ -107,6 +109,7 @@ add_library(regswitch_session STATIC
   src/host/session/messages.cpp
   src/host/session/session.cpp
   src/host/session/store.cpp
+  src/host/session/switch_report.cpp
 )
 target_link_libraries(regswitch_session PUBLIC regswitch_show
                       regswitch_program regswitch_formats regswitch_files)

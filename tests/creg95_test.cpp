@@ -123,7 +123,14 @@ TEST(Creg95Tweaks, EveryTweakOnAndOffSavesWithChecksumsKept) {
     // The preview promises nothing the save then refuses.
     CopyRun preview = RunOnCopy(Win95System(), args);
     EXPECT_EQ(0, preview.status);
-    EXPECT_EQ("", preview.err);
+    // No warning but that a switch found nothing (this machine has no
+    // ESDI_506 controller and no SCSI devices).
+    for (size_t at = 0; at < preview.err.size();
+         at = preview.err.find('\n', at) + 1)
+      EXPECT_NE(std::string::npos,
+                preview.err.substr(at, preview.err.find('\n', at) - at)
+                    .find(" found nothing to change: "))
+          << preview.err;
     EXPECT_EQ(values.empty(), preview.out.empty()) << preview.out;
     args.erase(args.begin());
     CopyRun run = RunOnCopy(Win95System(), args);

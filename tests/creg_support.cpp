@@ -232,4 +232,32 @@ void SetGrown(hostreg::Registry& registry, hostreg::Key& key,
   }
 }
 
+std::string EmptyCreg() {
+  std::string tree(0x2000, '\0'), block(0x1000, '\0'), head(32, '\0');
+  tree.replace(0, 4, "RGKN");
+  SetLe32(tree, 4, static_cast<uint32_t>(tree.size()));
+  SetLe32(tree, 8, 0x20);   // the root's node
+  SetLe32(tree, 12, 0x3C);  // the first free node
+  SetLe16(tree, 16, 0x8);
+  for (size_t at : {8, 12, 16, 20}) SetLe32(tree, 0x20 + at, 0xFFFFFFFF);
+  SetLe32(tree, 0x20 + 24, 0xFFFFFFFF);  // no record
+  SetLe32(tree, 0x3C, 0x80000000);
+  SetLe32(tree, 0x3C + 4, static_cast<uint32_t>(tree.size() - 0x3C));
+  SetLe32(tree, 0x3C + 8, 0xFFFFFFFF);
+  block.replace(0, 4, "RGDB");
+  SetLe32(block, 4, static_cast<uint32_t>(block.size()));
+  SetLe32(block, 8, static_cast<uint32_t>(block.size() - 32));
+  SetLe16(block, 12, 0x8);
+  SetLe32(block, 16, 32);
+  SetLe32(block, 32, static_cast<uint32_t>(block.size() - 32));
+  SetLe32(block, 36, 0xFFFFFFFF);  // id and block of a free record
+  SetLe32(block, 40, 0xFFFFFFFF);
+  head.replace(0, 4, "CREG");
+  SetLe32(head, 4, 0x10000);
+  SetLe32(head, 8, static_cast<uint32_t>(0x20 + tree.size()));
+  SetLe16(head, 16, 1);
+  SetLe16(head, 18, 0x20);
+  return head + tree + block;
+}
+
 }  // namespace regtest

@@ -88,6 +88,10 @@ std::vector<hostreg::Value> GrownValues(size_t bytes);
 void SetGrown(hostreg::Registry& registry, hostreg::Key& key,
               const std::string& path, size_t bytes, Flat& expected);
 
+// A registry file with no key but its root, laid out as Windows Me's own
+// (tests/creg/creg95.py's empty_file): a stand-in for a CLASSES.DAT.
+std::string EmptyCreg();
+
 // The file offset of the node of the key at `path` ("" for the root),
 // walking the file; 0 when there is none.
 size_t NodeOf(const std::string& d, const std::string& path);

@@ -265,7 +265,7 @@ TEST(Win9xClasses, WindowsMeKeepsHkeyClassesRootInClassesDat) {
       {"95, --classes refused", true, true, "[HKEY_CLASSES_ROOT\\.foo]\r\n", 2,
        "--classes is for Windows Me", nullptr, nullptr},
   };
-  const std::string user = ReadFile(SourcePath("tests/data/win9x/USER.DAT"));
+  const std::string empty = EmptyCreg();
   for (const ClassesCase& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string dir = TempDir();
@@ -273,7 +273,7 @@ TEST(Win9xClasses, WindowsMeKeepsHkeyClassesRootInClassesDat) {
                       merge = dir + "/m.reg";
     const std::string& original = c.win95 ? Win95System() : Win98System();
     WriteFile(system, original);
-    WriteFile(classes, user);  // a CREG file to stand for CLASSES.DAT
+    WriteFile(classes, empty);
     WriteFile(merge, Reg(c.merge));
     std::vector<std::string> args{"--registry", system, "--merge", merge};
     if (c.classes) args.insert(args.end(), {"--classes", classes});
@@ -282,7 +282,7 @@ TEST(Win9xClasses, WindowsMeKeepsHkeyClassesRootInClassesDat) {
     EXPECT_NE(std::string::npos, run.err.find(c.message)) << run.err;
     if (c.status != 0) {
       EXPECT_TRUE(original == ReadFile(system));
-      EXPECT_TRUE(user == ReadFile(classes));
+      EXPECT_TRUE(empty == ReadFile(classes));
       continue;
     }
     Loaded savedSystem(ReadFile(system));
@@ -295,7 +295,7 @@ TEST(Win9xClasses, WindowsMeKeepsHkeyClassesRootInClassesDat) {
       EXPECT_NE(nullptr, savedClasses.Find("foofile"));
       EXPECT_EQ(nullptr, savedSystem.Find("SOFTWARE\\Classes\\foofile"));
     } else {
-      EXPECT_TRUE(user == ReadFile(classes));
+      EXPECT_TRUE(empty == ReadFile(classes));
     }
   }
 }

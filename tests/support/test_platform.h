@@ -5,6 +5,7 @@
 #define REGSWITCH_TESTS_SUPPORT_TEST_PLATFORM_H
 
 #include <functional>
+#include <string>
 
 #include "host/platform/platform.h"
 
@@ -25,6 +26,8 @@ class TestPlatform : public hostreg::RealPlatform {
   std::function<int(const char* from, const char* to)> renameNoReplace;
   std::function<int(int fd, int operation)> lock;
   std::function<void(unsigned milliseconds)> sleep;
+  std::function<int(const char* path)> mayWrite;
+  std::function<bool(int from, int to, std::string& which)> copyAttributes;
 
   int Open(const char* path, int flags) override {
     return open ? open(path, flags) : RealPlatform::Open(path, flags);
@@ -60,6 +63,13 @@ class TestPlatform : public hostreg::RealPlatform {
   }
   int Lock(int fd, int operation) override {
     return lock ? lock(fd, operation) : RealPlatform::Lock(fd, operation);
+  }
+  int MayWrite(const char* path) override {
+    return mayWrite ? mayWrite(path) : RealPlatform::MayWrite(path);
+  }
+  bool CopyAttributes(int from, int to, std::string& which) override {
+    return copyAttributes ? copyAttributes(from, to, which)
+                          : RealPlatform::CopyAttributes(from, to, which);
   }
   void Sleep(unsigned milliseconds) override {
     if (sleep) sleep(milliseconds);

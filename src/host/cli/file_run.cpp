@@ -15,6 +15,41 @@ namespace hostreg {
 
 namespace {
 
+// The same file given twice (by name or through a link) would wait for its
+// own lock.
+bool SameFile(Platform& platform, const std::string& a, const std::string& b) {
+  struct stat first, second;
+  return platform.StatPath(a.c_str(), &first) == 0 &&
+         platform.StatPath(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// Two of the registry files that are one.
+bool FilesApart(const Options& options, Platform& platform,
+                Messages& messages) {
+  const struct {
+    bool given;
+    const std::string& path;
+    const char* takes;
+  } files[] = {{options.haveRegistry, options.registryPath,
+                "--registry takes SYSTEM.DAT"},
+               {options.haveUser, options.userPath, "--user USER.DAT"},
+               {options.haveClasses, options.classesPath,
+                "--classes CLASSES.DAT"}};
+  for (size_t i = 0; i < 3; ++i) {
+    for (size_t j = i + 1; j < 3; ++j) {
+      if (!files[i].given || !files[j].given ||
+          !SameFile(platform, files[i].path, files[j].path))
+        continue;
+      messages.Say(files[i].path + " and " + files[j].path +
+                   " are the same file: " + files[i].takes + ", " +
+                   files[j].takes + "; nothing was changed");
+      return false;
+    }
+  }
+  return true;
+}
+
 // --export's file: never one of the files it reads.
 bool WriteExport(const Options& options, Platform& platform,
                  const std::string& text, std::ostream& out,
@@ -23,19 +58,13 @@ bool WriteExport(const Options& options, Platform& platform,
     out << text;
     return true;
   }
-  struct stat target;
-  const bool exists = platform.StatPath(options.exportPath.c_str(), &target) == 0;
   for (const std::string* source :
        {&options.registryPath, &options.userPath, &options.classesPath}) {
-    struct stat st;
-    if (!exists || source->empty() ||
-        platform.StatPath(source->c_str(), &st) != 0)
+    if (source->empty() || !SameFile(platform, *source, options.exportPath))
       continue;
-    if (st.st_dev == target.st_dev && st.st_ino == target.st_ino) {
-      messages.Say(options.exportPath + ": is " + *source +
-                   ", which --export reads; give the export another name");
-      return false;
-    }
+    messages.Say(options.exportPath + ": is " + *source +
+                 ", which --export reads; give the export another name");
+    return false;
   }
   std::string error;
   if (WriteWholeFile(platform, options.exportPath, text, error)) return true;
@@ -47,6 +76,7 @@ bool WriteExport(const Options& options, Platform& platform,
 
 int RunOnFiles(const Options& options, Platform& platform, std::ostream& out,
                Messages& messages) {
+  if (!FilesApart(options, platform, messages)) return kExitFailure;
   const bool readOnly = options.dryRun || options.show || options.haveExport;
   // The stores outlive the session that reads them.
   std::unique_ptr<FileStore> machine, users, classes;
@@ -83,7 +113,7 @@ int RunOnFiles(const Options& options, Platform& platform, std::ostream& out,
   }
   for (const std::string& path : options.mergePaths)
     if (!session.Merge(path)) return kExitFailure;
-  session.RunSwitches(options.tail, out);
+  session.RunSwitches(options.tail, out, options.verbose, HostAboutText());
   if (options.dryRun) {
     if (!session.Describe(text)) return kExitFailure;
     out << text;

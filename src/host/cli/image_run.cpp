@@ -182,7 +182,7 @@ int ImageRun::RunSession(const SystemDatInImage& dat, const std::string& copy,
     return session.Show(text) ? Print(text) : kExitFailure;
   for (const std::string& path : options_.mergePaths)
     if (!session.Merge(path)) return kExitFailure;
-  session.RunSwitches(options_.tail, out_);
+  session.RunSwitches(options_.tail, out_, options_.verbose, HostAboutText());
   if (options_.dryRun)
     return session.Describe(text) ? Print(text) : kExitFailure;
   if (!session.Save(saved)) return kExitFailure;

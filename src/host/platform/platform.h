@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace hostreg {
 
@@ -53,6 +54,12 @@ class Platform {
   virtual int MayWrite(const char* path) = 0;
   // Makes a rename in `folder` last.
   virtual int SyncFolder(const char* folder) = 0;
+  // The names in a folder, without "." and "..".
+  virtual bool ListFolder(const char* folder, std::vector<std::string>& names) = 0;
+  // Gives the file at `to` every extended attribute of the one at `from`
+  // (its POSIX ACL among them). False, with the attribute's name in
+  // `which` and errno set, for one it cannot give.
+  virtual bool CopyAttributes(int from, int to, std::string& which) = 0;
 
   // The runs' lock on a file, flock(2), and the wait between two tries.
   virtual int Lock(int fd, int operation) = 0;
@@ -111,6 +118,8 @@ class RealPlatform : public Platform {
   int SetMode(int fd, mode_t mode) override;
   int MayWrite(const char* path) override;
   int SyncFolder(const char* folder) override;
+  bool ListFolder(const char* folder, std::vector<std::string>& names) override;
+  bool CopyAttributes(int from, int to, std::string& which) override;
   int Lock(int fd, int operation) override;
   int LockHolder(int fd, long& process) override;
   void Sleep(unsigned milliseconds) override;

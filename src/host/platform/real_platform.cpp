@@ -2,7 +2,9 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <dirent.h>
 #include <sys/mman.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -99,6 +101,42 @@ int RealPlatform::SyncFolder(const char* folder) {
   const int result = ::fsync(dir);
   ::close(dir);
   return result;
+}
+
+bool RealPlatform::ListFolder(const char* folder,
+                              std::vector<std::string>& names) {
+  DIR* dir = ::opendir(folder);
+  if (dir == nullptr) return false;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);
+  return true;
+}
+
+// The names come as one list of strings each ended by a zero.
+bool RealPlatform::CopyAttributes(int from, int to, std::string& which) {
+  const ssize_t size = ::flistxattr(from, nullptr, 0);
+  if (size < 0) return errno == ENOTSUP;  // none on this file system
+  std::vector<char> list(static_cast<size_t>(size) + 1, '\0');
+  const ssize_t got = ::flistxattr(from, list.data(), list.size());
+  if (got < 0) return false;
+  for (size_t at = 0; at < static_cast<size_t>(got);) {
+    which = list.data() + at;
+    at += which.size() + 1;
+    const ssize_t length = ::fgetxattr(from, which.c_str(), nullptr, 0);
+    if (length < 0) return false;
+    std::vector<char> value(static_cast<size_t>(length) + 1);
+    const ssize_t read = ::fgetxattr(from, which.c_str(), value.data(),
+                                     value.size());
+    if (read < 0 ||
+        ::fsetxattr(to, which.c_str(), value.data(),
+                    static_cast<size_t>(read), 0) != 0)
+      return false;
+  }
+  which.clear();
+  return true;
 }
 
 int RealPlatform::Lock(int fd, int operation) { return ::flock(fd, operation); }

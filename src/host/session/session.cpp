@@ -2,11 +2,13 @@
 
 #include "host/files/locked_file.h"
 #include "host/formats/export.h"
+#include "host/formats/creg/creg_format.h"
 #include "host/formats/merge/merge.h"
 #include "host/formats/pick_format.h"
 #include "host/program/program.h"
 #include "host/registry/about_box.h"
 #include "host/registry/machine.h"
+#include "host/session/switch_report.h"
 #include "host/show/settings.h"
 
 namespace hostreg {
@@ -44,6 +46,33 @@ RegistrySession::RegistrySession(Platform& platform, Messages& messages)
 
 RegistrySession::~RegistrySession() = default;
 
+// A Windows 9x file holds one root: USER.DAT's keys are HKEY_USERS'
+// (.DEFAULT, a profile's), SYSTEM.DAT's HKEY_LOCAL_MACHINE's, CLASSES.DAT's
+// HKEY_CLASSES_ROOT's. One given
+// for the other would take the switches or a merge's lines into the wrong
+// file.
+std::string RegistrySession::WrongRoot(const Target& target,
+                                       std::string_view bytes) const {
+  if (!IsCregFile(bytes)) return std::string();
+  const KeyTree& keys = target.registry.keys();
+  const bool users = keys.FindSubkey(keys.Root(), ".DEFAULT") != nullptr;
+  const bool machine = keys.FindSubkey(keys.Root(), "Enum") != nullptr ||
+                       keys.FindSubkey(keys.Root(), "System") != nullptr ||
+                       keys.FindSubkey(keys.Root(), "Config") != nullptr;
+  const std::string& name = target.store.name();
+  if (target.root == Root::kMachine && users && !machine)
+    return name + " is a USER.DAT (its keys are HKEY_USERS': .DEFAULT): "
+                  "give it with --user, and SYSTEM.DAT with --registry";
+  if (target.root == Root::kUsers && machine && !users)
+    return name + " is a SYSTEM.DAT (its keys are HKEY_LOCAL_MACHINE's): "
+                  "give it with --registry, and USER.DAT with --user";
+  if (target.root == Root::kClasses && (machine || users))
+    return name + " is a " + (machine ? "SYSTEM.DAT" : "USER.DAT") +
+           ", not a CLASSES.DAT (its keys are HKEY_CLASSES_ROOT's: .txt, "
+           "CLSID...): give it with " + (machine ? "--registry" : "--user");
+  return std::string();
+}
+
 RegistrySession::Target* RegistrySession::Find(Root root) const {
   for (const auto& target : targets_)
     if (target->root == root) return target.get();
@@ -63,7 +92,9 @@ bool RegistrySession::Open(Root root, RegistryStore& store, bool readOnly) {
       },
       error);
   if (bytes) target.file = LoadRegistry(name, bytes, target.registry, error);
-  if (!target.file) {
+  if (target.file) error = WrongRoot(target, bytes->View());
+  else if (error.empty()) error = name + ": cannot be read";
+  if (!error.empty()) {
     messages_.Say(error);
     return false;
   }
@@ -78,7 +109,7 @@ bool RegistrySession::Merge(const std::string& path) {
   std::shared_ptr<const FileBytes> bytes;
   if (file.OpenUnlocked(path, error)) bytes = file.Read(false, path, error);
   if (!bytes) {
-    messages_.Say(error);
+    messages_.Say(WithPathHint(path, error));
     return false;
   }
   MergeTargets reach;
@@ -107,13 +138,20 @@ bool RegistrySession::Merge(const std::string& path) {
 }
 
 size_t RegistrySession::RunSwitches(const std::string& tail,
-                                    std::ostream& out) {
+                                    std::ostream& out, bool verbose,
+                                    const std::string& aboutMore) {
   Target* target = Find(Root::kMachine);
-  Machine machine(target != nullptr ? &target->registry : nullptr,
-                  [&out](const char* text, const char* caption, UINT type) {
-                    out << RenderMessageBox(text, caption, type) << std::flush;
-                  });
+  Registry* registry = target != nullptr ? &target->registry : nullptr;
+  Machine machine(registry, [&out, &aboutMore](const char* text,
+                                               const char* caption, UINT type) {
+    out << RenderMessageBox(text, caption, type) << aboutMore << std::flush;
+  });
+  SwitchReport report(registry, tail, verbose);
+  machine.SetValueWatch([&report](const Key& key, const char* name, bool write) {
+    if (write) report.Written(key, name);
+  });
   RunCommandLine(machine, tail);
+  report.Tell(messages_);
   return machine.handles() != nullptr ? machine.handles()->Count() : 0;
 }
 
@@ -157,8 +195,8 @@ bool RegistrySession::Describe(std::string& text) {
                     "; run again to see its changes");
       return false;
     }
-    const std::string refusal =
-        target->file->SaveRefusal(target->registry, changes);
+    std::string refusal = target->file->SaveRefusal(target->registry, changes);
+    if (refusal.empty()) refusal = target->store.SaveRefusal();
     if (!refusal.empty())
       messages_.Say(target->store.name() + ": a save would be refused: " +
                     refusal);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/formats/changes.h"
@@ -44,9 +45,12 @@ class RegistrySession {
   // when it is refused; nothing may be saved then.
   bool Merge(const std::string& path);
   // Runs the switch text over the machine's registry (or none, for a text
-  // that needs none), the about box on `out`. Gives the number of keys the
-  // program left open, which should be none.
-  size_t RunSwitches(const std::string& tail, std::ostream& out);
+  // that needs none), the about box on `out` followed by `aboutMore`. Says
+  // which switches found nothing to change, and with `verbose` each value
+  // written. Gives the number of keys the program left open, which should
+  // be none.
+  size_t RunSwitches(const std::string& tail, std::ostream& out,
+                     bool verbose = false, const std::string& aboutMore = "");
 
   // --show: the settings as the machine's registry holds them, given only
   // while its store still holds what was read. False, said, otherwise.
@@ -71,6 +75,7 @@ class RegistrySession {
   struct Target;
 
   Target* Find(Root root) const;
+  std::string WrongRoot(const Target& target, std::string_view bytes) const;
   std::string Refused(const std::string& what) const;
 
   Platform& platform_;

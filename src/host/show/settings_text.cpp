@@ -7,6 +7,7 @@
 
 #include "host/formats/reg/codepage.h"
 #include "host/formats/reg/render.h"
+#include "host/platform/printable.h"
 #include "host/show/settings.h"
 
 namespace hostreg {
@@ -22,24 +23,16 @@ constexpr int kValueStateWidth = 9;
 constexpr size_t kMaxHexBytes = 16;
 constexpr size_t kMaxTextBytes = 64;
 
-// Units as UTF-8, with C0 and C1 controls and DEL as escapes.
+// Units as UTF-8, with the characters a terminal must not take as they are
+// (controls, direction overrides) as escapes, as every message writes them.
 std::string Terminal(const std::vector<uint16_t>& units) {
-  static const char kHex[] = "0123456789abcdef";
   std::vector<uint16_t> shown;
   for (const uint16_t unit : units) {
-    const bool control = unit < 0x20 || (unit >= 0x7F && unit < 0xA0);
-    if (!control) {
+    if (!EscapedOnTerminal(unit)) {
       shown.push_back(unit);
       continue;
     }
-    shown.push_back('\\');
-    if (unit == '\n' || unit == '\r' || unit == '\t') {
-      shown.push_back(unit == '\n' ? 'n' : unit == '\r' ? 'r' : 't');
-    } else {
-      shown.push_back('x');
-      shown.push_back(kHex[unit >> 4]);
-      shown.push_back(kHex[unit & 0xF]);
-    }
+    for (const char c : EscapeOf(unit)) shown.push_back(static_cast<uint16_t>(c));
   }
   return Utf8Of(shown);
 }

@@ -27,7 +27,8 @@ class MergeSink {
   // Stored as the registry's Windows keeps what its importer sets.
   void SetValue(const Statement& st, const Out& name, const Out& data) {
     open_->values().Set(*openKey_, name, st.type,
-                        StoredData(open_->stringRules(), st.type, data));
+                        StoredData(open_->stringRules(), st.type, data),
+                        st.lossy);
   }
   void DeleteValue(const Statement&, const Out& name) {
     open_->values().Delete(*openKey_, name);
