@@ -5,8 +5,9 @@
 // values of one key; Knowledge Base article Q122867 ("Registry Keys Are
 // Limited to 60 KB Each") adds that Windows 95 loses the values beyond it
 // when it loads a larger key. The largest of the real files keep well
-// inside them: value names of 112 characters, data of 15,001 bytes, and a
-// key with 12,597 bytes of values (Windows 95's).
+// inside them: value names of 112 characters, data of 15,001 bytes, and
+// 12,597 bytes of values in Windows 95's largest key (18,105 in the Me
+// USER.DAT's).
 #ifndef REGSWITCH_HOST_FORMATS_CREG_LIMITS_H
 #define REGSWITCH_HOST_FORMATS_CREG_LIMITS_H
 
