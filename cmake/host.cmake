@@ -38,6 +38,7 @@ add_library(regswitch_registry STATIC
   src/host/registry/machine.cpp
   src/host/registry/names.cpp
   src/host/registry/registry_ops.cpp
+  src/host/registry/string_rules.cpp
   src/host/registry/value_store.cpp
 )
 target_include_directories(regswitch_registry PUBLIC src)
@@ -50,7 +51,8 @@ target_include_directories(regswitch_core PUBLIC src)
 
 # The program run on the host: WinMain over our registry. Core first, so
 # that the seam it calls is found in the registry behind it.
-add_library(regswitch_program STATIC src/host/program/program.cpp)
+add_library(regswitch_program STATIC src/host/program/program.cpp
+  src/host/program/switch_text.cpp)
 target_link_libraries(regswitch_program PUBLIC regswitch_core
                       regswitch_registry)
 
@@ -67,6 +69,8 @@ target_link_libraries(regswitch_files PUBLIC regswitch_platform)
 # merging .reg files into them.
 add_library(regswitch_formats STATIC
   src/host/formats/changes.cpp
+  src/host/formats/export.cpp
+  src/host/formats/file_kind.cpp
   src/host/formats/pick_format.cpp
   src/host/formats/registry_file.cpp
   src/host/formats/reg/codepage.cpp
@@ -83,8 +87,10 @@ add_library(regswitch_formats STATIC
   src/host/formats/creg/blocks.cpp
   src/host/formats/creg/checksums.cpp
   src/host/formats/creg/creg_format.cpp
+  src/host/formats/creg/limits.cpp
   src/host/formats/creg/loader.cpp
   src/host/formats/creg/node_table.cpp
+  src/host/formats/creg/windows_version.cpp
   src/host/formats/creg/writer.cpp
   src/host/formats/merge/merge.cpp
 )
@@ -104,6 +110,7 @@ add_library(regswitch_session STATIC
   src/host/session/messages.cpp
   src/host/session/session.cpp
   src/host/session/store.cpp
+  src/host/session/switch_report.cpp
 )
 target_link_libraries(regswitch_session PUBLIC regswitch_show
                       regswitch_program regswitch_formats regswitch_files)

@@ -64,12 +64,13 @@ struct Expected {
 std::vector<std::pair<const char*, std::vector<Expected>>> TweakCases() {
   const std::string z4(4, '\0'), ddc0 = std::string(kDisplay) + "0000\\DEFAULT",
                     ddc1 = std::string(kDisplay) + "0001\\DEFAULT";
-  const std::vector<Expected> ddcOn{{ddc0, "DDC", REG_SZ, std::string("1", 2)},
-                                    {ddc1, "DDC", REG_SZ, std::string("1", 2)}};
+  // Strings as Windows 9x keeps them, without the terminating zero.
+  const std::vector<Expected> ddcOn{{ddc0, "DDC", REG_SZ, "1"},
+                                    {ddc1, "DDC", REG_SZ, "1"}};
   std::vector<Expected> allOn = ddcOn;
   allOn.push_back({kFileSystem, "ACDriveSpinDown", REG_BINARY, z4});
-  std::vector<Expected> allOff{{ddc0, "DDC", REG_SZ, std::string("0", 2)},
-                               {ddc1, "DDC", REG_SZ, std::string("0", 2)},
+  std::vector<Expected> allOff{{ddc0, "DDC", REG_SZ, "0"},
+                               {ddc1, "DDC", REG_SZ, "0"},
                                {kApm, "APMMenuSuspend", REG_BINARY, std::string(1, '\0')},
                                {kFileSystem, "ACDriveSpinDown", REG_BINARY, z4}};
   return {
@@ -122,7 +123,14 @@ TEST(Creg95Tweaks, EveryTweakOnAndOffSavesWithChecksumsKept) {
     // The preview promises nothing the save then refuses.
     CopyRun preview = RunOnCopy(Win95System(), args);
     EXPECT_EQ(0, preview.status);
-    EXPECT_EQ("", preview.err);
+    // No warning but that a switch found nothing (this machine has no
+    // ESDI_506 controller and no SCSI devices).
+    for (size_t at = 0; at < preview.err.size();
+         at = preview.err.find('\n', at) + 1)
+      EXPECT_NE(std::string::npos,
+                preview.err.substr(at, preview.err.find('\n', at) - at)
+                    .find(" found nothing to change: "))
+          << preview.err;
     EXPECT_EQ(values.empty(), preview.out.empty()) << preview.out;
     args.erase(args.begin());
     CopyRun run = RunOnCopy(Win95System(), args);
@@ -164,10 +172,8 @@ TEST(Creg95Writer, GrowsMovesOrAppendsWithChecksumsKept) {
     ASSERT_TRUE(loaded->file) << loaded->error;
     Key* key = loaded->Find(c.key);
     ASSERT_NE(nullptr, key);
-    const std::string data(c.bytes, '\xab');
-    loaded->registry.values().Set(*key, "Grown", REG_BINARY, data);
     Flat expected = loaded->values;
-    expected[std::string(c.key) + "|Grown"] = {REG_BINARY, data};
+    SetGrown(loaded->registry, *key, c.key, c.bytes, expected);
     std::string out, error;
     ASSERT_TRUE(loaded->Render(out, error)) << error;
     auto back = LoadCreg(out);

@@ -80,9 +80,10 @@ std::vector<TweakCase> TweakCases() {
       {"/SSP:0", {{kApm, "APMMenuSuspend", REG_BINARY, kZero}}},
       {"/ACS:1", {{kFileSystem, "ACDriveSpinDown", REG_BINARY, std::string(4, '\0')}}},
       {"/ACS:0", {{kFileSystem, "ACDriveSpinDown", REG_BINARY, std::string(4, '\0')}}},
-      // "1" was stored without its terminator; the worker writes two bytes.
-      {"/DDC:1", {{kDdc, "DDC", REG_SZ, std::string("1", 2)}}},
-      {"/DDC:0", {{kDdc, "DDC", REG_SZ, std::string("0", 2)}}},
+      // Windows 9x keeps "1" without its terminator, and takes the length
+      // of what the worker writes from the string: already on.
+      {"/DDC:1", {}},
+      {"/DDC:0", {{kDdc, "DDC", REG_SZ, "0"}}},
       // Added values: the records grow.
       {"/DMA:1", {{h1, "IDEDMADRIVE0", REG_BINARY, kOne}, {h1, "IDEDMADRIVE1", REG_BINARY, kOne},
                   {h2, "IDEDMADRIVE0", REG_BINARY, kOne}, {h2, "IDEDMADRIVE1", REG_BINARY, kOne}}},
@@ -172,9 +173,7 @@ TEST(CregWriter, GrowsMovesOrAppendsAndKeepsEverythingElse) {
       loaded->registry.values().Set(*key, "ACDriveSpinDown", REG_BINARY, std::string(4, '\x7f'));
       expected[std::string(c.key) + "|ACDriveSpinDown"] = {REG_BINARY, std::string(4, '\x7f')};
     } else {
-      const std::string data(c.bytes, '\xab');
-      loaded->registry.values().Set(*key, "Grown", REG_BINARY, data);
-      expected[std::string(c.key) + "|Grown"] = {REG_BINARY, data};
+      SetGrown(loaded->registry, *key, c.key, c.bytes, expected);
     }
     std::string out, error;
     ASSERT_TRUE(loaded->Render(out, error)) << error;
@@ -228,8 +227,8 @@ TEST(CregWriter, RefusesWhatItCannotWriteSafely) {
       {"moving a record in a block whose free list is off",
        [&](std::string& d) { SetLe32(d, apmBlock + 8, Le32(d, apmBlock + 8) + 1); }, 3000,
        "list of free space"},
-      {"data longer than the format's 16-bit size", [](std::string&) {}, 70000,
-       "too long for the format"},
+      {"data longer than Windows 9x keeps", [](std::string&) {}, 16301,
+       "holds 16,301 bytes, but Windows 95, 98 and Me keep at most 16,300 bytes"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

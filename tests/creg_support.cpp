@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -207,6 +208,56 @@ size_t NodeOf(const std::string& d, const std::string& path) {
     node = 0x20 + child;
   }
   return node;
+}
+
+std::vector<hostreg::Value> GrownValues(size_t bytes) {
+  std::vector<hostreg::Value> values;
+  for (size_t left = bytes; left > 0;) {
+    const size_t n = std::min<size_t>(left, 16300);
+    hostreg::Value value;
+    value.name = values.empty() ? "Grown" : "Grown" + std::to_string(values.size() + 1);
+    value.type = REG_BINARY;
+    value.data.assign(n, '\xab');
+    values.push_back(value);
+    left -= n;
+  }
+  return values;
+}
+
+void SetGrown(hostreg::Registry& registry, hostreg::Key& key,
+              const std::string& path, size_t bytes, Flat& expected) {
+  for (const hostreg::Value& value : GrownValues(bytes)) {
+    registry.values().Set(key, value.name, value.type, value.data);
+    expected[path + "|" + value.name] = {value.type, value.data};
+  }
+}
+
+std::string EmptyCreg() {
+  std::string tree(0x2000, '\0'), block(0x1000, '\0'), head(32, '\0');
+  tree.replace(0, 4, "RGKN");
+  SetLe32(tree, 4, static_cast<uint32_t>(tree.size()));
+  SetLe32(tree, 8, 0x20);   // the root's node
+  SetLe32(tree, 12, 0x3C);  // the first free node
+  SetLe16(tree, 16, 0x8);
+  for (size_t at : {8, 12, 16, 20}) SetLe32(tree, 0x20 + at, 0xFFFFFFFF);
+  SetLe32(tree, 0x20 + 24, 0xFFFFFFFF);  // no record
+  SetLe32(tree, 0x3C, 0x80000000);
+  SetLe32(tree, 0x3C + 4, static_cast<uint32_t>(tree.size() - 0x3C));
+  SetLe32(tree, 0x3C + 8, 0xFFFFFFFF);
+  block.replace(0, 4, "RGDB");
+  SetLe32(block, 4, static_cast<uint32_t>(block.size()));
+  SetLe32(block, 8, static_cast<uint32_t>(block.size() - 32));
+  SetLe16(block, 12, 0x8);
+  SetLe32(block, 16, 32);
+  SetLe32(block, 32, static_cast<uint32_t>(block.size() - 32));
+  SetLe32(block, 36, 0xFFFFFFFF);  // id and block of a free record
+  SetLe32(block, 40, 0xFFFFFFFF);
+  head.replace(0, 4, "CREG");
+  SetLe32(head, 4, 0x10000);
+  SetLe32(head, 8, static_cast<uint32_t>(0x20 + tree.size()));
+  SetLe16(head, 16, 1);
+  SetLe16(head, 18, 0x20);
+  return head + tree + block;
 }
 
 }  // namespace regtest

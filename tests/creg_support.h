@@ -81,6 +81,17 @@ void SetChecksums(std::string& d);
 // "none" flag cleared and every field set by the rule.
 std::string Win98WithChecksums();
 
+// `bytes` of REG_BINARY data 0xAB in as few values as Windows 9x keeps
+// whole (16,300 bytes each): "Grown", "Grown2", ...
+std::vector<hostreg::Value> GrownValues(size_t bytes);
+// Sets them in the key at `path` and in `expected`.
+void SetGrown(hostreg::Registry& registry, hostreg::Key& key,
+              const std::string& path, size_t bytes, Flat& expected);
+
+// A registry file with no key but its root, laid out as Windows Me's own
+// (tests/creg/creg95.py's empty_file): a stand-in for a CLASSES.DAT.
+std::string EmptyCreg();
+
 // The file offset of the node of the key at `path` ("" for the root),
 // walking the file; 0 when there is none.
 size_t NodeOf(const std::string& d, const std::string& path);

@@ -3,7 +3,8 @@
 // the way the workers do, to drive the writer from scripts.
 //
 //   creg_tool dump FILE
-//   creg_tool set FILE KEY NAME TYPE HEXDATA   (KEY "" is the root)
+//   creg_tool set FILE KEY NAME TYPE HEXDATA [NAME TYPE HEXDATA...]
+//       (KEY "" is the root), saved at once
 //   creg_tool export FILE [UNDER]   every key and value as a UTF-16
 //       Version 5.00 .reg file on standard output, below the key path UNDER
 //       (by default the file's root) for importing somewhere else
@@ -57,10 +58,11 @@ void Export(const hostreg::Registry& registry, const hostreg::Key& key,
 
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
-  if (!((command == "dump" && argc == 3) || (command == "set" && argc == 7) ||
+  const bool set = command == "set" && argc >= 7 && (argc - 4) % 3 == 0;
+  if (!((command == "dump" && argc == 3) || set ||
         (command == "export" && (argc == 3 || argc == 4)))) {
     std::fprintf(stderr, "usage: creg_tool dump FILE | set FILE KEY NAME TYPE HEX"
-                         " | export FILE [UNDER]\n");
+                         " [NAME TYPE HEX...] | export FILE [UNDER]\n");
     return 2;
   }
   hostreg::Registry registry;
@@ -91,12 +93,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no key %s\n", argv[3]);
     return 1;
   }
-  const std::string hex = argv[6];
-  std::string data;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2)
-    data += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
-  registry.values().Set(*key, argv[4],
-                    static_cast<DWORD>(std::strtoul(argv[5], nullptr, 0)), data);
+  for (int at = 4; at + 2 < argc; at += 3) {
+    const std::string hex = argv[at + 2];
+    std::string data;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+      data += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
+    registry.values().Set(*key, argv[at],
+                          static_cast<DWORD>(std::strtoul(argv[at + 1], nullptr, 0)),
+                          data);
+  }
   store.Seal();
   hostreg::Rendering rendering;
   if (!storage->Render(registry, hostreg::CollectChanges(registry), rendering,

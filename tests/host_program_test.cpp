@@ -70,7 +70,7 @@ TEST(HostProgram, OptionsAndExitStatus) {
       {{"/ssp:1", "/h"}, 0, "[ OK ]", ""},
       {{"/dma:1"}, 2, "", "--registry FILE"},
       {{"--", "/SSP:1"}, 2, "", "--registry FILE"},
-      {{"/X", "/Y"}, 0, "", ""},  // no known switch: nothing to read
+      {{"--", "/X", "/Y"}, 0, "", ""},  // no known switch: nothing to read
       {{"--registry"}, 2, "", "needs a file name"},
       {{"--registry=", "/SSP:1"}, 2, "", "needs a file name"},
       {{"--registry", "/nonexistent/system.reg", "/SSP:1"}, 2, "",
@@ -117,7 +117,7 @@ TEST(HostProgram, TailArgumentsAreJoinedWithSingleSpaces) {
   // "/SSP" and ":1" as two arguments become "/SSP :1", which is off.
   std::string on = kApm;
   on.replace(on.find("hex:00"), 6, "hex:01");
-  EXPECT_EQ(kApm, RunProgram(on, {"/SSP", ":1"}).file);
+  EXPECT_EQ(kApm, RunProgram(on, {"--", "/SSP", ":1"}).file);
   EXPECT_EQ(on, RunProgram(kApm, {"/SSP:1"}).file);
 }
 

@@ -217,4 +217,74 @@ TEST(HostRegistry, StringHelpers) {
   EXPECT_STREQ("0000\\DEFAULT", buffer);
 }
 
+// Windows 9x's "A" calls over its own files, as Wine's tests of
+// RegSetValueExA and RegQueryValueExA record them where marked for Windows
+// 9x: a REG_SZ is kept up to its first zero, whatever size was given, and
+// read back with one zero added; other types are kept as given. Each row is
+// written, then read back through RegQueryValueExA and RegEnumValueA.
+TEST(HostRegistry, Windows9xStringsAreKeptAndReadAsWindows9xDoes) {
+  struct Case {
+    const char* what;
+    DWORD type;
+    std::string written;  // the bytes passed, their count the size
+    std::string stored;   // under Windows 9x's rules
+    std::string read;     // what the query returns
+  };
+  const Case cases[] = {
+      {"a string with its zero", REG_SZ, std::string("1\0", 2), "1", std::string("1\0", 2)},
+      {"a string without its zero", REG_SZ, "ThisNeverBreaks", "ThisNeverBreaks",
+       std::string("ThisNeverBreaks\0", 16)},
+      {"zeros inside cut the string", REG_SZ, std::string("This\0Breaks\0\0A\0", 15), "This",
+       std::string("This\0", 5)},
+      {"an empty string of size 0", REG_SZ, "", "", std::string(1, '\0')},
+      {"REG_EXPAND_SZ keeps its bytes", REG_EXPAND_SZ, std::string("%a%\0b\0", 6),
+       std::string("%a%\0b\0", 6), std::string("%a%\0b\0", 6)},
+      {"REG_BINARY keeps its bytes", REG_BINARY, std::string("\1\0\2", 3),
+       std::string("\1\0\2", 3), std::string("\1\0\2", 3)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LoadedRegistry loaded(kTree);
+    loaded.registry().SetStringRules(hostreg::StringRules::kWindows9x);
+    HKEY top = loaded.Open("Top\\Second");
+    ASSERT_EQ(0, ops::RegSetValueExA(top, "V", 0, c.type,
+                                     reinterpret_cast<const BYTE*>(c.written.data()),
+                                     static_cast<DWORD>(c.written.size())));
+    const hostreg::Value* value = loaded.registry().values().Find(
+        *loaded.handles().Resolve(top), "V");
+    ASSERT_NE(nullptr, value);
+    EXPECT_EQ(c.stored, value->data);
+    BYTE data[256];
+    DWORD size = sizeof data, type = 0;
+    ASSERT_EQ(0, ops::RegQueryValueExA(top, "V", 0, &type, data, &size));
+    EXPECT_EQ(c.read, std::string(reinterpret_cast<char*>(data), size));
+    EXPECT_EQ(c.type, type);
+    char name[256];
+    DWORD length = sizeof name;
+    size = sizeof data;
+    ASSERT_EQ(0, ops::RegEnumValueA(top, 0, name, &length, 0, &type, data, &size));
+    EXPECT_EQ(c.read, std::string(reinterpret_cast<char*>(data), size));
+    // One byte short of the string and its zero: the size needed.
+    size = static_cast<DWORD>(c.read.size() - 1);
+    EXPECT_EQ(ERROR_MORE_DATA, ops::RegQueryValueExA(top, "V", 0, &type, data, &size));
+    EXPECT_EQ(c.read.size(), size);
+    ops::RegCloseKey(top);
+  }
+  // A string needs its bytes: Windows 9x refuses no data at all.
+  LoadedRegistry loaded(kTree);
+  loaded.registry().SetStringRules(hostreg::StringRules::kWindows9x);
+  HKEY top = loaded.Open("Top");
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, ops::RegSetValueExA(top, "V", 0, REG_SZ, nullptr, 0));
+  // A .reg file's strings keep what was given.
+  LoadedRegistry reg(kTree);
+  HKEY second = reg.Open("Top\\Second");
+  ops::RegSetValueExA(second, "V", 0, REG_SZ, reinterpret_cast<const BYTE*>("1\0\0"), 3);
+  BYTE data[8];
+  DWORD size = sizeof data;
+  ASSERT_EQ(0, ops::RegQueryValueExA(second, "V", 0, nullptr, data, &size));
+  EXPECT_EQ(std::string("1\0\0", 3), std::string(reinterpret_cast<char*>(data), size));
+  ops::RegCloseKey(second);
+  ops::RegCloseKey(top);
+}
+
 }  // namespace

@@ -41,8 +41,8 @@ const ParseCase kParseCases[] = {
      "f", false, false},
     {{"--", "--", "x"}, "", "-- x", nullptr, false, false},
     // Switch text with one dash, and file names that look like switches.
-    {{"-dma:1", "-SSP", "-", "-x", "--registry", "f"}, "", "-dma:1 -SSP - -x",
-     "f", false, false},
+    {{"-dma:1", "-SSP", "--registry", "f", "--", "-", "-x"},
+     "", "-dma:1 -SSP - -x", "f", false, false},
     {{"--registry", "-dma:1", "/SSP"}, "", "/SSP", "-dma:1", false, false},
     {{"--registry", "--dry-run", "/SSP"}, "", "/SSP", "--dry-run", false,
      false},
@@ -95,7 +95,7 @@ const ParseCase kParseCases[] = {
      "registry; name its file with --registry FILE\n", "", nullptr, false,
      false},
     {{"/?", "/DMA:1"}, "", "/? /DMA:1", nullptr, false, false},
-    {{"x/SSX"}, "", "x/SSX", nullptr, false, false},
+    {{"x/?y"}, "", "x/?y", nullptr, false, false},
     {{"--merge", "m.reg"}, "--merge needs a registry file to merge into", "",
      nullptr, false, false},
     {{"--user", "u"}, "--user needs --merge FILE.reg", "", nullptr, false,
@@ -108,6 +108,43 @@ const ParseCase kParseCases[] = {
      "", nullptr, false, false},
     {{"--image", "d", "--user", "u"}, "--user goes with --registry, not "
      "--image", "", nullptr, false, false},
+    // Windows Me's CLASSES.DAT takes merges; --export writes files as they
+    // are; --backup goes with a save.
+    {{"--registry", "f", "--classes", "c", "--merge", "m"}, "", "", "f", false, false,
+     false, false, {"m"}},
+    {{"--classes", "c", "--merge", "m"}, "", "", nullptr, false, false, false, false,
+     {"m"}},
+    {{"--registry", "f", "--classes", "c"}, "--classes needs --merge FILE.reg", "",
+     nullptr, false, false},
+    {{"--image", "d", "--classes", "c", "--merge", "m"}, "--classes goes with "
+     "--registry, not --image: a disk image's CLASSES.DAT is not reached yet", "",
+     nullptr, false, false},
+    {{"--registry", "f", "--classes", "c", "--show"}, "--show looks at the machine's "
+     "registry; leave out --classes", "",
+     nullptr, false, false},
+    {{"--registry", "f", "--export", "-"}, "", "", "f", false, false},
+    {{"--user", "u", "--export", "out.reg"}, "", "", nullptr, false, false},
+    {{"--export", "-"}, "--export needs the registry files to write", "", nullptr,
+     false, false},
+    {{"--registry", "f", "--export"}, "--export needs a file name, or -", "", nullptr,
+     false, false},
+    {{"--registry", "f", "--export", "-", "/DMA:1"}, "--export writes the files as "
+     "they are", "", nullptr, false, false},
+    {{"--registry", "f", "--export", "-", "--merge", "m"}, "--export writes the files "
+     "as they are", "", nullptr, false, false},
+    {{"--registry", "f", "--export", "-", "--show"}, "--export and --show", "", nullptr,
+     false, false},
+    {{"--image", "d", "--export", "-"}, "--export goes with --registry, not --image", "",
+     nullptr, false, false},
+    {{"--registry", "f", "--backup", "/DMA:1"}, "", "/DMA:1", "f", false, false},
+    {{"--registry", "f", "--backup", "--dry-run", "/DMA:1"}, "--backup keeps a file as "
+     "it was before a save, and this run saves nothing", "", nullptr, false, false},
+    {{"--registry", "f", "--backup", "--export", "-"}, "--backup keeps a file", "",
+     nullptr, false, false},
+    {{"--image", "d", "--backup", "/DMA:1"}, "--backup goes with --registry", "", nullptr,
+     false, false},
+    {{"--registry", "f", "--backup=1"}, "--backup takes no value", "", nullptr, false,
+     false},
 };
 
 class ParseOptionsTest : public testing::TestWithParam<ParseCase> {};

@@ -142,15 +142,22 @@ TEST(SavePermissions, NothingToChangeInARefusedFileIsNoError) {
   WriteFile(path, kApm);
   ASSERT_EQ(0, chmod(path.c_str(), 0444));
   ASSERT_EQ(0, link(path.c_str(), (dir + "/other.reg").c_str()));
-  for (const char* tail : {"/SSP:0", "/X"}) {
-    SCOPED_TRACE(tail);
-    const ProgramRun run = RunProgramArgs({"--registry", path, tail});
+  for (const std::vector<std::string>& tail :
+       {std::vector<std::string>{"/SSP:0"}, {"--", "/X"}}) {
+    SCOPED_TRACE(tail.back());
+    std::vector<std::string> args{"--registry", path};
+    args.insert(args.end(), tail.begin(), tail.end());
+    const ProgramRun run = RunProgramArgs(args);
     EXPECT_EQ(0, run.status) << run.err;
     EXPECT_EQ("", run.err);
   }
   const ProgramRun dry = RunProgramArgs({"--registry", path, "--dry-run", "/SSP:1"});
   EXPECT_EQ(0, dry.status) << dry.err;
   EXPECT_NE(std::string::npos, dry.out.find("hex:01"));
+  // The dry run says first that the save would be refused.
+  EXPECT_NE(std::string::npos,
+            dry.err.find(path + ": a save would be refused: it is read-only"))
+      << dry.err;
   EXPECT_EQ(kApm, ReadFile(path));
 }
 

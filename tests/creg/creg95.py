@@ -175,3 +175,26 @@ def cut_down(data, budget, per_block, tree_flags, block_flags):
         if field.stale:
             struct.pack_into("<I", out, field.field_at, by_rule(out, field) ^ 0x5A5A5A5A)
     return bytes(out)
+
+
+# --- An empty file ------------------------------------------------------------
+
+def empty_file():
+    """A registry file with no key but its root, laid out as Windows Me's
+    own files are (no checksums, header flag 0x20, block and key tree flags
+    0x8, a root without a record): the key tree's first 8 KB, its root node
+    and one free stretch behind it, and one 4 KB data block that is one free
+    record. A stand-in for a CLASSES.DAT, and the empty registry an export
+    is merged into."""
+    tree = bytearray(0x2000)
+    struct.pack_into("<4sIIIHHI", tree, 0, b"RGKN", len(tree), 0x20, 0x3C, 0x8, 0, 0)
+    struct.pack_into("<IIIIIIHH", tree, 0x20, 0, 0, NONE, NONE, NONE, NONE, 0xFFFF, 0xFFFF)
+    struct.pack_into("<III", tree, 0x3C, 0x80000000, len(tree) - 0x3C, NONE)
+    block = bytearray(0x1000)
+    struct.pack_into("<4sIIHHIHHII", block, 0, b"RGDB", len(block), len(block) - 32,
+                     0x8, 0, 32, 0, 0, 0, 0)
+    struct.pack_into("<IHHI", block, 32, len(block) - 32, 0xFFFF, 0xFFFF, NONE)
+    head = bytearray(32)
+    struct.pack_into("<4sIIIHH", head, 0, b"CREG", 0x10000, 0x20 + len(tree), 0, 1,
+                     HEADER_NO_CHECKSUMS)
+    return bytes(head) + bytes(tree) + bytes(block)

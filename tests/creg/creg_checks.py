@@ -7,7 +7,8 @@ of the format, on copies of a real Windows 98 SYSTEM.DAT and of Windows
   creg_checks.py [--win95] tweak SWITCHES e.g. /DMA:1: libcreg and creg_tool
                                          read exactly the values the tweaks
                                          must leave, and the checksums hold
-  creg_checks.py [--win95] grow BYTES [KEY]  a value of BYTES bytes added by
+  creg_checks.py [--win95] grow BYTES [KEY]  values of BYTES bytes in all (at most
+                                         16,300 each) added by
                                          creg_tool set, read back by libcreg
   creg_checks.py cregexport-dma          cregexport lists the four DMA values after /DMA:1
   creg_checks.py --win95 cregexport-ddc  cregexport lists both DDC values after /DDC:1
@@ -44,8 +45,8 @@ EXPECTED = {
     "/SSP:0": ["V %s|APMMenuSuspend|3|00" % APM],
     "/ACS:1": ["V System\\CurrentControlSet\\Control\\FileSystem|ACDriveSpinDown|3|00000000"],
     "/ACS:0": ["V System\\CurrentControlSet\\Control\\FileSystem|ACDriveSpinDown|3|00000000"],
-    "/DDC:1": ["V %s|DDC|1|3100" % DDC],
-    "/DDC:0": ["V %s|DDC|1|3000" % DDC],
+    "/DDC:1": [],  # "1" already, as Windows 9x keeps strings
+    "/DDC:0": ["V %s|DDC|1|30" % DDC],
     "/DMA:1": ["V %s\\%s|IDEDMADRIVE%d|3|01" % (HDC, c, d)
                for c in ("0001", "0002") for d in (0, 1)],
     "/DMA:0": ["V %s\\%s|IDEDMADRIVE%d|3|00" % (HDC, c, d)
@@ -65,8 +66,8 @@ EXPECTED95 = {
     "/SSP:1": [], "/SSP:0": ["V %s|APMMenuSuspend|3|00" % APM],
     "/ACS:1": ["V %s|ACDriveSpinDown|3|00000000" % FILESYSTEM95],
     "/ACS:0": ["V %s|ACDriveSpinDown|3|00000000" % FILESYSTEM95],
-    "/DDC:1": ["V %s|DDC|1|3100" % (DISPLAY % a) for a in ("0000", "0001")],
-    "/DDC:0": ["V %s|DDC|1|3000" % (DISPLAY % a) for a in ("0000", "0001")],
+    "/DDC:1": ["V %s|DDC|1|31" % (DISPLAY % a) for a in ("0000", "0001")],
+    "/DDC:0": ["V %s|DDC|1|30" % (DISPLAY % a) for a in ("0000", "0001")],
     "/DMA:1": [], "/DMA:0": [], "/CDP:1": [], "/CDP:0": [], "/DIN:1": [], "/DIN:0": [],
 }
 
@@ -181,17 +182,27 @@ def tweak(work, machine, switches):
                                                     os.path.getsize(copy), fields))
 
 
+# The most data one value may hold for Windows 9x to keep all of it.
+MAX_VALUE_DATA = 16300
+
+
 def grow(work, machine, size, key=APM):
     # The writer's harder cases: a record that grows past its block's free
-    # space or out of its block entirely.
+    # space or out of its block entirely. SIZE bytes in as few values as
+    # Windows 9x keeps them in, saved at once.
     original_dump = libcreg(machine.path)
     copy = copy_of_system_dat(work, "GROW.DAT", machine.path)
-    data = (b"\xab" * int(size)).hex()
-    status, output = run([harness.config()["creg_tool"], "set", copy, key, "Grown", "3",
-                          data])
+    size, values, args = int(size), [], []
+    while size > 0:
+        data = (b"\xab" * min(size, MAX_VALUE_DATA)).hex()
+        name = "Grown%s" % (len(values) + 1 if values else "")
+        values.append("V %s|%s|3|%s" % (key, name, data))
+        args += [name, "3", data]
+        size -= MAX_VALUE_DATA
+    status, output = run([harness.config()["creg_tool"], "set", copy, key] + args)
     if status != 0:
         harness.fail("creg_tool set: exit status %d: %s" % (status, output))
-    expected = with_values(original_dump, ["V %s|Grown|3|%s" % (key, data)])
+    expected = with_values(original_dump, values)
     theirs = libcreg(copy)
     if theirs != expected:
         harness.fail("libcreg reads something else after a %s-byte value was added: %s"

@@ -112,7 +112,7 @@ def long_name_decoy(work, checks):
                  volume.attributes(WINDOWS + "\\SYSTEM.DAT") is not None)
     status, out, err = base.regswitch(["--image", path, "--show"])
     checks.check("--show reads the 8.3 SYSTEM.DAT", status == 0 and out.startswith("SSP "), err)
-    status, out, err, same = outcome(path, ["/DDC:1"])
+    status, out, err, same = outcome(path, ["/DMA:1"])
     checks.check("a change is refused", status == 2 and "C:\\WINDOWS holds SYSTEM~1.DAT, whose "
                  "long name is SYSTEM.DAT, besides the file of that 8.3 name" in err, err)
     checks.check("the image byte for byte", same)
@@ -203,7 +203,7 @@ MERGE = (b"REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C05\\0000]\r\n"
          b"[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"
          b"\"wallpaper\"=\"C:\\\\WINDOWS\\\\CLOUDS.BMP\"\r\n")
 WALLPAPER = "V .DEFAULT\\Control Panel\\Desktop|wallpaper|1|" + \
-    "C:\\WINDOWS\\CLOUDS.BMP".encode().hex() + "00"  # stored with its NUL, as the merge does
+    "C:\\WINDOWS\\CLOUDS.BMP".encode().hex()
 
 
 def user_disk(work, profiles=False):

@@ -294,8 +294,9 @@ def in_qemu(image, args):
     try:
         return base.regswitch(args)
     finally:
-        server.terminate()
-        server.wait()
+        # Not SIGTERM: qemu-nbd may not yet heed it just after it started.
+        server.kill()
+        server.wait(timeout=30)
 
 
 def changed_meanwhile(image, args):

@@ -43,9 +43,10 @@ ALLOWED = {
                            "host/registry", "core"},
     # --show runs the tweaks over the registry; its text needs the code page.
     "host/show": {"host/program", "host/formats/reg", "host/formats",
-                  "host/registry", "core"},
+                  "host/platform", "host/registry", "core"},
     "host/session": {"host/show", "host/program", "host/formats",
-                     "host/formats/merge", "host/formats/reg", "host/files",
+                     "host/formats/merge", "host/formats/reg",
+                     "host/formats/creg", "host/files",
                      "host/platform", "host/registry", "core"},
     "host/image": {"host/platform"},
     "host/cli": {"host/session", "host/image", "host/formats",

@@ -9,8 +9,10 @@ shared test data), read back by libcreg, an independent reader:
   merge_checks.py [--win95] big KEYS       KEYS new keys in one merge (new
         key-tree pages and data blocks), then most of them deleted and
         merged again; each run timed
-  merge_checks.py user FIXTURE             one merge into SYSTEM.DAT and
-        USER.DAT (--user), HKEY_CLASSES_ROOT and HKEY_CURRENT_USER mapped
+  merge_checks.py [--win95] user FIXTURE   one merge into SYSTEM.DAT and
+        USER.DAT (--user), HKEY_CLASSES_ROOT and HKEY_CURRENT_USER mapped:
+        the Windows 98 folder's files are Windows Me's, whose
+        HKEY_CLASSES_ROOT goes to a CLASSES.DAT (--classes)
   merge_checks.py [--win95] wine FIXTURE   Wine's regedit imports an export
         of the original and then FIXTURE into a fresh prefix: its registry
         must be exactly what libcreg reads from our merged file
@@ -41,6 +43,9 @@ ROOTS = {"HKEY_LOCAL_MACHINE": ("system", ""),
          "HKEY_CLASSES_ROOT": ("system", "SOFTWARE\\Classes"),
          "HKEY_USERS": ("user", ""),
          "HKEY_CURRENT_USER": ("user", ".DEFAULT")}
+# Windows Me keeps HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE\SOFTWARE\Classes,
+# in CLASSES.DAT.
+ME_ROOTS = dict(ROOTS, HKEY_CLASSES_ROOT=("classes", ""))
 
 
 # Bytes that code page 1252 has no character for: an export in UTF-16
@@ -105,14 +110,17 @@ def statements(text):
             yield ("delete-value", name, None) if rest == "-" else ("value", name, rest)
 
 
-def apply(files, text):
+def apply(files, text, roots=ROOTS):
     """Applies the .reg text to {"system": keys, "user": keys} as the
     importer does (the fixtures' constructs only)."""
     current = None
     for kind, what, data in statements(text):
         if kind in ("key", "delete-key"):
             root, _, rest = what.partition("\\")
-            where, prefix = ROOTS[root]
+            if (roots is ME_ROOTS and root == "HKEY_LOCAL_MACHINE"
+                    and (rest + "\\").lower().startswith("software\\classes\\")):
+                root, rest = "HKEY_CLASSES_ROOT", rest[len("software\\classes\\"):]
+            where, prefix = roots[root]
             path = "\\".join(p for p in (prefix, rest) if p).lower()
             keys = files[where]
             if kind == "delete-key":
@@ -251,9 +259,21 @@ def user(case, fixture):
     system = case.copy(case.source, "SYSTEM.DAT")
     user_dat = case.copy(os.path.join(WIN98, "USER.DAT"), "USER.DAT")
     want = {"system": read_dump(case.ours(system)), "user": read_dump(case.ours(user_dat))}
-    apply(want, read_text(fixture_path(fixture)))
-    case.merge(["--registry", system, "--user", user_dat], [fixture_path(fixture)], fixture)
+    targets = ["--registry", system, "--user", user_dat]
+    win_me = not case.win95
+    if win_me:
+        empty = os.path.join(case.work, "EMPTY.DAT")
+        with open(empty, "wb") as f:
+            f.write(creg95.empty_file())
+        classes = case.copy(empty, "CLASSES.DAT")
+        want["classes"] = read_dump(case.ours(classes))
+        targets += ["--classes", classes]
+    apply(want, read_text(fixture_path(fixture)), ME_ROOTS if win_me else ROOTS)
+    case.merge(targets, [fixture_path(fixture)], fixture)
     case.readers_agree(system, want["system"], fixture + ": SYSTEM.DAT")
+    if win_me:
+        case.source = empty
+        case.readers_agree(classes, want["classes"], fixture + ": CLASSES.DAT")
     case.source = os.path.join(WIN98, "USER.DAT")
     case.readers_agree(user_dat, want["user"], fixture + ": USER.DAT")
 

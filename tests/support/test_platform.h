@@ -5,6 +5,7 @@
 #define REGSWITCH_TESTS_SUPPORT_TEST_PLATFORM_H
 
 #include <functional>
+#include <string>
 
 #include "host/platform/platform.h"
 
@@ -22,11 +23,14 @@ class TestPlatform : public hostreg::RealPlatform {
   std::function<int(int fd, struct stat* status)> stat;
   std::function<int(const char* path, struct stat* status)> statPath;
   std::function<int(const char* from, const char* to)> rename;
+  std::function<int(const char* from, const char* to)> renameNoReplace;
   std::function<int(int fd, int operation)> lock;
   std::function<void(unsigned milliseconds)> sleep;
   std::function<long(int fd, const void* data, size_t size, uint64_t offset)>
       writeAt;
   std::function<int(const Launch& launch, long& pid)> spawn;
+  std::function<int(const char* path)> mayWrite;
+  std::function<bool(int from, int to, std::string& which)> copyAttributes;
 
   int Open(const char* path, int flags) override {
     return open ? open(path, flags) : RealPlatform::Open(path, flags);
@@ -56,6 +60,10 @@ class TestPlatform : public hostreg::RealPlatform {
   int Rename(const char* from, const char* to) override {
     return rename ? rename(from, to) : RealPlatform::Rename(from, to);
   }
+  int RenameNoReplace(const char* from, const char* to) override {
+    return renameNoReplace ? renameNoReplace(from, to)
+                           : RealPlatform::RenameNoReplace(from, to);
+  }
   int Lock(int fd, int operation) override {
     return lock ? lock(fd, operation) : RealPlatform::Lock(fd, operation);
   }
@@ -66,6 +74,13 @@ class TestPlatform : public hostreg::RealPlatform {
   }
   int Spawn(const Launch& launch, long& pid) override {
     return spawn ? spawn(launch, pid) : RealPlatform::Spawn(launch, pid);
+  }
+  int MayWrite(const char* path) override {
+    return mayWrite ? mayWrite(path) : RealPlatform::MayWrite(path);
+  }
+  bool CopyAttributes(int from, int to, std::string& which) override {
+    return copyAttributes ? copyAttributes(from, to, which)
+                          : RealPlatform::CopyAttributes(from, to, which);
   }
   void Sleep(unsigned milliseconds) override {
     if (sleep) sleep(milliseconds);

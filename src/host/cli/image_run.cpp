@@ -263,7 +263,7 @@ int ImageRun::RunSession(FatFileSystem& files, const WindowsFolder& folder) {
     return session.Show(text) ? Print(text) : kExitFailure;
   for (const std::string& path : options_.mergePaths)
     if (!session.Merge(path)) return kExitFailure;
-  session.RunSwitches(options_.tail, out_);
+  session.RunSwitches(options_.tail, out_, options_.verbose, HostAboutText());
   if (user_.store && ProfilesRefusal(session, Profiles(files, folder)))
     return kExitFailure;
   if (options_.dryRun)

@@ -17,6 +17,7 @@ const char kSynopsis[] =
     "       regswitch --image DISK [--partition N] [--merge FILE.reg ...]\n"
     "                 [--dry-run] [--] [SWITCH...]\n"
     "       regswitch --registry FILE --show\n"
+    "       regswitch --registry FILE [--user FILE] [--classes FILE] --export FILE.reg\n"
     "       regswitch --image DISK [--partition N] --show\n"
     "       regswitch /?\n"
     "       regswitch --help | --version\n";
@@ -25,11 +26,14 @@ const char kAbout[] =
     "\n"
     "Applies Windows 95 machine setting switches to a registry file instead\n"
     "of the live registry: a .reg export (REGEDIT4, or Version 5.00 in\n"
-    "UTF-16) or a Windows 9x SYSTEM.DAT. Switches, in any case,\n"
+    "UTF-16) or a Windows 9x SYSTEM.DAT. ";
+const char kSwitches[] =
+    "Switches, in any case,\n"
     "each with :1 or =1 for on and anything else for off:\n"
     "  /SSP  APM suspend on the Start menu      /DMA  IDE DMA for both drives\n"
     "  /DDC  display DDC                        /DIN  DeskMgmt installed marker\n"
-    "  /CDP  CD-ROM auto-insert notification    /ACS  reset AC drive spin-down\n"
+    "  /CDP  CD-ROM auto-insert notification    /ACS  reset AC drive spin-down\n";
+const char kOptionsHead[] =
     "Options (anywhere before --; switch text that starts with -- goes after "
     "it):\n";
 
@@ -109,6 +113,43 @@ const OptionRow kOptionRows[] = {
        return !value.empty();
      },
      false},
+    {"--classes", "FILE",
+     "Windows Me's CLASSES.DAT (HKEY_CLASSES_ROOT), which\n"
+     "merges reach besides the registry",
+     [](Options& options, const std::string& value, std::string& message) {
+       options.classesPath = value;
+       options.haveClasses = true;
+       if (value.empty()) message = "--classes needs a file name";
+       return !value.empty();
+     },
+     false},
+    {"--export", "FILE",
+     "write the registry files as one REGEDIT4 .reg file,\n"
+     "as Windows 98's registry editor exports (- for\n"
+     "standard output); change nothing",
+     [](Options& options, const std::string& value, std::string& message) {
+       options.exportPath = value;
+       options.haveExport = true;
+       if (value.empty()) message = "--export needs a file name, or - for standard output";
+       return !value.empty();
+     },
+     false},
+    {"--backup", nullptr,
+     "before a save, keep each file as it was beside it\n"
+     "(FILE.bak, or FILE.bak2... if taken; nothing is\n"
+     "ever overwritten)",
+     [](Options& options, const std::string&, std::string&) {
+       options.backup = true;
+       return true;
+     },
+     false},
+    {"--verbose", nullptr,
+     "(-v) list on standard error what each switch changed",
+     [](Options& options, const std::string&, std::string&) {
+       options.verbose = true;
+       return true;
+     },
+     false},
     {"--show", nullptr,
      "print each setting's state in the file (on, off,\n"
      "mixed...) and the values behind it; change nothing",
@@ -123,7 +164,7 @@ const OptionRow kOptionRows[] = {
        return true;
      },
      true},
-    {"--help", nullptr, "this text; /? shows the program's about box",
+    {"--help", nullptr, "(-h) this text; /? shows the program's about box",
      [](Options& options, const std::string&, std::string&) {
        options.help = true;
        return true;
@@ -132,6 +173,14 @@ const OptionRow kOptionRows[] = {
 };
 
 constexpr size_t kHelpColumn = 20;
+
+// The short forms of options, as Linux tools have them. Every other word
+// with one dash is switch text (-dma:1, -SSP).
+struct ShortOption {
+  const char* word;
+  const char* option;
+};
+const ShortOption kShortOptions[] = {{"-h", "--help"}, {"-v", "--verbose"}};
 
 // Options that may be given more than once, each time adding to a list.
 const char* const kRepeatable[] = {"--merge"};
@@ -158,7 +207,9 @@ const OptionRow* FindOption(const std::string& name) {
 bool TakeOption(int argc, const char* const* argv, int& i,
                 std::vector<const OptionRow*>& seen, Options& options,
                 std::string& message) {
-  const std::string word = argv[i++];
+  std::string word = argv[i++];
+  for (const ShortOption& alias : kShortOptions)
+    if (word == alias.word) word = alias.option;
   const size_t equals = word.find('=');
   const std::string name = word.substr(0, equals);
   const OptionRow* row = FindOption(name);
@@ -182,7 +233,15 @@ bool TakeOption(int argc, const char* const* argv, int& i,
   return row->apply(options, value, why) || UsageError(why, message);
 }
 
+bool IsShortOption(const char* word) {
+  for (const ShortOption& alias : kShortOptions)
+    if (std::strcmp(word, alias.word) == 0) return true;
+  return false;
+}
+
 }  // namespace
+
+bool IsOptionName(const std::string& name) { return FindOption(name) != nullptr; }
 
 std::string UsageError(const std::string& why) {
   return "regswitch: " + Printable(why) + "\n" + kSynopsis +
@@ -191,8 +250,12 @@ std::string UsageError(const std::string& why) {
 
 std::string VersionText() { return "regswitch " REGSWITCH_VERSION "\n"; }
 
+std::string HostAboutText() {
+  return std::string("\n") + kSwitches + VersionText();
+}
+
 std::string UsageText() {
-  std::string text = std::string(kSynopsis) + kAbout;
+  std::string text = std::string(kSynopsis) + kAbout + kSwitches + kOptionsHead;
   for (const OptionRow& row : kOptionRows) {
     std::string head = std::string("  ") + row.name;
     if (row.value != nullptr) head += std::string(" ") + row.value;
@@ -221,10 +284,12 @@ bool ParseOptions(int argc, const char* const* argv, Options& options,
     if (!optionsEnded && std::strcmp(arg, "--") == 0) {
       optionsEnded = true;
       ++i;
-    } else if (!optionsEnded && std::strncmp(arg, "--", 2) == 0) {
+    } else if (!optionsEnded && (std::strncmp(arg, "--", 2) == 0 ||
+                                 IsShortOption(arg))) {
       if (!TakeOption(argc, argv, i, seen, options, message)) return false;
       if (seen.back()->alone) return ValidateOptions(options, message);
     } else {
+      if (!optionsEnded) options.switchWords.push_back(arg);
       words.push_back(argv[i++]);
     }
   }

@@ -4,6 +4,7 @@
 
 #include "host/cli/options.h"
 #include "host/cli/runs.h"
+#include "host/program/switch_text.h"
 #include "host/session/messages.h"
 
 namespace hostreg {
@@ -17,6 +18,9 @@ int RunHostProgram(int argc, const char* const* argv, std::ostream& out,
     return kExitFailure;
   }
   Messages messages(err, platform);
+  if (options.kind != RunKind::kHelp && options.kind != RunKind::kVersion)
+    for (const std::string& warning : SwitchTextWarnings(options.tail))
+      messages.Say(warning);
   switch (options.kind) {
     case RunKind::kHelp: out << UsageText(); return 0;
     case RunKind::kVersion: out << VersionText(); return 0;

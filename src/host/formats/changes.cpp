@@ -47,12 +47,23 @@ std::string Shown(const KeyTree& keys, const Key& key) {
   return AnsiName(KeyLineOf(keys, key));
 }
 
-std::string ForeignValueName(const Registry& registry, const Key& key) {
+std::string UnwritableValueName(const Registry& registry, const Key& key,
+                                bool (*unwritable)(const std::string&),
+                                const std::string& why) {
   for (const Value& value : registry.values().Of(key))
-    if (Foreign(value.name))
-      return "a value name of " + Shown(registry.keys(), key) +
-             " holds a character that code page 1252 cannot hold";
+    if (unwritable(value.name))
+      return "a value name of " + Shown(registry.keys(), key) + " " + why;
   return std::string();
+}
+
+std::string LossyValue(const Registry& registry, const Key& key,
+                       const Value& value) {
+  if (!value.lossy) return std::string();
+  return "the data of \"" + AnsiName(value.name) + "\" in " +
+         Shown(registry.keys(), key) +
+         " held a character that code page 1252 cannot hold, read as '?', "
+         "which this file would keep as '?' where Windows' importer keeps "
+         "the character";
 }
 
 }  // namespace
@@ -73,18 +84,42 @@ std::string KeyLineOf(const KeyTree& keys, const Key& key) {
 // whole; an 8-bit .reg file's own values hold no marks.
 std::string ForeignNameRefusal(const Registry& registry,
                                const ChangeSet& changes) {
+  return NameRefusal(registry, changes, Foreign,
+                     "holds a character that code page 1252 cannot hold");
+}
+
+std::string NameRefusal(const Registry& registry, const ChangeSet& changes,
+                        bool (*unwritable)(const std::string&),
+                        const std::string& why) {
   for (const KeyChanges& changed : changes.keys) {
-    std::string why = ForeignValueName(registry, *changed.key);
-    if (!why.empty()) return why;
+    std::string refusal =
+        UnwritableValueName(registry, *changed.key, unwritable, why);
+    if (!refusal.empty()) return refusal;
   }
   const KeyTree& keys = registry.keys();
   for (const Key* key : changes.created) {
-    if (Foreign(keys.Name(*key)))
-      return Shown(keys, *key) +
-             ": its name holds a character that code page 1252 cannot hold";
-    std::string why = ForeignValueName(registry, *key);
-    if (!why.empty()) return why;
+    if (unwritable(keys.Name(*key)))
+      return Shown(keys, *key) + ": its name " + why;
+    std::string refusal = UnwritableValueName(registry, *key, unwritable, why);
+    if (!refusal.empty()) return refusal;
   }
+  return std::string();
+}
+
+std::string LossyDataRefusal(const Registry& registry,
+                             const ChangeSet& changes) {
+  for (const KeyChanges& changed : changes.keys) {
+    const std::vector<Value>& values = registry.values().Of(*changed.key);
+    for (const size_t index : changed.values) {
+      std::string why = LossyValue(registry, *changed.key, values[index]);
+      if (!why.empty()) return why;
+    }
+  }
+  for (const Key* key : changes.created)
+    for (const Value& value : registry.values().Of(*key)) {
+      std::string why = LossyValue(registry, *key, value);
+      if (!why.empty()) return why;
+    }
   return std::string();
 }
 

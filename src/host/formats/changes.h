@@ -46,6 +46,18 @@ std::string KeyLineOf(const KeyTree& keys, const Key& key);
 std::string ForeignNameRefusal(const Registry& registry,
                                const ChangeSet& changes);
 
+// The same for names a test finds `unwritable` in a file, saying `why`
+// ("holds half a surrogate pair, which UTF-8 cannot hold").
+std::string NameRefusal(const Registry& registry, const ChangeSet& changes,
+                        bool (*unwritable)(const std::string& name),
+                        const std::string& why);
+
+// Why a file that keeps data as Windows' importer would cannot take the
+// changes: a value set from text holding a character that code page 1252
+// has no byte for holds '?' there (see Value::lossy). Empty when none does.
+std::string LossyDataRefusal(const Registry& registry,
+                             const ChangeSet& changes);
+
 }  // namespace hostreg
 
 #endif

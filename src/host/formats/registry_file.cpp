@@ -16,4 +16,6 @@ const std::vector<std::string>& RegistryFile::Warnings() const {
   return kNone;
 }
 
+std::string RegistryFile::ClassesElsewhere() const { return std::string(); }
+
 }  // namespace hostreg

@@ -45,6 +45,10 @@ class RegistryFile {
   // What loading passed over as Windows' importer would, one note a line
   // ("NAME:LINE: skipped, ..."); none for most files.
   virtual const std::vector<std::string>& Warnings() const;
+  // For a machine's registry whose Windows keeps HKEY_CLASSES_ROOT in a
+  // file of its own rather than in this file's SOFTWARE\Classes (Windows
+  // Me: CLASSES.DAT), why, for messages; empty for most files.
+  virtual std::string ClassesElsewhere() const;
 };
 
 }  // namespace hostreg

@@ -40,6 +40,10 @@ class Platform {
   virtual int Stat(int fd, struct stat* status) = 0;
   virtual int StatPath(const char* path, struct stat* status) = 0;
   virtual int Rename(const char* from, const char* to) = 0;
+  // A rename that never replaces a file: -1 and EEXIST when `to` exists
+  // (renameat2's RENAME_NOREPLACE, or a hard link where the file system
+  // has no such rename).
+  virtual int RenameNoReplace(const char* from, const char* to) = 0;
   virtual int Remove(const char* path) = 0;
   // The path with every link resolved; false and errno when it cannot be.
   virtual bool ResolvePath(const char* path, std::string& resolved) = 0;
@@ -55,6 +59,12 @@ class Platform {
   virtual int MayWrite(const char* path) = 0;
   // Makes a rename in `folder` last.
   virtual int SyncFolder(const char* folder) = 0;
+  // The names in a folder, without "." and "..".
+  virtual bool ListFolder(const char* folder, std::vector<std::string>& names) = 0;
+  // Gives the file at `to` every extended attribute of the one at `from`
+  // (its POSIX ACL among them). False, with the attribute's name in
+  // `which` and errno set, for one it cannot give.
+  virtual bool CopyAttributes(int from, int to, std::string& which) = 0;
 
   // The runs' lock on a file, flock(2), and the wait between two tries.
   virtual int Lock(int fd, int operation) = 0;
@@ -142,6 +152,7 @@ class RealPlatform : public Platform {
   int Stat(int fd, struct stat* status) override;
   int StatPath(const char* path, struct stat* status) override;
   int Rename(const char* from, const char* to) override;
+  int RenameNoReplace(const char* from, const char* to) override;
   int Remove(const char* path) override;
   bool ResolvePath(const char* path, std::string& resolved) override;
   int MakeTemporary(std::string& pattern) override;
@@ -150,6 +161,8 @@ class RealPlatform : public Platform {
   int SetMode(int fd, mode_t mode) override;
   int MayWrite(const char* path) override;
   int SyncFolder(const char* folder) override;
+  bool ListFolder(const char* folder, std::vector<std::string>& names) override;
+  bool CopyAttributes(int from, int to, std::string& which) override;
   int Lock(int fd, int operation) override;
   int LockHolder(int fd, long& process) override;
   void Sleep(unsigned milliseconds) override;

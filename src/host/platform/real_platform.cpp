@@ -2,10 +2,13 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <dirent.h>
 #include <sys/mman.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -67,6 +70,14 @@ int RealPlatform::Rename(const char* from, const char* to) {
   return ::rename(from, to);
 }
 
+int RealPlatform::RenameNoReplace(const char* from, const char* to) {
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+    return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  if (::link(from, to) != 0) return -1;
+  return ::unlink(from);
+}
+
 int RealPlatform::Remove(const char* path) { return ::unlink(path); }
 
 bool RealPlatform::ResolvePath(const char* path, std::string& resolved) {
@@ -100,6 +111,42 @@ int RealPlatform::SyncFolder(const char* folder) {
   const int result = ::fsync(dir);
   ::close(dir);
   return result;
+}
+
+bool RealPlatform::ListFolder(const char* folder,
+                              std::vector<std::string>& names) {
+  DIR* dir = ::opendir(folder);
+  if (dir == nullptr) return false;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);
+  return true;
+}
+
+// The names come as one list of strings each ended by a zero.
+bool RealPlatform::CopyAttributes(int from, int to, std::string& which) {
+  const ssize_t size = ::flistxattr(from, nullptr, 0);
+  if (size < 0) return errno == ENOTSUP;  // none on this file system
+  std::vector<char> list(static_cast<size_t>(size) + 1, '\0');
+  const ssize_t got = ::flistxattr(from, list.data(), list.size());
+  if (got < 0) return false;
+  for (size_t at = 0; at < static_cast<size_t>(got);) {
+    which = list.data() + at;
+    at += which.size() + 1;
+    const ssize_t length = ::fgetxattr(from, which.c_str(), nullptr, 0);
+    if (length < 0) return false;
+    std::vector<char> value(static_cast<size_t>(length) + 1);
+    const ssize_t read = ::fgetxattr(from, which.c_str(), value.data(),
+                                     value.size());
+    if (read < 0 ||
+        ::fsetxattr(to, which.c_str(), value.data(),
+                    static_cast<size_t>(read), 0) != 0)
+      return false;
+  }
+  which.clear();
+  return true;
 }
 
 int RealPlatform::Lock(int fd, int operation) { return ::flock(fd, operation); }

@@ -33,4 +33,13 @@ bool NeedsRegistry(const std::string& tail) {
   return false;
 }
 
+bool HoldsSwitch(const std::string& text) {
+  std::vector<char> writable = Writable(text);
+  UpperCaseTail(writable.data());
+  if (FindHelpSwitch(writable.data()) != nullptr) return true;
+  for (const Tweak& row : kTweakTable)
+    if (FindSwitch(writable.data(), row) != nullptr) return true;
+  return false;
+}
+
 }  // namespace hostreg

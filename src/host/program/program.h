@@ -19,6 +19,10 @@ void RunCommandLine(Machine& machine, const std::string& tail);
 // and no help switch. Such a run needs a registry to work on.
 bool NeedsRegistry(const std::string& tail);
 
+// Whether the text holds a help or a tweak switch anywhere, in any case, as
+// WinMain looks for them.
+bool HoldsSwitch(const std::string& text);
+
 }  // namespace hostreg
 
 #endif

@@ -8,6 +8,7 @@
 
 #include "host/registry/key_tree.h"
 #include "host/registry/names.h"
+#include "host/registry/string_rules.h"
 #include "host/registry/value_store.h"
 
 namespace hostreg {
@@ -28,6 +29,11 @@ class Registry {
   // the run's.
   void MarkLoaded() { keys_.MarkLoaded(); }
 
+  // How its string data is kept and read, as its file's Windows does: set
+  // by the format that loads it.
+  StringRules stringRules() const { return stringRules_; }
+  void SetStringRules(StringRules rules) { stringRules_ = rules; }
+
   // Where the keys' names and values stay; the registry keeps it alive.
   void SetSource(std::shared_ptr<const KeySource> source) {
     source_ = std::move(source);
@@ -39,6 +45,7 @@ class Registry {
   std::shared_ptr<const KeySource> source_;
   KeyTree keys_;
   ValueStore values_;
+  StringRules stringRules_ = StringRules::kAsGiven;
 };
 
 }  // namespace hostreg

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/registry/machine.h"
@@ -25,6 +26,16 @@ Machine* WithRegistry() {
 
 Key* ResolveKey(Machine* machine, HKEY handle) {
   return machine == nullptr ? nullptr : machine->handles()->Resolve(handle);
+}
+
+// The value's data as the query calls return it, by the registry's rules
+// (kept in `read` when it differs from what is stored).
+const std::string& DataRead(const Machine& machine, const hostreg::Value& value,
+                            std::string& read) {
+  const hostreg::StringRules rules = machine.registry()->stringRules();
+  if (!hostreg::ReadsOtherwise(rules, value.type)) return value.data;
+  read = hostreg::ReadData(rules, value.type, value.data);
+  return read;
 }
 
 // Copies `data` out as the query calls do: ERROR_MORE_DATA and the size
@@ -85,11 +96,13 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
   const std::string shown = hostreg::AnsiName(value.name);
   if (name == nullptr || shown.size() + 1 > *nameLength)
     return ERROR_MORE_DATA;
-  if (const LONG result = CopyData(value.data, data, dataSize)) return result;
+  std::string buffer;
+  const std::string& read = DataRead(*machine, value, buffer);
+  if (const LONG result = CopyData(read, data, dataSize)) return result;
   std::memcpy(name, shown.c_str(), shown.size() + 1);
   *nameLength = static_cast<DWORD>(shown.size());
   if (type != nullptr) *type = value.type;
-  if (dataSize != nullptr) *dataSize = static_cast<DWORD>(value.data.size());
+  if (dataSize != nullptr) *dataSize = static_cast<DWORD>(read.size());
   return ERROR_SUCCESS;
 }
 
@@ -104,9 +117,11 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved,
   const hostreg::Value* value =
       machine->registry()->values().Find(*parent, valueName);
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
-  if (const LONG result = CopyData(value->data, data, dataSize)) return result;
+  std::string buffer;
+  const std::string& read = DataRead(*machine, *value, buffer);
+  if (const LONG result = CopyData(read, data, dataSize)) return result;
   if (type != nullptr) *type = value->type;
-  if (dataSize != nullptr) *dataSize = static_cast<DWORD>(value->data.size());
+  if (dataSize != nullptr) *dataSize = static_cast<DWORD>(read.size());
   return ERROR_SUCCESS;
 }
 
@@ -118,8 +133,15 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
   Key* parent = ResolveKey(machine, key);
   if (parent == nullptr) return ERROR_INVALID_HANDLE;
   if (valueName == nullptr) valueName = "";
+  const hostreg::StringRules rules = machine->registry()->stringRules();
+  // Windows 9x takes a string's length from the string itself, so it needs
+  // one (Wine's tests record the error).
+  if (data == nullptr && hostreg::ReadsOtherwise(rules, type))
+    return ERROR_INVALID_PARAMETER;
   machine->NoteValue(*parent, valueName, true);
-  const std::string bytes(reinterpret_cast<const char*>(data), dataSize);
+  const std::string bytes = hostreg::StoredData(
+      rules, type,
+      std::string_view(reinterpret_cast<const char*>(data), dataSize));
   machine->registry()->values().Set(*parent, valueName, type, bytes);
   return ERROR_SUCCESS;
 }

@@ -15,6 +15,10 @@ struct Value {
   std::string data;
   bool changed = false;  // type or data differ from what was loaded
   bool added = false;    // created by this run
+  // Set from text holding a character code page 1252 has no byte for,
+  // which the data holds as '?': no file that keeps names and data as
+  // Windows' importer would may take it.
+  bool lossy = false;
   // What a changed value held when loaded.
   DWORD wasType = REG_NONE;
   std::string wasData;

@@ -20,7 +20,7 @@ Value* ValueStore::Find(const Key& key, std::string_view name) const {
 }
 
 void ValueStore::Set(Key& key, const std::string& name, DWORD type,
-                     const std::string& data) {
+                     const std::string& data, bool lossy) {
   std::vector<Value>& values = Of(key);
   if (trial_ && beforeTrial_.count(keys_.IdOf(key)) == 0) {
     const bool fromSource = Releasable(key, values);
@@ -38,6 +38,7 @@ void ValueStore::Set(Key& key, const std::string& name, DWORD type,
     if (value->added) {
       value->type = type;
       value->data = data;
+      value->lossy = lossy;
       value->changed = true;
       changes_.push_back({&key, values.size() - 1});
       return;
@@ -45,13 +46,15 @@ void ValueStore::Set(Key& key, const std::string& name, DWORD type,
   }
   // Rewriting a value with what it already holds is no change, so a run
   // that alters nothing leaves the file alone.
-  if (value->type == type && value->data == data) return;
+  if (!lossy && !value->lossy && value->type == type && value->data == data)
+    return;
   if (!value->changed && !value->added) {
     value->wasType = value->type;
     value->wasData = value->data;
   }
   value->type = type;
   value->data = data;
+  value->lossy = lossy;
   if (!value->changed) {
     value->changed = true;
     changes_.push_back({&key, static_cast<size_t>(value - values.data())});

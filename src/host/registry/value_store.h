@@ -35,9 +35,9 @@ class ValueStore {
   Value* Find(const Key& key, std::string_view name) const;
 
   // Sets a value as RegSetValueExA does; records a change only when the
-  // type or data really differ.
+  // type or data really differ, or the data are `lossy` (see Value).
   void Set(Key& key, const std::string& name, DWORD type,
-           const std::string& data);
+           const std::string& data, bool lossy = false);
 
   // Deletes a value as RegDeleteValueA does; false when the key has none
   // of that name.

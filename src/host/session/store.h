@@ -38,7 +38,17 @@ class RegistryStore {
   virtual bool Write(const Rendering& rendering, std::string& error) = 0;
   // Puts back what was read, after a later save of the run failed.
   virtual bool Restore(std::string& error) = 0;
+  // Where the store kept what was read before a save replaced it; empty
+  // when it kept nothing.
+  virtual std::string Kept() const { return std::string(); }
+  // Why a save would be refused before anything is written, for a dry run
+  // to say so; empty when it could go ahead.
+  virtual std::string SaveRefusal() { return std::string(); }
 };
+
+// `error` about a file that cannot be opened, with a word for a Windows
+// path ("C:\\WINDOWS\\SYSTEM.DAT") given where this machine's path goes.
+std::string WithPathHint(const std::string& path, std::string error);
 
 // How long a run waits for another one on the same file.
 constexpr unsigned kLockWaitMilliseconds = 30000;
@@ -58,11 +68,19 @@ class FileStore : public RegistryStore {
   }
   bool Write(const Rendering& rendering, std::string& error) override;
   bool Restore(std::string& error) override;
+  std::string Kept() const override { return kept_; }
+
+  // --backup: before a save replaces the file, the file as it was read is
+  // kept beside it under a name no file has (see KeepCopy).
+  void KeepBackups() { backup_ = true; }
+  std::string SaveRefusal() override;
 
  private:
   Platform& platform_;
   const std::string path_;
   LockedFile file_;
+  bool backup_ = false;
+  std::string kept_;
 };
 
 class MemoryStore : public RegistryStore {

@@ -7,6 +7,7 @@
 
 #include "host/formats/reg/codepage.h"
 #include "host/formats/reg/render.h"
+#include "host/platform/printable.h"
 #include "host/show/settings.h"
 
 namespace hostreg {
@@ -22,24 +23,16 @@ constexpr int kValueStateWidth = 9;
 constexpr size_t kMaxHexBytes = 16;
 constexpr size_t kMaxTextBytes = 64;
 
-// Units as UTF-8, with C0 and C1 controls and DEL as escapes.
+// Units as UTF-8, with the characters a terminal must not take as they are
+// (controls, direction overrides) as escapes, as every message writes them.
 std::string Terminal(const std::vector<uint16_t>& units) {
-  static const char kHex[] = "0123456789abcdef";
   std::vector<uint16_t> shown;
   for (const uint16_t unit : units) {
-    const bool control = unit < 0x20 || (unit >= 0x7F && unit < 0xA0);
-    if (!control) {
+    if (!EscapedOnTerminal(unit)) {
       shown.push_back(unit);
       continue;
     }
-    shown.push_back('\\');
-    if (unit == '\n' || unit == '\r' || unit == '\t') {
-      shown.push_back(unit == '\n' ? 'n' : unit == '\r' ? 'r' : 't');
-    } else {
-      shown.push_back('x');
-      shown.push_back(kHex[unit >> 4]);
-      shown.push_back(kHex[unit & 0xF]);
-    }
+    for (const char c : EscapeOf(unit)) shown.push_back(static_cast<uint16_t>(c));
   }
   return Utf8Of(shown);
 }
@@ -70,10 +63,14 @@ std::string Hex(DWORD type, const std::string& data) {
 
 // Data as a .reg file writes it: a quoted string for a REG_SZ, dword: for
 // four bytes of REG_DWORD, hex: otherwise. A written string stored without
-// its terminating zero, as Windows 9x files keep strings, says so: a tweak
+// its terminating zero in a registry that keeps the zero says so: a tweak
 // that writes the same text with the zero changes it. (A string a tweak
-// only reads compares the same either way.)
-std::string ShownData(const Contents& value, bool written) {
+// only reads compares the same either way.) Where strings follow Windows
+// 9x's rules, a REG_SZ shows as its "A" calls read it.
+std::string ShownData(const Contents& value, bool written, StringRules rules) {
+  if (ReadsOtherwise(rules, value.type))
+    return ShownData({value.type, ReadData(rules, value.type, value.data)},
+                     false, StringRules::kAsGiven);
   const std::string& data = value.data;
   const size_t zero = data.find('\0');
   if (value.type == REG_SZ &&
@@ -107,7 +104,8 @@ std::string ValueLine(const Registry& registry, const Setting& setting,
   if (!path.empty()) line += ShownName(path) + "  ";
   line += seen.name.empty() ? "@" : ShownName(seen.name);
   line += seen.value
-              ? "=" + ShownData(*seen.value, seen.state != State::kRead)
+              ? "=" + ShownData(*seen.value, seen.state != State::kRead,
+                                registry.stringRules())
               : " missing";
   return line + "\n";
 }

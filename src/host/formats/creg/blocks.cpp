@@ -11,8 +11,11 @@ namespace creg {
 namespace {
 
 // A block made for new keys' records: big enough for many small keys,
-// well below the 60 KB of the largest blocks Windows 98 writes.
+// well below the 60 KB of the largest blocks Windows Me writes.
 constexpr size_t kNewBlockSize = 0x4000;
+// The most records moved at once fill of one new block: the size of those
+// largest blocks.
+constexpr size_t kMovedBlockMax = 0xF000;
 
 size_t RoundUp(size_t n, size_t unit) { return (n + unit - 1) / unit * unit; }
 
@@ -294,34 +297,51 @@ void Blocks::TidyBlock(size_t index) {
   ids_[index].dirty = false;
 }
 
+// Records that must move go to new blocks, as many as they need: each
+// takes at most the 255 records a block numbers, and no more than the
+// largest blocks Windows writes unless one record alone is larger.
 bool Blocks::Finish(NodeTable& nodes) {
-  if (toNewBlock_.empty()) return true;
-  if (toNewBlock_.size() > kMaxRecordsPerBlock)
-    return Refuse("too many keys need a new data block at once");
+  for (size_t first = 0; first < toNewBlock_.size();) {
+    size_t total = kBlockHeaderSize;
+    size_t end = first;
+    while (end < toNewBlock_.size() && end - first < kMaxRecordsPerBlock &&
+           (end == first ||
+            total + toNewBlock_[end].bytes.size() <= kMovedBlockMax)) {
+      total += toNewBlock_[end].bytes.size();
+      ++end;
+    }
+    if (!MoveToNewBlock(first, end, total, nodes)) return false;
+    first = end;
+  }
+  return true;
+}
+
+// toNewBlock_[first, end), `total` bytes with the block's header, into one
+// new block; their keys' nodes point at them there.
+bool Blocks::MoveToNewBlock(size_t first, size_t end, size_t total,
+                            NodeTable& nodes) {
   if (blocks_.size() >= kMaxBlocks)
     return Refuse("the file holds the most data blocks it can");
-  size_t total = kBlockHeaderSize;
-  for (const Moved& moved : toNewBlock_) total += moved.bytes.size();
   const size_t size = RoundUp(total, kBlockGranularity);
   const size_t rest = size - total;
   const bool restIsFree = rest >= kSplitMin;
-  const size_t index = NewBlock(size, toNewBlock_.size());
+  const size_t index = NewBlock(size, end - first);
   const size_t start = blocks_[index].offset;
   Put32(d_, start + kBlockUnused, restIsFree ? static_cast<uint32_t>(rest) : 0);
   Put32(d_, start + kBlockFirstFree,
         restIsFree ? static_cast<uint32_t>(total) : kNone);
   size_t at = start + kBlockHeaderSize;
-  for (size_t i = 0; i < toNewBlock_.size(); ++i) {
+  for (size_t i = first; i < end; ++i) {
     const Moved& moved = toNewBlock_[i];
-    const bool last = i + 1 == toNewBlock_.size();
+    const auto id = static_cast<uint16_t>(i - first);
+    const bool last = i + 1 == end;
     const size_t room = moved.bytes.size() + (last && !restIsFree ? rest : 0);
-    WriteRecord(at, room, static_cast<uint16_t>(i),
-                static_cast<uint16_t>(index), moved.bytes);
+    WriteRecord(at, room, id, static_cast<uint16_t>(index), moved.bytes);
     const Block& old = blocks_[moved.record.block];
     ReleaseId(moved.record.block, Get16(d_, moved.record.offset + kRecordId));
     Free(old, moved.record.offset - old.offset, moved.record.size);
     const auto node = static_cast<uint32_t>(moved.record.node - kRgknOffset);
-    nodes.Set16(node, kNodeId, static_cast<uint16_t>(i));
+    nodes.Set16(node, kNodeId, id);
     nodes.Set16(node, kNodeBlock, static_cast<uint16_t>(index));
     at += room;
   }

@@ -33,7 +33,7 @@ class Blocks {
   // Rebuilds the free-space list of every block Remove touched from the
   // records it holds, neighbouring free records joined into one.
   void Tidy();
-  // Writes the records that must move to a new block, their keys' nodes
+  // Writes the records that must move to new blocks, their keys' nodes
   // pointing at them, and the header's count of blocks.
   bool Finish(NodeTable& nodes);
 
@@ -51,6 +51,8 @@ class Blocks {
     error_ = why;
     return false;
   }
+  bool MoveToNewBlock(size_t first, size_t end, size_t total,
+                      NodeTable& nodes);
   bool GrowInPlace(const Record& record, const std::string& bytes);
   bool MoveWithinBlock(const Record& record, const std::string& bytes);
   bool InsertInto(size_t index, const std::string& bytes, uint16_t& id);

@@ -2,16 +2,20 @@
 // how it is computed, whether a file's stored values hold, and keeping them
 // true when a save changes a structure.
 //
-// No public document describes these fields; the rule was worked out from
-// a real Windows 95 SYSTEM.DAT (the copy Setup keeps as SYSTEM.1ST). Each
-// of the header, the key tree and every data block has a 32-bit checksum:
+// The rule was worked out from a real Windows 95 SYSTEM.DAT (the copy Setup
+// keeps as SYSTEM.1ST), and public write-ups from 1998 describe the same:
+// regutils (Michael Rendell, Memorial University of Newfoundland, 1998)
+// names the flag 0x4 "checksum valid" (REG_FLAG_CSUMVALID) and checks that
+// a structure carrying it sums to 0 over its 32-bit words. Each of the
+// header, the key tree and every data block has a 32-bit checksum:
 //
 //   0 - (the 32-bit sum of the structure's little-endian 4-byte words,
 //        the checksum itself taken as 0 and the structure's flags word
 //        with kFlagCounted set)
 //
 // It gives the stored value of the header and of all six blocks that are
-// not marked stale, and of one stale block besides (see layout.h). The key
+// not marked stale, and of one stale block besides (see layout.h): the
+// value holds with 0x4 counted even where the flag is no longer set. The key
 // tree's field is taken to follow the same rule, which that file cannot
 // confirm as its key tree is marked stale; wherever a key tree is not
 // stale, its stored value is checked against the rule before a save relies
@@ -37,7 +41,7 @@ struct ChecksumField {
   bool stale = false;    // marked as changed since its checksum was taken
 };
 
-// Whether the file's checksum fields hold checksums at all (Windows 98
+// Whether the file's checksum fields hold checksums at all (Windows Me's
 // files carry none).
 bool CarriesChecksums(const std::string& d);
 

@@ -3,6 +3,7 @@
 #include "host/formats/changes.h"
 #include "host/formats/creg/checksums.h"
 #include "host/formats/creg/hive.h"
+#include "host/formats/creg/limits.h"
 #include "host/formats/creg/loader.h"
 #include "host/formats/creg/writer.h"
 #include "host/formats/reg/render.h"
@@ -37,10 +38,21 @@ class CregFile : public RegistryFile {
   std::string SaveRefusal(const Registry& registry,
                           const ChangeSet& changes) const override {
     if (!refusal_.empty() || changes.empty()) return refusal_;
+    std::string limit = creg::LimitRefusal(hive_, registry, changes);
+    if (!limit.empty()) return limit;
     Rendering rendering;
     std::string error;
     return Render(registry, changes, rendering, error) ? std::string()
                                                        : error;
+  }
+
+  // Windows Me's Setup and registry keep HKEY_CLASSES_ROOT in CLASSES.DAT
+  // (Knowledge Base article Q266270); its SYSTEM.DAT holds an empty
+  // SOFTWARE\Classes, as the real one does.
+  std::string ClassesElsewhere() const override {
+    if (hive_.windows != creg::Windows::kMe) return std::string();
+    return "Windows Me keeps in CLASSES.DAT, not in SYSTEM.DAT (this "
+           "registry is Windows Me's: its VersionNumber is 4.90)";
   }
 
   creg::Hive hive_;
@@ -58,7 +70,9 @@ std::unique_ptr<RegistryFile> LoadCregFile(const std::string& name,
                                            std::string& error) {
   auto file = std::make_unique<CregFile>();
   file->hive_.contents = std::string(contents);
+  registry.SetStringRules(StringRules::kWindows9x);
   if (!creg::Load(name, file->hive_, registry, error)) return nullptr;
+  file->hive_.windows = creg::WindowsOf(registry, file->hive_.contents);
   file->refusal_ = creg::ChecksumRefusal(file->hive_.contents);
   registry.MarkLoaded();
   return file;

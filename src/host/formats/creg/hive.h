@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/formats/creg/windows_version.h"
 #include "host/registry/registry.h"
 
 namespace hostreg {
@@ -40,6 +41,8 @@ struct Hive {
   bool freeNodesSound = false;
   // Every key but a root without a record of its own.
   std::unordered_map<const Key*, Record> records;
+  // The Windows the file is from, as far as it tells.
+  Windows windows = Windows::kUnknown;
 };
 
 }  // namespace creg

@@ -37,7 +37,7 @@ constexpr size_t kNodeSize = 28;
 // Nodes sit on a grid: in the key tree's first 8 KB, every 28 bytes from the
 // end of its header while the node ends by 8 KB; in every later 4 KB page,
 // every 28 bytes from the page's start up to its end. Every node and free
-// node of three real files (Windows 95 and 98) is on it. Off it, one node
+// node of three real files (Windows 95 and Me) is on it. Off it, one node
 // could overlap another that is on it.
 constexpr size_t kNodePage = 0x1000;
 constexpr size_t kHeaderGridEnd = 2 * kNodePage;
@@ -51,7 +51,7 @@ inline bool OnNodeGrid(size_t rel) {
 constexpr size_t kNodeMark = 0;  // +0, 0 in use, kFreeNodeMark when free
 constexpr size_t kNodeHash = 4;  // +4, NodeNameHash (node_table.h)
 // +8: 0xFFFFFFFF in every Windows 95 node in use; leftover links in Windows
-// 98's. New nodes get 0xFFFFFFFF.
+// Me's. New nodes get 0xFFFFFFFF.
 constexpr size_t kNodeUnknown = 8;
 constexpr size_t kNodeParent = 12;  // +12, the parent's node
 constexpr size_t kNodeChild = 16;   // +16, the first child's node
@@ -84,7 +84,7 @@ constexpr size_t kBlockChecksum = 28;      // +28, see checksums.h
 // (+12), as far as the three real files show them. Every flag found is
 // written back as it was read.
 //
-// Header: 0x20 in both Windows 98 files, 0 in the Windows 95 one. Taken to
+// Header: 0x20 in both Windows Me files, 0 in the Windows 95 one. Taken to
 // mean that the file carries no checksums: with it, the header's and the
 // key tree's checksum fields are zero and the blocks' hold leftover bytes
 // (text, pointers); without it, every field that is not marked stale (see
@@ -97,6 +97,7 @@ constexpr uint16_t kHeaderNoChecksums = 0x20;
 // 0x4  counted as set by every checksum that could be reproduced (the
 //      Windows 95 header, whose flags are 0, too), though only two blocks
 //      still carry it: Windows seems to set it while it sums a structure.
+//      regutils (1998) names it "checksum valid".
 // 0x2  on one Windows 95 block, with 0x1; meaning unknown.
 // 0x1  the structure changed after its checksum was taken: in the Windows
 //      95 file, the key tree and 16 of the 17 blocks with this flag hold a

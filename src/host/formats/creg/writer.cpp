@@ -7,6 +7,7 @@
 #include "host/formats/creg/blocks.h"
 #include "host/formats/creg/checksums.h"
 #include "host/formats/creg/layout.h"
+#include "host/formats/creg/limits.h"
 #include "host/formats/creg/node_table.h"
 
 namespace hostreg {
@@ -14,8 +15,8 @@ namespace creg {
 
 namespace {
 
-// One value as the record holds it: header, name, data, as the "A" calls
-// gave it (a REG_SZ with its terminating zero).
+// One value as the record holds it: header, name, data, as the registry
+// holds it (a REG_SZ as Windows 9x keeps it, without a terminating zero).
 std::string ValueEntry(const Value& value, uint32_t reserved) {
   const std::string& data = value.data;
   std::string entry(kValueHeaderSize, '\0');
@@ -72,9 +73,13 @@ bool BuildRecord(const std::string& d, const Registry& registry,
 }
 
 // A new key's record; its size, id and block are set where it is placed.
+// The root's is named as Windows 95's own root record is, by one zero
+// byte.
 bool NewRecord(const Registry& registry, const Key& key, std::string& bytes,
                std::string& error) {
-  const std::string name = registry.keys().Name(key);
+  const std::string name = &key == &registry.keys().Root()
+                               ? std::string(1, '\0')
+                               : registry.keys().Name(key);
   const std::vector<Value>& values = registry.values().Of(key);
   const std::string what = KeyLineOf(registry.keys(), key);
   if (!CheckValues(values, what, error)) return false;
@@ -105,6 +110,7 @@ class Writer {
  private:
   bool DeleteKeys();
   bool ChangeValues();
+  bool GiveRootARecord();
   bool CreateKeys();
   uint32_t NodeOf(const Key& key) const;
   bool FreeNodesUsable(const std::string& why);
@@ -160,13 +166,28 @@ bool Writer::DeleteKeys() {
   return true;
 }
 
+// Windows Me keeps no record for a root without values (Windows 95
+// keeps an empty one). Values on the root get a record as any key's, in
+// the first block where there is room, and the root's node points at it.
+bool Writer::GiveRootARecord() {
+  std::string bytes;
+  if (!NewRecord(registry_, keys_.Root(), bytes, error_)) return false;
+  uint16_t id, block;
+  if (!blocks_.Insert(bytes, 0, id, block)) return false;
+  const uint32_t rel = NodeOf(keys_.Root());
+  nodes_.Set16(rel, kNodeId, id);
+  nodes_.Set16(rel, kNodeBlock, block);
+  return true;
+}
+
 bool Writer::ChangeValues() {
   for (const KeyChanges& changed : changes_.keys) {
     const Key& key = *changed.key;
     auto found = hive_.records.find(&key);
     if (found == hive_.records.end()) {
-      error_ = KeyLineOf(keys_, key) + " has no data record to hold values";
-      return false;
+      // Only a root is loaded without a record.
+      if (!GiveRootARecord()) return false;
+      continue;
     }
     std::string bytes;
     if (!BuildRecord(hive_.contents, registry_, key, found->second, bytes,
@@ -215,6 +236,7 @@ bool Write(const Hive& hive, const Registry& registry,
   // Names are code page 1252 bytes in the file; a character read from a
   // UTF-16 file that 1252 has no byte for has none there either.
   error = ForeignNameRefusal(registry, changes);
+  if (error.empty()) error = LimitRefusal(hive, registry, changes);
   if (!error.empty()) return false;
   std::string d = hive.contents;
   if (!Writer(hive, registry, changes, d, error).Run() ||

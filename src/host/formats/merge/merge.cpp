@@ -24,8 +24,11 @@ class MergeSink {
   }
   bool OpenKey(const Statement& st, KeyRoot root, KeyPath& path);
   bool DeleteKey(const Statement& st, KeyRoot root, const KeyPath& path);
+  // Stored as the registry's Windows keeps what its importer sets.
   void SetValue(const Statement& st, const Out& name, const Out& data) {
-    open_->values().Set(*openKey_, name, st.type, data);
+    open_->values().Set(*openKey_, name, st.type,
+                        StoredData(open_->stringRules(), st.type, data),
+                        st.lossy);
   }
   void DeleteValue(const Statement&, const Out& name) {
     open_->values().Delete(*openKey_, name);
@@ -39,6 +42,9 @@ class MergeSink {
   Registry* Place(KeyRoot root);
   // The names of `path` behind those of the root's own key.
   void Names(const KeyPath& path);
+  // The registry that holds the key at `path` under `root`, the names
+  // from its root key to it in `names_`; null, said, for none.
+  Registry* Route(const Statement& st, KeyRoot root, const KeyPath& path);
 
   const std::string& name_;
   const RegText& text_;
@@ -54,6 +60,8 @@ Registry* MergeSink::Place(KeyRoot root) {
   switch (root) {
     case KeyRoot::kLocalMachine: return targets_.machine;
     case KeyRoot::kClassesRoot:
+      if (targets_.classes != nullptr || !targets_.classesApart.empty())
+        return targets_.classes;
       names_ = {"SOFTWARE", "Classes"};
       return targets_.machine;
     case KeyRoot::kUsers: return targets_.users;
@@ -65,6 +73,14 @@ Registry* MergeSink::Place(KeyRoot root) {
 }
 
 void MergeSink::Fail(size_t line, KeyRoot root) {
+  if (root == KeyRoot::kClassesRoot && !targets_.classesApart.empty()) {
+    error_ = name_ + ":" + std::to_string(line) +
+             ": a key of HKEY_CLASSES_ROOT, which " + targets_.classesApart +
+             ": give that file with --classes CLASSES.DAT (a disk image's "
+             "CLASSES.DAT is not reached yet: copy it out and back with "
+             "mtools); nothing was changed";
+    return;
+  }
   const char* why =
       root == KeyRoot::kCurrentConfig
           ? "it is no registry file's: Windows builds it at start-up from "
@@ -89,13 +105,27 @@ void MergeSink::Names(const KeyPath& path) {
   }
 }
 
-bool MergeSink::OpenKey(const Statement& st, KeyRoot root, KeyPath& path) {
-  open_ = Place(root);
-  if (open_ == nullptr) {
-    Fail(st.first.number, root);
-    return false;
-  }
+// HKEY_LOCAL_MACHINE\SOFTWARE\Classes is HKEY_CLASSES_ROOT itself: where
+// Windows keeps that apart, its keys go there too.
+Registry* MergeSink::Route(const Statement& st, KeyRoot root,
+                           const KeyPath& path) {
+  Registry* registry = Place(root);
   Names(path);
+  const bool apart =
+      targets_.classes != nullptr || !targets_.classesApart.empty();
+  if (apart && root == KeyRoot::kLocalMachine && names_.size() >= 2 &&
+      NamesEqual(names_[0], "SOFTWARE") && NamesEqual(names_[1], "Classes")) {
+    names_.erase(names_.begin(), names_.begin() + 2);
+    registry = targets_.classes;
+    root = KeyRoot::kClassesRoot;
+  }
+  if (registry == nullptr) Fail(st.first.number, root);
+  return registry;
+}
+
+bool MergeSink::OpenKey(const Statement& st, KeyRoot root, KeyPath& path) {
+  open_ = Route(st, root, path);
+  if (open_ == nullptr) return false;
   KeyTree& keys = open_->keys();
   Key* key = &keys.Root();
   for (const std::string& part : names_) {
@@ -106,10 +136,17 @@ bool MergeSink::OpenKey(const Statement& st, KeyRoot root, KeyPath& path) {
   return true;
 }
 
-bool MergeSink::DeleteKey(const Statement&, KeyRoot root,
+bool MergeSink::DeleteKey(const Statement& st, KeyRoot root,
                           const KeyPath& path) {
-  Registry* registry = Place(root);
-  Names(path);
+  Registry* registry = Route(st, root, path);
+  if (registry == nullptr) return false;
+  if (names_.empty()) {
+    error_ = name_ + ":" + std::to_string(st.first.number) +
+             ": a deletion of HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes, which is "
+             "all of CLASSES.DAT; delete its keys one by one; nothing was "
+             "changed";
+    return false;
+  }
   KeyTree& keys = registry->keys();
   Key* key = &keys.Root();
   for (size_t i = 0; i < names_.size() && key != nullptr; ++i)

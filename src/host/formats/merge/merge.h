@@ -16,10 +16,16 @@ namespace hostreg {
 // The registries a merge reaches. Windows 9x keeps HKEY_LOCAL_MACHINE in
 // SYSTEM.DAT, with HKEY_CLASSES_ROOT as its SOFTWARE\Classes, and
 // HKEY_USERS in USER.DAT, where a machine without user profiles keeps
-// HKEY_CURRENT_USER as HKEY_USERS\.DEFAULT.
+// HKEY_CURRENT_USER as HKEY_USERS\.DEFAULT. Windows Me keeps
+// HKEY_CLASSES_ROOT, and so HKEY_LOCAL_MACHINE\SOFTWARE\Classes, in
+// CLASSES.DAT, whose root it is.
 struct MergeTargets {
   Registry* machine = nullptr;
   Registry* users = nullptr;
+  Registry* classes = nullptr;  // CLASSES.DAT
+  // Why the machine's registry does not hold HKEY_CLASSES_ROOT (its file
+  // is Windows Me's); empty when it does.
+  std::string classesApart;
 };
 
 // Applies the file's statements in order: key lines make their keys,

@@ -153,14 +153,30 @@ std::string Utf8Of(const std::vector<uint16_t>& units) {
   return out;
 }
 
-std::string AnsiOfUtf16(const std::string& bytes) {
+std::string AnsiOfUtf16(const std::string& bytes, bool* exact) {
   std::string out;
   out.reserve(bytes.size() / 2);
   for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
     const int byte = ByteOf1252(ReadUnit(bytes.data() + i));
     out += byte < 0 ? '?' : static_cast<char>(byte);
+    if (byte < 0 && exact != nullptr) *exact = false;
   }
   return out;
+}
+
+bool HasLoneSurrogate(const std::string& name) {
+  const std::vector<uint16_t> units = UnitsOf(name);
+  for (size_t i = 0; i < units.size(); ++i) {
+    const bool high = units[i] >= 0xD800 && units[i] < 0xDC00;
+    const bool low = units[i] >= 0xDC00 && units[i] < 0xE000;
+    if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] < 0xE000) {
+      ++i;  // a pair
+      continue;
+    }
+    if (high || low) return true;
+  }
+  return false;
 }
 
 }  // namespace hostreg

@@ -42,8 +42,11 @@ std::string Utf16OfData(const std::string& data);
 // UTF-8, pairing surrogates; a lone one becomes U+FFFD.
 std::string Utf8Of(const std::vector<uint16_t>& units);
 // UTF-16 string data as RegQueryValueExA returns it: 1252 bytes, '?' for
-// what has no byte.
-std::string AnsiOfUtf16(const std::string& bytes);
+// what has no byte (and then `exact`, if given, is set false).
+std::string AnsiOfUtf16(const std::string& bytes, bool* exact = nullptr);
+// Whether a name holds half a UTF-16 surrogate pair, which no UTF-8 text
+// can hold.
+bool HasLoneSurrogate(const std::string& name);
 
 }  // namespace hostreg
 

@@ -1,5 +1,7 @@
 #include "host/formats/reg/reg_format.h"
 
+#include "host/formats/file_kind.h"
+
 #include "host/formats/reg/codepage.h"
 #include "host/formats/reg/decode.h"
 #include "host/formats/reg/index.h"
@@ -31,15 +33,23 @@ class RegFile : public RegistryFile {
     return true;
   }
   // Windows imports nothing from a file under a header it only half takes,
-  // so a change written into it would never reach a registry. An 8-bit
-  // file has no bytes for a name's characters outside code page 1252.
+  // so a change written into it would never reach a registry. Data that
+  // lost a character to '?' would be saved so; an 8-bit file has no bytes
+  // for a name's characters outside code page 1252, nor UTF-8 for half a
+  // surrogate pair.
   std::string SaveRefusal(const Registry& registry,
                           const ChangeSet& changes) const override {
     if (!imported_ && !changes.empty())
       return "Windows' importer imports nothing from this file (its first "
              "line is \"" + header_ + "\"), so no change can be saved in it";
+    std::string why = LossyDataRefusal(registry, changes);
+    if (!why.empty()) return why;
     if (text_->encoding() == Encoding::kAnsi)
       return ForeignNameRefusal(registry, changes);
+    if (text_->encoding() == Encoding::kUtf8)
+      return NameRefusal(registry, changes, HasLoneSurrogate,
+                         "holds half a UTF-16 surrogate pair, which UTF-8 "
+                         "cannot hold");
     return std::string();
   }
   // The fragment is in the file's encoding, but UTF-8 for a UTF-16 file,
@@ -124,6 +134,12 @@ std::shared_ptr<RegText> OpenRegText(const std::string& name,
     error = name + ":" + std::to_string(line) + ": " + why;
     return nullptr;
   };
+  // A disk image or another kind of file is named for what it is.
+  const std::string foreign = ForeignKind(bytes->View().substr(0, 8192));
+  if (!foreign.empty()) {
+    error = name + ": " + foreign;
+    return nullptr;
+  }
   Encoding encoding;
   size_t bom;
   std::string why;

@@ -29,11 +29,11 @@ uint16_t RegText::UnitAt(size_t at) const {
   return utf16() ? Wide()[at] : Narrow()[at];
 }
 
-void RegText::Append(std::string& out, size_t begin, size_t end,
+bool RegText::Append(std::string& out, size_t begin, size_t end,
                      bool name) const {
   if (encoding_ == Encoding::kAnsi) {
     out.append(contents_.data() + bom_ + begin, end - begin);
-    return;
+    return true;
   }
   std::vector<uint16_t> units;
   if (utf16()) {
@@ -48,26 +48,33 @@ void RegText::Append(std::string& out, size_t begin, size_t end,
       high |= unit;
       out[old + (i - begin)] = static_cast<char>(unit);
     }
-    if (high < 0x80) return;
+    if (high < 0x80) return true;
     out.resize(old);
     for (size_t i = begin; i < end; ++i) units.push_back(wide[i]);
   } else {
     AppendUtf8Units(Narrow().p + begin, end - begin, units);
   }
+  bool exact = true;
   for (uint16_t unit : units) {
     const int byte = ByteOf1252(unit);
-    if (byte >= 0) out += static_cast<char>(byte);
-    else if (name) AppendForeign(out, unit);
-    else out += '?';  // what RegQueryValueExA gives for it
+    if (byte >= 0) {
+      out += static_cast<char>(byte);
+    } else if (name) {
+      AppendForeign(out, unit);
+    } else {
+      out += '?';  // what RegQueryValueExA gives for it
+      exact = false;
+    }
   }
+  return exact;
 }
 
 void RegText::AppendName(std::string& out, size_t begin, size_t end) const {
   Append(out, begin, end, true);
 }
 
-void RegText::AppendData(std::string& out, size_t begin, size_t end) const {
-  Append(out, begin, end, false);
+bool RegText::AppendData(std::string& out, size_t begin, size_t end) const {
+  return Append(out, begin, end, false);
 }
 
 std::string_view RegText::Name(size_t at, size_t length,

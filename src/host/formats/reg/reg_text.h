@@ -72,7 +72,8 @@ class RegText {
   // Text as the registry holds it: code page 1252 bytes; a character 1252
   // has no byte for is a mark in a name (see kForeignMark) and '?' in data.
   void AppendName(std::string& out, size_t begin, size_t end) const;
-  void AppendData(std::string& out, size_t begin, size_t end) const;
+  // False when a character had no byte and became '?'.
+  bool AppendData(std::string& out, size_t begin, size_t end) const;
   std::string_view Name(size_t at, size_t length, std::string& scratch) const;
   // How many characters a stretch holds (UTF-16 units).
   size_t CharCount(size_t begin, size_t end) const;
@@ -80,7 +81,7 @@ class RegText {
   bool SameText(size_t a, size_t b, size_t length) const;
 
  private:
-  void Append(std::string& out, size_t begin, size_t end, bool name) const;
+  bool Append(std::string& out, size_t begin, size_t end, bool name) const;
 
   std::shared_ptr<const FileBytes> bytes_;
   std::string_view contents_;

@@ -83,7 +83,12 @@ void AppendHex(std::string& line, DWORD type, const std::string& data,
 }
 
 std::string FormatValueLine(const Value& value, const std::string& eol,
-                            bool utf16) {
+                            bool utf16, StringRules rules) {
+  if (ReadsOtherwise(rules, value.type)) {
+    Value read = value;
+    read.data = ReadData(rules, value.type, value.data);
+    return FormatValueLine(read, eol, utf16, StringRules::kAsGiven);
+  }
   std::string line =
       value.name.empty() ? "@=" : "\"" + EscapeName(value.name) + "\"=";
   if (PrintableString(value))
@@ -115,7 +120,7 @@ std::string FormatStructuralChanges(const Registry& registry,
   for (const Key* key : changes.created) {
     out += eol + KeyLineOf(keys, *key) + eol;
     for (const Value& value : registry.values().Of(*key))
-      out += FormatValueLine(value, eol, utf16) + eol;
+      out += FormatValueLine(value, eol, utf16, registry.stringRules()) + eol;
   }
   return out;
 }
@@ -139,7 +144,9 @@ std::string FormatChanges(const Registry& registry, const ChangeSet& changes,
         out += FormatValueDeletion(value.name) + eol;
     const std::vector<Value>& values = registry.values().Of(*changed.key);
     for (size_t index : changed.values)
-      out += FormatValueLine(values[index], eol, utf16) + eol;
+      out += FormatValueLine(values[index], eol, utf16,
+                             registry.stringRules()) +
+             eol;
   }
   out += FormatStructuralChanges(registry, changes, true, eol, utf16);
   return utf16 ? out : AnsiName(out);

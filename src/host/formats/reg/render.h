@@ -17,8 +17,12 @@ extern const char kVersion5Header[];
 // REG_SZ, dword: for a four-byte REG_DWORD, hex: or hex(N): otherwise,
 // wrapped as regedit wraps with `eol` between lines. With `utf16`, the hex
 // form of a string type carries UTF-16 data, as in a Version 5.00 file.
+// Under Windows 9x's string rules a REG_SZ is written as its "A" calls
+// read it, which its registry editor exports: the string up to its first
+// zero.
 std::string FormatValueLine(const Value& value, const std::string& eol,
-                            bool utf16);
+                            bool utf16,
+                            StringRules rules = StringRules::kAsGiven);
 
 // A four-byte REG_DWORD's data as dword: writes it, eight hex digits.
 std::string DwordText(const std::string& data);
@@ -37,7 +41,7 @@ std::string FormatStructuralChanges(const Registry& registry,
 
 // The changes as a fragment under `header`: deleted keys, each changed
 // key's line with its deleted and changed values in the order of the first
-// change, then new keys with their values. With `utf16` names keep their
+// change, then new keys with their values, strings by the registry's rules. With `utf16` names keep their
 // marks, to be encoded as UTF-16 or UTF-8; without, a mark shows as '?'.
 std::string FormatChanges(const Registry& registry, const ChangeSet& changes,
                           const std::string& header, const std::string& eol,

@@ -11,12 +11,16 @@ namespace {
 
 void Clear(std::string& out) { out.clear(); }
 void Clear(Discard&) {}
-void AppendRun(const RegText& file, std::string& out, size_t begin,
+// False when a character of the data had no byte.
+bool AppendRun(const RegText& file, std::string& out, size_t begin,
                size_t end, bool isName) {
-  if (isName) file.AppendName(out, begin, end);
-  else file.AppendData(out, begin, end);
+  if (isName) {
+    file.AppendName(out, begin, end);
+    return true;
+  }
+  return file.AppendData(out, begin, end);
 }
-void AppendRun(const RegText&, Discard&, size_t, size_t, bool) {}
+bool AppendRun(const RegText&, Discard&, size_t, size_t, bool) { return true; }
 
 // The tags the editor knows, matched as it matches them: in lower case.
 template <class U>
@@ -33,6 +37,7 @@ bool StatementReader<U, Out>::Next(Statement& st, Out& name, Out& data) {
   Line line;
   if (!lines_.Next(line)) return false;
   st = Statement();
+  exact_ = true;
   st.first = st.last = line;
   Clear(name);
   Clear(data);
@@ -97,12 +102,12 @@ bool StatementReader<U, Out>::Unescape(size_t& at, size_t end, Out& out,
   for (; at < end; ++at) {
     const uint16_t c = t_[at];
     if (c == '"') {
-      AppendRun(file_, out, run, at, isName);
+      exact_ = AppendRun(file_, out, run, at, isName) && exact_;
       ++at;
       return true;
     }
     if (c != '\\') continue;
-    AppendRun(file_, out, run, at, isName);
+    exact_ = AppendRun(file_, out, run, at, isName) && exact_;
     if (++at == end) break;
     const uint16_t e = t_[at];
     run = at + 1;
@@ -151,6 +156,7 @@ bool StatementReader<U, Out>::StringData(Statement& st, size_t at,
     return Skip(st, "text after the closing quote");
   data += '\0';
   st.kind = StatementKind::kSetValue;
+  st.lossy = !exact_;
   return true;
 }
 
@@ -283,7 +289,9 @@ void StatementReader<U, Out>::Finish(Statement& st, Out& data) const {
     if (data.size() % 2 != 0) return;
     if (data[data.size() - 2] != '\0' || data.back() != '\0')
       data.append(2, '\0');
-    data = AnsiOfUtf16(data);
+    bool exact = true;
+    data = AnsiOfUtf16(data, &exact);
+    st.lossy = !exact;
   } else {
     (void)st;
     (void)data;

@@ -41,6 +41,9 @@ struct Statement {
   // A value continued with '\' up to the end of the file, which the editor
   // takes as it stands; nothing can be added behind it.
   bool endedByFile = false;
+  // String data that held a character code page 1252 has no byte for,
+  // read as '?' as the "A" calls read it.
+  bool lossy = false;
   const char* why = nullptr;
 };
 
@@ -80,6 +83,7 @@ class StatementReader {
   const RegText& file_;
   const U t_;
   LineReader<U>& lines_;
+  bool exact_ = true;  // no character of the data went to '?'
 };
 
 }  // namespace hostreg
