@@ -285,6 +285,20 @@ def read_only_run(image, args):
     return regswitch(args)
 
 
+def tmpdir_full(image, args):
+    """TMPDIR on a file system with no room for the run's copies: a small
+    tmpfs, mounted for the run (this needs root)."""
+    small = harness.fresh_dir("image", "small-tmpdir")
+    done = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=128k", "tmpfs", small],
+                          capture_output=True)
+    if done.returncode != 0:
+        harness.missing("a tmpfs mounted as TMPDIR (root): " + done.stderr.decode().strip())
+    try:
+        return regswitch(args, env=dict(os.environ, TMPDIR=small))
+    finally:
+        subprocess.run(["umount", small], capture_output=True)
+
+
 def without_mtools(image, args):
     bare_path = os.path.join(os.path.dirname(image), "bin")
     os.makedirs(bare_path, exist_ok=True)
@@ -328,6 +342,8 @@ REFUSED = {
                   "win98.img: read-only (its owner has no write permission)", True),
     "no-mtools": (lambda w: windows_image(w, dat=images.SYSTEM_DAT), [], without_mtools,
                   "mtools is missing (Debian package mtools)", True),
+    "tmpdir-full": (lambda w: windows_image(w, dat=images.SYSTEM_DAT), [], tmpdir_full,
+                    "win98.img: TMPDIR (", True),
     "disk-full": (lambda w: windows_image(w, dat=images.SYSTEM_DAT, size=2, bits=12), [], None,
                   "cannot write the new file into the image: mcopy: Disk full; "
                   "C:\\WINDOWS\\SYSTEM.DAT was left as it was", True),
@@ -350,6 +366,10 @@ def refused(work, case):
     checks.check("no work folder left", os.listdir(tmp) == [], repr(os.listdir(tmp)))
     if before is not None and untouched:
         checks.check("the image is byte for byte as it was", images.digest(image) == before)
+    if case == "tmpdir-full":
+        checks.check("names TMPDIR, the room it has and the room needed",
+                     " free, and the run needs about " in err and
+                     "set TMPDIR to a folder with room; nothing was changed" in err, err)
     if case == "read-only":
         status, out, err = regswitch(["--image", image, "--dry-run", "/DMA:1"])
         checks.check("a dry run reads it", status == 0 and "IDEDMADRIVE" in out, err)

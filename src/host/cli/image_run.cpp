@@ -68,6 +68,7 @@ class ImageRun {
                        const std::vector<std::string>& profiles);
   int Print(const std::string& text);
   int Save(FatFileSystem& files, const WindowsFolder& folder);
+  bool Room(uint64_t system);
   bool Stage(std::vector<std::unique_ptr<RegistryInImage>>& staged);
   // One line about the image, or about the volume in it.
   void Complain(const std::string& text, bool wholeImage = false) {
@@ -294,8 +295,13 @@ bool ImageRun::Stage(std::vector<std::unique_ptr<RegistryInImage>>& staged) {
     const int code = fd < 0 ? errno : WriteFully(platform_, fd, *r->store->written());
     if (fd >= 0 && platform_.Close(fd) != 0 && code == 0) errno = EIO;
     if (fd < 0 || code != 0) {
+      const int why = code != 0 ? code : errno;
       Complain("cannot write the new " + r->file.name + " into " + copy +
-               ": " + Reason(code != 0 ? code : errno));
+               ": " + Reason(why) +
+               (why == ENOSPC || why == EDQUOT
+                    ? " (that is TMPDIR: free some room there, or set TMPDIR "
+                      "to a folder with room)"
+                    : ""));
       return false;
     }
     staged.push_back(std::make_unique<RegistryInImage>(
@@ -308,6 +314,37 @@ bool ImageRun::Stage(std::vector<std::unique_ptr<RegistryInImage>>& staged) {
     }
   }
   return true;
+}
+
+std::string Size(uint64_t bytes) {
+  if (bytes < (1u << 20))
+    return std::to_string((bytes + 1023) / 1024) + " KB";
+  return std::to_string(bytes / (1u << 20)) + "." +
+         std::to_string(bytes % (1u << 20) * 10 / (1u << 20)) + " MB";
+}
+
+// The run's private folder holds the new files, their read-back copies and
+// the volume's FATs and folders (for an image QEMU serves): a full $TMPDIR
+// would otherwise end the run halfway, blamed on the image.
+bool ImageRun::Room(uint64_t system) {
+  uint64_t needed = system + (1u << 20);
+  std::string names;
+  for (const ImageRegistry* r : {&machine_, &user_})
+    if (r->store && r->store->written() != nullptr) {
+      needed += r->file.bytes.size() + 3 * r->store->written()->size();
+      names += (names.empty() ? "" : " and ") + r->file.name;
+    }
+  const std::string& work = work_->path();
+  const std::string tmpdir = work.substr(0, work.rfind('/'));
+  uint64_t free = 0;
+  if (!platform_.FreeSpace(work.c_str(), free) || free >= needed) return true;
+  Complain("TMPDIR (" + tmpdir + ") has " + Size(free) +
+               " free, and the run needs about " + Size(needed) +
+               " there for its copies of " + names +
+               ": free some room, or set TMPDIR to a folder with room; "
+               "nothing was changed",
+           true);
+  return false;
 }
 
 // Writes the new files into the image, if it may be written and all the
@@ -325,6 +362,7 @@ int ImageRun::Save(FatFileSystem& files, const WindowsFolder& folder) {
     Complain(error + "; nothing was changed");
     return kExitFailure;
   }
+  if (!Room(files.System().size)) return kExitFailure;
   for (ImageRegistry* r : {&machine_, &user_})
     if (r->store && r->store->written() != nullptr &&
         (!Unambiguous(files, folder.volume, folder.path, r->file.name, error) ||

@@ -75,9 +75,8 @@ bool VolumeCopy::Create(const std::string& path,
     known_[begin] = std::move(joined);
   }
   for (const auto& [at, bytes] : known_)
-    if (platform_.WriteAt(fd_, bytes.data(), bytes.size(), at) !=
-        static_cast<long>(bytes.size())) {
-      error = "cannot write the local copy of the volume: " + Reason(errno);
+    if (const int code = WriteFullyAt(platform_, fd_, bytes, at)) {
+      error = "cannot write the local copy of the volume: " + Reason(code);
       return false;
     }
   return Watch(watched_, error);

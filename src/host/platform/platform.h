@@ -34,6 +34,8 @@ class Platform {
                        uint64_t offset) = 0;
   // ftruncate(2): a file of `size` bytes, holes where nothing was written.
   virtual int Resize(int fd, uint64_t size) = 0;
+  // The bytes this user may still write in the file system of `path`.
+  virtual bool FreeSpace(const char* path, uint64_t& bytes) = 0;
   // copy_file_range(2) from `from` at `*offset` to `to` at its position.
   virtual long Copy(int from, long long* offset, int to, size_t size) = 0;
   virtual int Sync(int fd) = 0;
@@ -147,6 +149,7 @@ class RealPlatform : public Platform {
   long WriteAt(int fd, const void* data, size_t size,
                uint64_t offset) override;
   int Resize(int fd, uint64_t size) override;
+  bool FreeSpace(const char* path, uint64_t& bytes) override;
   long Copy(int from, long long* offset, int to, size_t size) override;
   int Sync(int fd) override;
   int Stat(int fd, struct stat* status) override;
@@ -189,6 +192,10 @@ long ReadFully(Platform& platform, int fd, char* buffer, size_t size);
 // Writes all of `data`, retrying interrupted and short writes: 0, or the
 // error (ENOSPC for a write that makes no progress).
 int WriteFully(Platform& platform, int fd, std::string_view data);
+
+// The same at `offset`, the file's position left alone.
+int WriteFullyAt(Platform& platform, int fd, std::string_view data,
+                 uint64_t offset);
 
 // The text of an errno value.
 std::string Reason(int code);

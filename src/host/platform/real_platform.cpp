@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <dirent.h>
 #include <sys/mman.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -219,6 +220,26 @@ int WriteFully(Platform& platform, int fd, std::string_view data) {
     written += static_cast<size_t>(n);
   }
   return 0;
+}
+
+int WriteFullyAt(Platform& platform, int fd, std::string_view data,
+                 uint64_t offset) {
+  size_t written = 0;
+  while (written < data.size()) {
+    const long n = platform.WriteAt(fd, data.data() + written,
+                                    data.size() - written, offset + written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : ENOSPC;
+    written += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+bool RealPlatform::FreeSpace(const char* path, uint64_t& bytes) {
+  struct statvfs fs;
+  if (::statvfs(path, &fs) != 0) return false;
+  bytes = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+  return true;
 }
 
 std::string Reason(int code) { return std::strerror(code); }
