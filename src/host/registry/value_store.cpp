@@ -1,16 +1,23 @@
 #include "host/registry/value_store.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "host/registry/names.h"
 
 namespace hostreg {
 
-std::vector<Value>& ValueStore::Of(const Key& key) const {
+ValueStore::Loaded& ValueStore::Entry(const Key& key) const {
   const uint32_t id = keys_.IdOf(key);
   auto found = loaded_.find(id);
   if (found != loaded_.end()) return found->second;
-  std::vector<Value>& values = loaded_[id];
-  if (source_ != nullptr) source_->LoadValues(id, values);
-  return values;
+  Loaded& entry = loaded_[id];
+  if (source_ != nullptr) source_->LoadValues(id, entry.values);
+  return entry;
+}
+
+std::vector<Value>& ValueStore::Of(const Key& key) const {
+  return Entry(key).values;
 }
 
 Value* ValueStore::Find(const Key& key, std::string_view name) const {
@@ -19,15 +26,39 @@ Value* ValueStore::Find(const Key& key, std::string_view name) const {
   return nullptr;
 }
 
+void ValueStore::SaveForTrial(const Key& key, const Loaded& entry) {
+  if (!trial_ || beforeTrial_.count(keys_.IdOf(key)) != 0) return;
+  const bool fromSource = Releasable(key, entry.values);
+  beforeTrial_.emplace(keys_.IdOf(key),
+                       Saved{&key, fromSource, fromSource ? Loaded() : entry});
+}
+
+void ValueStore::Log(Key& key, Loaded& entry, size_t valueIndex) {
+  entry.logged.push_back(changes_.size());
+  changes_.push_back({&key, valueIndex});
+}
+
+// The entry of the value at `valueIndex` goes (it keeps its place in the
+// log, without a key), and the key's later values move up one.
+void ValueStore::Unlog(Loaded& entry, size_t valueIndex) {
+  auto kept = entry.logged.begin();
+  for (size_t at : entry.logged) {
+    Change& change = changes_[at];
+    if (change.valueIndex == valueIndex) {
+      change.key = nullptr;
+      continue;
+    }
+    if (change.valueIndex > valueIndex) --change.valueIndex;
+    *kept++ = at;
+  }
+  entry.logged.erase(kept, entry.logged.end());
+}
+
 void ValueStore::Set(Key& key, const std::string& name, DWORD type,
                      const std::string& data) {
-  std::vector<Value>& values = Of(key);
-  if (trial_ && beforeTrial_.count(keys_.IdOf(key)) == 0) {
-    const bool fromSource = Releasable(key, values);
-    beforeTrial_.emplace(keys_.IdOf(key),
-                         Saved{&key, fromSource,
-                               fromSource ? std::vector<Value>() : values});
-  }
+  Loaded& entry = Entry(key);
+  std::vector<Value>& values = entry.values;
+  SaveForTrial(key, entry);
   Value* value = Find(key, name);
   if (value == nullptr) {
     Value fresh;
@@ -39,7 +70,7 @@ void ValueStore::Set(Key& key, const std::string& name, DWORD type,
       value->type = type;
       value->data = data;
       value->changed = true;
-      changes_.push_back({&key, values.size() - 1});
+      Log(key, entry, values.size() - 1);
       return;
     }
   }
@@ -54,7 +85,7 @@ void ValueStore::Set(Key& key, const std::string& name, DWORD type,
   value->data = data;
   if (!value->changed) {
     value->changed = true;
-    changes_.push_back({&key, static_cast<size_t>(value - values.data())});
+    Log(key, entry, static_cast<size_t>(value - values.data()));
   }
 }
 
@@ -76,9 +107,11 @@ bool ValueStore::Restore(const Key& key, const std::string& name,
 }
 
 bool ValueStore::Delete(Key& key, std::string_view name) {
-  std::vector<Value>& values = Of(key);
+  Loaded& entry = Entry(key);
+  std::vector<Value>& values = entry.values;
   Value* value = Find(key, name);
   if (value == nullptr) return false;
+  SaveForTrial(key, entry);
   const size_t index = static_cast<size_t>(value - values.data());
   if (!value->added) {
     Value loaded;
@@ -88,15 +121,16 @@ bool ValueStore::Delete(Key& key, std::string_view name) {
     removed_[&key].push_back(std::move(loaded));
   }
   values.erase(values.begin() + static_cast<std::ptrdiff_t>(index));
-  // The log names values by their place in the key's list.
-  std::vector<Change> kept;
-  for (Change change : changes_) {
-    if (change.key == &key && change.valueIndex == index) continue;
-    if (change.key == &key && change.valueIndex > index) --change.valueIndex;
-    kept.push_back(change);
-  }
-  changes_ = std::move(kept);
+  Unlog(entry, index);
   return true;
+}
+
+std::vector<Change> ValueStore::Changes() const {
+  std::vector<Change> live;
+  live.reserve(changes_.size());
+  std::copy_if(changes_.begin(), changes_.end(), std::back_inserter(live),
+               [](const Change& change) { return change.key != nullptr; });
+  return live;
 }
 
 const std::vector<Value>* ValueStore::Removed(const Key& key) const {
@@ -114,7 +148,7 @@ bool ValueStore::Releasable(const Key& key,
 
 void ValueStore::Release(const Key& key) {
   auto found = loaded_.find(keys_.IdOf(key));
-  if (found != loaded_.end() && Releasable(key, found->second))
+  if (found != loaded_.end() && Releasable(key, found->second.values))
     loaded_.erase(found);
 }
 
@@ -134,10 +168,10 @@ void ValueStore::EndTrial() {
   changes_ = std::move(changesBeforeTrial_);
   removed_ = std::move(removedBeforeTrial_);
   for (auto& [id, saved] : beforeTrial_) {
-    if (saved.fromSource || Releasable(*saved.key, saved.values))
+    if (saved.fromSource || Releasable(*saved.key, saved.entry.values))
       loaded_.erase(id);
     else
-      loaded_[id] = std::move(saved.values);
+      loaded_[id] = std::move(saved.entry);
   }
   beforeTrial_.clear();
   changesBeforeTrial_.clear();
