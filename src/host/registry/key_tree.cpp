@@ -187,6 +187,11 @@ Key* KeyTree::FindSubkey(const Key& key, std::string_view name,
   if (key.lastChild_ == Key::kNone) return nullptr;
   Key* among = nullptr;
   if (!indexed_ && FindAmongSiblings(key, name, among)) return among;
+  return FindInTable(key, name, nameHash);
+}
+
+Key* KeyTree::FindInTable(const Key& key, std::string_view name,
+                          uint32_t nameHash) const {
   const uint32_t parent = IdOf(key);
   const uint32_t hash = Combine(parent, nameHash);
   const uint32_t mask = static_cast<uint32_t>(table_.size() - 1);
@@ -285,12 +290,12 @@ void KeyTree::BeginLoading() {
 void KeyTree::EndLoading() const {}
 
 bool KeyTree::FindAmongSiblings(const Key& key, std::string_view name,
-                                Key*& found) const {
-  std::string scratch;
+                                Key*& found, const bool* afterLast) const {
   found = nullptr;
   if (!(key.flags_ & kUnsorted) &&
-      CompareNames(name, NameView(Node(key.lastChild_), scratch)) > 0)
+      (afterLast != nullptr ? *afterLast : CompareWithLast(key, name) > 0))
     return true;
+  std::string scratch;
   size_t seen = 0;
   for (Key* k = FirstSubkey(key); k != nullptr; k = NextSibling(*k)) {
     if (++seen > kSiblingScan) {
@@ -303,6 +308,11 @@ bool KeyTree::FindAmongSiblings(const Key& key, std::string_view name,
     }
   }
   return true;
+}
+
+int KeyTree::CompareWithLast(const Key& key, std::string_view name) const {
+  std::string scratch;
+  return CompareNames(name, NameView(Node(key.lastChild_), scratch));
 }
 
 // Inserted in the order of their home slots, so that the table is written
@@ -336,19 +346,24 @@ void KeyTree::BuildIndex() const {
 void KeyTree::NoteOrder(Key& key, std::string_view name) const {
   if (indexed_ || key.lastChild_ == Key::kNone || (key.flags_ & kUnsorted))
     return;
-  std::string scratch;
-  if (CompareNames(name, NameView(Node(key.lastChild_), scratch)) <= 0)
-    key.flags_ |= kUnsorted;
+  if (CompareWithLast(key, name) <= 0) key.flags_ |= kUnsorted;
 }
 
-Key* KeyTree::AddSourceSubkey(Key& key, uint32_t nameHash, uint64_t at,
-                              size_t length) {
-  const uint32_t parent = IdOf(key);
-  if (!indexed_ && key.lastChild_ != Key::kNone &&
-      !(key.flags_ & kUnsorted)) {
-    std::string scratch;
-    NoteOrder(key, names_->Name(at, length, scratch));
+// While the siblings are in order, one comparison with the last tells a
+// new name after it, and keeps the order known for the key it adds.
+Key* KeyTree::FindOrAddSourceSubkey(Key& key, std::string_view name,
+                                    uint32_t nameHash, uint64_t at,
+                                    size_t length) {
+  if (key.lastChild_ != Key::kNone) {
+    Key* found = nullptr;
+    const bool ordered = !indexed_ && !(key.flags_ & kUnsorted);
+    const bool afterLast = ordered && CompareWithLast(key, name) > 0;
+    if (indexed_ || !FindAmongSiblings(key, name, found, &afterLast))
+      found = FindInTable(key, name, nameHash);
+    if (found != nullptr) return found;
+    if (ordered && !afterLast && !indexed_) key.flags_ |= kUnsorted;
   }
+  const uint32_t parent = IdOf(key);
   Key& fresh = Node(NewNode(parent, Combine(parent, nameHash)));
   fresh.nameLow_ = static_cast<uint32_t>(at);
   fresh.nameHigh_ = static_cast<uint16_t>(at >> 32);

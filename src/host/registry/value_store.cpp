@@ -7,17 +7,13 @@
 
 namespace hostreg {
 
-ValueStore::Loaded& ValueStore::Entry(const Key& key) const {
+std::vector<Value>& ValueStore::Of(const Key& key) const {
   const uint32_t id = keys_.IdOf(key);
   auto found = loaded_.find(id);
   if (found != loaded_.end()) return found->second;
-  Loaded& entry = loaded_[id];
-  if (source_ != nullptr) source_->LoadValues(id, entry.values);
-  return entry;
-}
-
-std::vector<Value>& ValueStore::Of(const Key& key) const {
-  return Entry(key).values;
+  std::vector<Value>& values = loaded_[id];
+  if (source_ != nullptr) source_->LoadValues(id, values);
+  return values;
 }
 
 Value* ValueStore::Find(const Key& key, std::string_view name) const {
@@ -26,23 +22,28 @@ Value* ValueStore::Find(const Key& key, std::string_view name) const {
   return nullptr;
 }
 
-void ValueStore::SaveForTrial(const Key& key, const Loaded& entry) {
+void ValueStore::SaveForTrial(const Key& key,
+                              const std::vector<Value>& values) {
   if (!trial_ || beforeTrial_.count(keys_.IdOf(key)) != 0) return;
-  const bool fromSource = Releasable(key, entry.values);
+  const bool fromSource = Releasable(key, values);
   beforeTrial_.emplace(keys_.IdOf(key),
-                       Saved{&key, fromSource, fromSource ? Loaded() : entry});
+                       Saved{&key, fromSource,
+                             fromSource ? std::vector<Value>() : values});
 }
 
-void ValueStore::Log(Key& key, Loaded& entry, size_t valueIndex) {
-  entry.logged.push_back(changes_.size());
+void ValueStore::Log(Key& key, size_t valueIndex) {
+  logged_[&key].push_back(changes_.size());
   changes_.push_back({&key, valueIndex});
 }
 
 // The entry of the value at `valueIndex` goes (it keeps its place in the
 // log, without a key), and the key's later values move up one.
-void ValueStore::Unlog(Loaded& entry, size_t valueIndex) {
-  auto kept = entry.logged.begin();
-  for (size_t at : entry.logged) {
+void ValueStore::Unlog(const Key& key, size_t valueIndex) {
+  auto found = logged_.find(&key);
+  if (found == logged_.end()) return;
+  std::vector<size_t>& places = found->second;
+  auto kept = places.begin();
+  for (size_t at : places) {
     Change& change = changes_[at];
     if (change.valueIndex == valueIndex) {
       change.key = nullptr;
@@ -51,14 +52,14 @@ void ValueStore::Unlog(Loaded& entry, size_t valueIndex) {
     if (change.valueIndex > valueIndex) --change.valueIndex;
     *kept++ = at;
   }
-  entry.logged.erase(kept, entry.logged.end());
+  places.erase(kept, places.end());
+  if (places.empty()) logged_.erase(found);
 }
 
 void ValueStore::Set(Key& key, const std::string& name, DWORD type,
                      const std::string& data) {
-  Loaded& entry = Entry(key);
-  std::vector<Value>& values = entry.values;
-  SaveForTrial(key, entry);
+  std::vector<Value>& values = Of(key);
+  SaveForTrial(key, values);
   Value* value = Find(key, name);
   if (value == nullptr) {
     Value fresh;
@@ -70,7 +71,7 @@ void ValueStore::Set(Key& key, const std::string& name, DWORD type,
       value->type = type;
       value->data = data;
       value->changed = true;
-      Log(key, entry, values.size() - 1);
+      Log(key, values.size() - 1);
       return;
     }
   }
@@ -85,7 +86,7 @@ void ValueStore::Set(Key& key, const std::string& name, DWORD type,
   value->data = data;
   if (!value->changed) {
     value->changed = true;
-    Log(key, entry, static_cast<size_t>(value - values.data()));
+    Log(key, static_cast<size_t>(value - values.data()));
   }
 }
 
@@ -107,11 +108,10 @@ bool ValueStore::Restore(const Key& key, const std::string& name,
 }
 
 bool ValueStore::Delete(Key& key, std::string_view name) {
-  Loaded& entry = Entry(key);
-  std::vector<Value>& values = entry.values;
+  std::vector<Value>& values = Of(key);
   Value* value = Find(key, name);
   if (value == nullptr) return false;
-  SaveForTrial(key, entry);
+  SaveForTrial(key, values);
   const size_t index = static_cast<size_t>(value - values.data());
   if (!value->added) {
     Value loaded;
@@ -121,7 +121,7 @@ bool ValueStore::Delete(Key& key, std::string_view name) {
     removed_[&key].push_back(std::move(loaded));
   }
   values.erase(values.begin() + static_cast<std::ptrdiff_t>(index));
-  Unlog(entry, index);
+  Unlog(key, index);
   return true;
 }
 
@@ -148,13 +148,14 @@ bool ValueStore::Releasable(const Key& key,
 
 void ValueStore::Release(const Key& key) {
   auto found = loaded_.find(keys_.IdOf(key));
-  if (found != loaded_.end() && Releasable(key, found->second.values))
+  if (found != loaded_.end() && Releasable(key, found->second))
     loaded_.erase(found);
 }
 
 void ValueStore::BeginTrial() {
   trial_ = true;
   changesBeforeTrial_ = changes_;
+  loggedBeforeTrial_ = logged_;
   removedBeforeTrial_ = removed_;
   beforeTrial_.clear();
 }
@@ -166,15 +167,17 @@ void ValueStore::BeginTrial() {
 // Saved values the run had not changed go again, as a walk lets them go.
 void ValueStore::EndTrial() {
   changes_ = std::move(changesBeforeTrial_);
+  logged_ = std::move(loggedBeforeTrial_);
   removed_ = std::move(removedBeforeTrial_);
   for (auto& [id, saved] : beforeTrial_) {
-    if (saved.fromSource || Releasable(*saved.key, saved.entry.values))
+    if (saved.fromSource || Releasable(*saved.key, saved.values))
       loaded_.erase(id);
     else
-      loaded_[id] = std::move(saved.entry);
+      loaded_[id] = std::move(saved.values);
   }
   beforeTrial_.clear();
   changesBeforeTrial_.clear();
+  loggedBeforeTrial_.clear();
   removedBeforeTrial_.clear();
   trial_ = false;
 }

@@ -67,17 +67,10 @@ class ValueStore {
   void EndTrial();
 
  private:
-  // A key's values as loaded and changed, and where its entries are in
-  // the change log, so that a deletion renumbers only this key's entries.
-  struct Loaded {
-    std::vector<Value> values;
-    std::vector<size_t> logged;
-  };
-  Loaded& Entry(const Key& key) const;
   // Before a trial's first write to the key: what EndTrial puts back.
-  void SaveForTrial(const Key& key, const Loaded& entry);
-  void Log(Key& key, Loaded& entry, size_t valueIndex);
-  void Unlog(Loaded& entry, size_t valueIndex);
+  void SaveForTrial(const Key& key, const std::vector<Value>& values);
+  void Log(Key& key, size_t valueIndex);
+  void Unlog(const Key& key, size_t valueIndex);
   bool Restore(const Key& key, const std::string& name, Value& value);
   // Whether the key's loaded values may go: the source holds them, and the
   // run changed none.
@@ -85,20 +78,24 @@ class ValueStore {
 
   const KeyTree& keys_;
   const KeySource* source_ = nullptr;
-  mutable std::unordered_map<uint32_t, Loaded> loaded_;
+  mutable std::unordered_map<uint32_t, std::vector<Value>> loaded_;
   // The change log; an entry whose value was deleted again has no key.
   std::vector<Change> changes_;
+  // Where each changed key's entries are in the log, so that a deletion
+  // renumbers only that key's.
+  std::unordered_map<const Key*, std::vector<size_t>> logged_;
   // The loaded values deleted from each key.
   std::unordered_map<const Key*, std::vector<Value>> removed_;
   // While a trial runs: each written key's values as they were before its
   // first write in the trial, and the change log and deletions as they were.
   bool trial_ = false;
   std::vector<Change> changesBeforeTrial_;
+  std::unordered_map<const Key*, std::vector<size_t>> loggedBeforeTrial_;
   std::unordered_map<const Key*, std::vector<Value>> removedBeforeTrial_;
   struct Saved {
     const Key* key;
     bool fromSource;  // the source holds them: nothing need be kept
-    Loaded entry;
+    std::vector<Value> values;
   };
   std::unordered_map<uint32_t, Saved> beforeTrial_;
 };

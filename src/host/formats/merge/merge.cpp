@@ -1,5 +1,6 @@
 #include "host/formats/merge/merge.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "host/formats/reg/reg_format.h"
@@ -22,7 +23,7 @@ class MergeSink {
     Fail(st.first.number, root);
     return false;
   }
-  bool OpenKey(const Statement& st, KeyRoot root, KeyPath& path);
+  bool OpenKey(const Statement& st, KeyRoot root, const KeyPath& path);
   bool DeleteKey(const Statement& st, KeyRoot root, const KeyPath& path);
   void SetValue(const Statement& st, const Out& name, const Out& data) {
     open_->values().Set(*openKey_, name, st.type, data);
@@ -47,6 +48,12 @@ class MergeSink {
   std::vector<std::string> names_;
   Registry* open_ = nullptr;
   Key* openKey_ = nullptr;
+  // The keys of the path opened last: its registry's root, then one key
+  // per name; a deletion may take them out, and then they are forgotten.
+  std::vector<Key*> chain_;
+  KeyRoot chainRoot_ = KeyRoot::kLocalMachine;
+  size_t chainBegin_ = kNoSection;
+  std::string part_;  // a name being looked up
 };
 
 Registry* MergeSink::Place(KeyRoot root) {
@@ -83,32 +90,51 @@ void MergeSink::Fail(size_t line, KeyRoot root) {
 }
 
 void MergeSink::Names(const KeyPath& path) {
-  for (const auto& part : path) {
+  for (const auto& part : path.parts) {
     names_.emplace_back();
     text_.AppendName(names_.back(), part.first, part.second);
   }
 }
 
-bool MergeSink::OpenKey(const Statement& st, KeyRoot root, KeyPath& path) {
+// Exports list a key's parent just before it: the keys of the names this
+// path shares with the one opened last are reused.
+bool MergeSink::OpenKey(const Statement& st, KeyRoot root,
+                        const KeyPath& path) {
   open_ = Place(root);
   if (open_ == nullptr) {
     Fail(st.first.number, root);
     return false;
   }
-  Names(path);
+  const size_t fixed = names_.size();  // those of the root's own key
+  const bool shares = root == chainRoot_ && path.after != kNoSection &&
+                      path.after == chainBegin_ && !chain_.empty();
+  const size_t same =
+      shares ? std::min(fixed + path.shared, chain_.size() - 1) : 0;
   KeyTree& keys = open_->keys();
-  Key* key = &keys.Root();
-  for (const std::string& part : names_) {
-    Key* next = keys.FindSubkey(*key, part);
-    key = next != nullptr ? next : keys.AddSubkey(*key, part);
+  chain_.resize(same + 1);
+  chain_[0] = &keys.Root();
+  for (size_t i = same; i < fixed + path.size(); ++i) {
+    if (i < fixed) {
+      part_ = names_[i];
+    } else {
+      const auto& part = path.parts[i - fixed];
+      part_.clear();
+      text_.AppendName(part_, part.first, part.second);
+    }
+    Key* next = keys.FindSubkey(*chain_.back(), part_);
+    chain_.push_back(next != nullptr ? next
+                                     : keys.AddSubkey(*chain_.back(), part_));
   }
-  openKey_ = key;
+  chainRoot_ = root;
+  chainBegin_ = path.begin;
+  openKey_ = chain_.back();
   return true;
 }
 
 bool MergeSink::DeleteKey(const Statement&, KeyRoot root,
                           const KeyPath& path) {
   Registry* registry = Place(root);
+  chainBegin_ = kNoSection;
   Names(path);
   KeyTree& keys = registry->keys();
   Key* key = &keys.Root();

@@ -31,7 +31,7 @@ class SectionSink {
     return true;
   }
   bool Reaches(const Statement&, KeyRoot) { return true; }
-  bool OpenKey(const Statement&, KeyRoot, KeyPath&) { return true; }
+  bool OpenKey(const Statement&, KeyRoot, const KeyPath&) { return true; }
   bool DeleteKey(const Statement&, KeyRoot, const KeyPath&) { return true; }
   void SetValue(const Statement& st, const Out& name, const Out& data) {
     SpannedValue* was = Find(name);

@@ -61,7 +61,7 @@ enum class ImportEnd {
 // are decoded) and takes:
 //   bool Passed(const Statement&)  every statement first; false stops
 //   bool Reaches(const Statement&, KeyRoot)   a deletion's root; false stops
-//   bool OpenKey(const Statement&, KeyRoot, KeyPath&)   false stops
+//   bool OpenKey(const Statement&, KeyRoot, const KeyPath&)   false stops
 //   bool DeleteKey(const Statement&, KeyRoot, const KeyPath&)
 //   void SetValue(const Statement&, const Out& name, const Out& data)
 //   void DeleteValue(const Statement&, const Out& name)
@@ -81,7 +81,8 @@ class Importer {
         notes_(notes),
         wholeFile_(wholeFile),
         lines_(units),
-        reader_(text, lines_) {}
+        reader_(text, lines_),
+        paths_(text) {}
 
   // From the line that starts at `from`, numbered `firstLine`.
   ImportEnd Run(size_t from, size_t firstLine);
@@ -110,7 +111,8 @@ class Importer {
   LineReader<U> lines_;
   StatementReader<U, Out> reader_;
   Out name_, data_;
-  KeyPath path_;
+  KeyPathReader paths_;
+  KeyPath path_;  // the last path read
   Open open_ = Open::kNone;
   size_t checkedTo_ = 0;
   size_t releasedTo_ = 0;
@@ -173,8 +175,7 @@ template <class U, class Sink>
 bool Importer<U, Sink>::Key(const Statement& st) {
   open_ = Open::kNone;
   KeyRoot root;
-  if (const char* why =
-          ParseKeyPath(text_, st.pathBegin, st.pathEnd, root, path_)) {
+  if (const char* why = paths_.Read(st.pathBegin, st.pathEnd, root, path_)) {
     open_ = Open::kFailed;
     Note(st, std::string(why) +
                  "; the values up to the next key line are skipped with it");
@@ -195,7 +196,7 @@ bool Importer<U, Sink>::Delete(const Statement& st) {
                       text_.UnitAt(st.pathBegin) == 'h');
   KeyRoot root;
   const char* why =
-      named ? ParseKeyPath(text_, st.pathBegin, st.pathEnd, root, path_)
+      named ? paths_.Read(st.pathBegin, st.pathEnd, root, path_)
             : "a deletion that names no HKEY_ root";
   if (why != nullptr) {
     Note(st, why);
