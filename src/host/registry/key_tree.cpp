@@ -295,6 +295,8 @@ bool KeyTree::FindAmongSiblings(const Key& key, std::string_view name,
   if (!(key.flags_ & kUnsorted) &&
       (afterLast != nullptr ? *afterLast : CompareWithLast(key, name) > 0))
     return true;
+  // Siblings in order end the search at the first name after this one.
+  const bool ordered = !(key.flags_ & kUnsorted);
   std::string scratch;
   size_t seen = 0;
   for (Key* k = FirstSubkey(key); k != nullptr; k = NextSibling(*k)) {
@@ -302,10 +304,16 @@ bool KeyTree::FindAmongSiblings(const Key& key, std::string_view name,
       BuildIndex();
       return false;
     }
-    if (NamesEqual(NameView(*k, scratch), name)) {
-      found = k;
-      break;
+    const std::string_view sibling = NameView(*k, scratch);
+    if (ordered) {
+      const int order = CompareNames(name, sibling);
+      if (order < 0) break;
+      if (order > 0) continue;
+    } else if (!NamesEqual(sibling, name)) {
+      continue;
     }
+    found = k;
+    break;
   }
   return true;
 }
