@@ -80,7 +80,8 @@ class Importer {
         sink_(sink),
         notes_(notes),
         wholeFile_(wholeFile),
-        lines_(units),
+        units_(units),
+        lines_(units, wholeFile ? &ends_ : nullptr),
         reader_(text, lines_),
         paths_(text) {}
 
@@ -95,6 +96,8 @@ class Importer {
   // how far ahead of it NUL bytes are looked for, so that the file is read
   // front to back once.
   static constexpr size_t kStretch = 8 << 20;
+  static constexpr size_t kPiece = 256 << 10;
+  static_assert(kStretch <= LineEndMap::kSpan / 2);
 
   bool LookAhead();
   void Note(const Statement& st, const std::string& why) {
@@ -108,6 +111,8 @@ class Importer {
   Sink& sink_;
   SkipNotes* const notes_;
   const bool wholeFile_;
+  U units_;
+  LineEndMap ends_;
   LineReader<U> lines_;
   StatementReader<U, Out> reader_;
   Out name_, data_;
@@ -148,21 +153,26 @@ ImportEnd Importer<U, Sink>::Run(size_t from, size_t firstLine) {
   }
 }
 
-// The stretch ahead is checked for NUL bytes and added to the checksum
-// before any of it is read; what lies well behind is read again only when
-// a key's values are decoded, and until then its pages need not stay.
+// The stretch ahead is checked for NUL bytes, its line ends found in the
+// same pass, and added to the checksum before any of it is read, a piece
+// at a time while the piece is in the cache; what lies well behind is read
+// again only when a key's values are decoded, and until then its pages
+// need not stay.
 template <class U, class Sink>
 bool Importer<U, Sink>::LookAhead() {
   const size_t at = lines_.position();
   if (at + kStretch / 2 > checkedTo_ && checkedTo_ < text_.size()) {
     const size_t to = std::min(text_.size(), at + kStretch);
-    const size_t nul = FindNul(text_, checkedTo_, to);
-    if (nul != kNoSection) {
-      nulAt_ = nul;
-      return false;
+    while (checkedTo_ < to) {
+      const size_t end = std::min(to, checkedTo_ + kPiece);
+      const size_t nul = ends_.Scan(units_, checkedTo_, end);
+      if (nul != kNoSection) {
+        nulAt_ = nul;
+        return false;
+      }
+      text_.ChecksumTo(end);
+      checkedTo_ = end;
     }
-    text_.ChecksumTo(to);
-    checkedTo_ = to;
   }
   if (at >= releasedTo_ + kStretch) {
     releasedTo_ = at - kStretch / 2;
