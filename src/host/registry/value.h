@@ -2,6 +2,7 @@
 #ifndef REGSWITCH_HOST_REGISTRY_VALUE_H
 #define REGSWITCH_HOST_REGISTRY_VALUE_H
 
+#include <cstdint>
 #include <string>
 
 #include "core/win32_types.h"
@@ -18,6 +19,10 @@ struct Value {
   // What a changed value held when loaded.
   DWORD wasType = REG_NONE;
   std::string wasData;
+  // Where the statement that gave it starts in the source, for a source
+  // that can say (a .reg file's text); kNoPlace for none.
+  static constexpr uint64_t kNoPlace = ~uint64_t{0};
+  uint64_t place = kNoPlace;
 };
 
 }  // namespace hostreg

@@ -118,6 +118,7 @@ bool ValueStore::Delete(Key& key, std::string_view name) {
     loaded.name = value->name;
     loaded.type = value->changed ? value->wasType : value->type;
     loaded.data = value->changed ? value->wasData : value->data;
+    loaded.place = value->place;
     removed_[&key].push_back(std::move(loaded));
   }
   values.erase(values.begin() + static_cast<std::ptrdiff_t>(index));
