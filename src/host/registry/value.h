@@ -2,6 +2,7 @@
 #ifndef REGSWITCH_HOST_REGISTRY_VALUE_H
 #define REGSWITCH_HOST_REGISTRY_VALUE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -23,6 +24,8 @@ struct Value {
   // that can say (a .reg file's text); kNoPlace for none.
   static constexpr uint64_t kNoPlace = ~uint64_t{0};
   uint64_t place = kNoPlace;
+  // A changed value's entry in the value store's log of changes.
+  size_t logged = 0;
 };
 
 }  // namespace hostreg

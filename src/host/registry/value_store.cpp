@@ -31,29 +31,20 @@ void ValueStore::SaveForTrial(const Key& key,
                              fromSource ? std::vector<Value>() : values});
 }
 
-void ValueStore::Log(Key& key, size_t valueIndex) {
-  logged_[&key].push_back(changes_.size());
+void ValueStore::Log(Key& key, std::vector<Value>& values,
+                     size_t valueIndex) {
+  values[valueIndex].logged = changes_.size();
   changes_.push_back({&key, valueIndex});
 }
 
-// The entry of the value at `valueIndex` goes (it keeps its place in the
-// log, without a key), and the key's later values move up one.
-void ValueStore::Unlog(const Key& key, size_t valueIndex) {
-  auto found = logged_.find(&key);
-  if (found == logged_.end()) return;
-  std::vector<size_t>& places = found->second;
-  auto kept = places.begin();
-  for (size_t at : places) {
-    Change& change = changes_[at];
-    if (change.valueIndex == valueIndex) {
-      change.key = nullptr;
-      continue;
-    }
-    if (change.valueIndex > valueIndex) --change.valueIndex;
-    *kept++ = at;
-  }
-  places.erase(kept, places.end());
-  if (places.empty()) logged_.erase(found);
+// Before the value at `valueIndex` goes: its entry goes too (it keeps its
+// place in the log, without a key), and the entries of the key's later
+// values move up one.
+void ValueStore::Unlog(std::vector<Value>& values, size_t valueIndex) {
+  if (values[valueIndex].changed)
+    changes_[values[valueIndex].logged].key = nullptr;
+  for (size_t i = valueIndex + 1; i < values.size(); ++i)
+    if (values[i].changed) --changes_[values[i].logged].valueIndex;
 }
 
 void ValueStore::Set(Key& key, const std::string& name, DWORD type,
@@ -71,7 +62,7 @@ void ValueStore::Set(Key& key, const std::string& name, DWORD type,
       value->type = type;
       value->data = data;
       value->changed = true;
-      Log(key, values.size() - 1);
+      Log(key, values, values.size() - 1);
       return;
     }
   }
@@ -86,7 +77,7 @@ void ValueStore::Set(Key& key, const std::string& name, DWORD type,
   value->data = data;
   if (!value->changed) {
     value->changed = true;
-    Log(key, static_cast<size_t>(value - values.data()));
+    Log(key, values, static_cast<size_t>(value - values.data()));
   }
 }
 
@@ -121,8 +112,8 @@ bool ValueStore::Delete(Key& key, std::string_view name) {
     loaded.place = value->place;
     removed_[&key].push_back(std::move(loaded));
   }
+  Unlog(values, index);
   values.erase(values.begin() + static_cast<std::ptrdiff_t>(index));
-  Unlog(key, index);
   return true;
 }
 
@@ -156,7 +147,6 @@ void ValueStore::Release(const Key& key) {
 void ValueStore::BeginTrial() {
   trial_ = true;
   changesBeforeTrial_ = changes_;
-  loggedBeforeTrial_ = logged_;
   removedBeforeTrial_ = removed_;
   beforeTrial_.clear();
 }
@@ -168,7 +158,6 @@ void ValueStore::BeginTrial() {
 // Saved values the run had not changed go again, as a walk lets them go.
 void ValueStore::EndTrial() {
   changes_ = std::move(changesBeforeTrial_);
-  logged_ = std::move(loggedBeforeTrial_);
   removed_ = std::move(removedBeforeTrial_);
   for (auto& [id, saved] : beforeTrial_) {
     if (saved.fromSource || Releasable(*saved.key, saved.values))
@@ -178,7 +167,6 @@ void ValueStore::EndTrial() {
   }
   beforeTrial_.clear();
   changesBeforeTrial_.clear();
-  loggedBeforeTrial_.clear();
   removedBeforeTrial_.clear();
   trial_ = false;
 }

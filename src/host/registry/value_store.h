@@ -69,8 +69,8 @@ class ValueStore {
  private:
   // Before a trial's first write to the key: what EndTrial puts back.
   void SaveForTrial(const Key& key, const std::vector<Value>& values);
-  void Log(Key& key, size_t valueIndex);
-  void Unlog(const Key& key, size_t valueIndex);
+  void Log(Key& key, std::vector<Value>& values, size_t valueIndex);
+  void Unlog(std::vector<Value>& values, size_t valueIndex);
   bool Restore(const Key& key, const std::string& name, Value& value);
   // Whether the key's loaded values may go: the source holds them, and the
   // run changed none.
@@ -80,17 +80,15 @@ class ValueStore {
   const KeySource* source_ = nullptr;
   mutable std::unordered_map<uint32_t, std::vector<Value>> loaded_;
   // The change log; an entry whose value was deleted again has no key.
+  // Each changed value knows its entry (Value::logged), so that a deletion
+  // renumbers only its key's.
   std::vector<Change> changes_;
-  // Where each changed key's entries are in the log, so that a deletion
-  // renumbers only that key's.
-  std::unordered_map<const Key*, std::vector<size_t>> logged_;
   // The loaded values deleted from each key.
   std::unordered_map<const Key*, std::vector<Value>> removed_;
   // While a trial runs: each written key's values as they were before its
   // first write in the trial, and the change log and deletions as they were.
   bool trial_ = false;
   std::vector<Change> changesBeforeTrial_;
-  std::unordered_map<const Key*, std::vector<size_t>> loggedBeforeTrial_;
   std::unordered_map<const Key*, std::vector<Value>> removedBeforeTrial_;
   struct Saved {
     const Key* key;
