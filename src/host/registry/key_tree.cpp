@@ -139,21 +139,30 @@ std::string KeyTree::Name(const Key& key) const {
   return std::string(NameView(key, scratch));
 }
 
+void KeyTree::AppendPath(std::string& out, const Key& key) const {
+  if (key.parent_ == Key::kNone) return;
+  AppendPath(out, Node(key.parent_));
+  std::string scratch;
+  out += '\\';
+  out += NameView(key, scratch);
+}
+
 std::string KeyTree::Path(const Key& key) const {
-  std::vector<const Key*> chain;
-  for (const Key* k = &key; k->parent_ != Key::kNone; k = &Node(k->parent_))
-    chain.push_back(k);
-  std::string path, scratch;
-  for (size_t i = chain.size(); i-- > 0;) {
-    if (!path.empty()) path += '\\';
-    path += NameView(*chain[i], scratch);
-  }
-  return path;
+  std::string path;
+  AppendPath(path, key);
+  return path.empty() ? path : path.substr(1);
 }
 
 std::string KeyTree::FullPath(const Key& key) const {
-  const std::string path = Path(key);
-  return Name(Root()) + (path.empty() ? "" : "\\") + path;
+  std::string path;
+  AppendFullPath(path, key);
+  return path;
+}
+
+void KeyTree::AppendFullPath(std::string& out, const Key& key) const {
+  std::string scratch;
+  out += NameView(Root(), scratch);
+  AppendPath(out, key);
 }
 
 Key* KeyTree::Parent(const Key& key) const {

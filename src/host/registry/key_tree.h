@@ -52,6 +52,7 @@ class KeyTree {
   std::string Path(const Key& key) const;
   // The same behind the root's own name: "HKEY_LOCAL_MACHINE\path".
   std::string FullPath(const Key& key) const;
+  void AppendFullPath(std::string& out, const Key& key) const;
   Key* Parent(const Key& key) const;
   // Subkeys in the order they were added.
   Key* FirstSubkey(const Key& key) const;
@@ -112,6 +113,8 @@ class KeyTree {
   uint32_t NewNode(uint32_t parent, uint32_t hash);
   void Link(uint32_t parent, uint32_t id);
   std::string_view NameView(const Key& key, std::string& scratch) const;
+  // The path's components behind `out`, each after a '\\'.
+  void AppendPath(std::string& out, const Key& key) const;
   void NoteOrder(Key& key, std::string_view name) const;
   int CompareWithLast(const Key& key, std::string_view name) const;
   uint32_t PoolName(std::string_view name);
