@@ -98,6 +98,7 @@ size_t RegText::SharedUnits(size_t a, size_t b, size_t length) const {
   const char* pb = contents_.data() + FileOffset(b);
   const size_t bytes = width() * length;
   size_t i = 0;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__  // the lowest byte comes first
   for (; i + 8 <= bytes; i += 8) {
     uint64_t wa, wb;
     std::memcpy(&wa, pa + i, 8);
@@ -107,6 +108,7 @@ size_t RegText::SharedUnits(size_t a, size_t b, size_t length) const {
       return i / width();
     }
   }
+#endif
   while (i < bytes && pa[i] == pb[i]) ++i;
   return i / width();
 }
