@@ -78,6 +78,7 @@ add_library(regswitch_formats STATIC
   src/host/formats/reg/importer.cpp
   src/host/formats/reg/index.cpp
   src/host/formats/reg/key_line.cpp
+  src/host/formats/reg/line_ends.cpp
   src/host/formats/reg/reg_format.cpp
   src/host/formats/reg/reg_text.cpp
   src/host/formats/reg/render.cpp

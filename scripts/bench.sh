@@ -7,13 +7,18 @@
 #   regswitch --registry FILE --show             (REGEDIT4 only)
 # each as a ratio to cp of the same file in the same run (targets: load 2x,
 # save 3x, --show 4x and at most the file's size in memory), for the
-# REGEDIT4 file and the same registry as a UTF-16 Version 5.00 file. Each
-# time is the best of BENCH_RUNS runs (default 3). Then the same work on a
-# 10 MB export with Wine's own regedit (/s import, /e export) in a fresh
-# prefix, for scale. Set BENCH_WINE=0 to leave Wine out.
+# REGEDIT4 file and the same registry as a UTF-16 Version 5.00 file. Then
+# merges of 100,000 keys (bench/gen_merge.py) into the Windows 9x
+# SYSTEM.DAT of the tests (tests/data/win9x, Windows Me's): making them (and its dry run), and setting one
+# value and deleting another in each of them, into that SYSTEM.DAT and into
+# a .reg file of the same keys (targets: 2 s; a dry run no slower than the
+# save). Each time is the best of BENCH_RUNS runs (default 3). Then the
+# same work on a 10 MB export and the 100,000-key merge with Wine's own
+# regedit (/s import, /e export) in a fresh prefix, for scale (target: the
+# merge 10x faster than regedit's). Set BENCH_WINE=0 to leave Wine out.
 #
 # Then disk images (BENCH_IMAGE=0 leaves them out): a 4 GB raw disk with
-# one FAT32 partition holding the real Windows 98 SYSTEM.DAT and 3 GB of
+# one FAT32 partition holding that SYSTEM.DAT and 3 GB of
 # other files, and the same as qcow2, each with
 #   regswitch --image DISK --show     (target: 1 s)
 #   regswitch --image DISK /DMA:1     (a change; target: 2 s)
@@ -46,7 +51,7 @@ measure() {
   shift 2
   local best="" kb=0 secs k
   for _ in $(seq "$runs"); do
-    [ -f "$work/pristine" ] && cp "$work/pristine" "$work/run.reg"
+    [ -f "$work/pristine" ] && cp "$work/pristine" "$work/${run_file:-run.reg}"
     sync
     /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null
     read -r secs k <"$work/time"
@@ -59,6 +64,7 @@ measure() {
   awk -v l="$label" -v s="$best" -v c="$cp_secs" -v k="$kb" -v b="$bytes" 'BEGIN {
     ratio = c > 0 ? sprintf("%5.1fx cp", s / c) : "        "
     printf "%-44s %7.2f s %s %8.1f MB peak (%.2fx the file)\n", l, s, ratio, k / 1024, k * 1024 / b }'
+  last_secs=$best
 }
 
 utf16() {  # REGEDIT4 -> Version 5.00 in UTF-16LE with its byte-order mark
@@ -76,6 +82,7 @@ cat "$work/big.reg" >/dev/null  # in the page cache, as for cp
 measure "cp (REGEDIT4)" "$bytes" cp "$work/big.reg" "$work/copy.reg"
 measure "regswitch load: --dry-run /SSP:0 (REGEDIT4)" "$bytes" \
   "$regswitch" --registry "$work/big.reg" --dry-run /SSP:0
+awk -v b="$bytes" -v s="$last_secs" 'BEGIN { printf "  %.2f GB/s\n", b / s / 1e9 }'
 cp "$work/big.reg" "$work/pristine"
 measure "regswitch /CDP:1 /DMA:1 (REGEDIT4)" "$bytes" \
   "$regswitch" --registry "$work/run.reg" /CDP:1 /DMA:1
@@ -96,9 +103,31 @@ measure "regswitch /CDP:1 /DMA:1 (Version 5.00)" "$bytes5" \
 rm -f "$work/pristine"
 rm -f "$work/big5.reg" "$work/copy.reg" "$work/run.reg" "$work/big.reg"
 
+echo "merges of 100,000 keys into SYSTEM.DAT (tests/data/win9x) and a .reg file"
+python3 bench/gen_merge.py "$work/keys.reg" 100000 base
+python3 bench/gen_merge.py "$work/setdel.reg" 100000 sd
+keys_bytes=$(stat -c %s "$work/keys.reg")
+cp_secs=0  # no cp to compare with
+run_file=run.dat
+cp tests/data/win9x/SYSTEM.DAT "$work/pristine"
+measure "merge: 100,000 new keys into SYSTEM.DAT" "$keys_bytes" \
+  "$regswitch" --registry "$work/run.dat" --merge "$work/keys.reg"
+merge_secs=$last_secs
+measure "merge: the same, --dry-run" "$keys_bytes" \
+  "$regswitch" --registry "$work/run.dat" --merge "$work/keys.reg" --dry-run
+"$regswitch" --registry "$work/run.dat" --merge "$work/keys.reg"
+cp "$work/run.dat" "$work/pristine"
+measure "merge: set one, delete one in 100,000 keys" "$keys_bytes" \
+  "$regswitch" --registry "$work/run.dat" --merge "$work/setdel.reg"
+run_file=run.reg
+cp "$work/keys.reg" "$work/pristine"
+measure "merge: the same into a .reg file" "$keys_bytes" \
+  "$regswitch" --registry "$work/run.reg" --merge "$work/setdel.reg"
+rm -f "$work/pristine" "$work/run.dat" "$work/run.reg" "$work/setdel.reg"
+
 bench_images() {
   local disk=$work/disk.img start=2048 sectors
-  echo "4 GB disk image: one FAT32 partition, Windows 98's SYSTEM.DAT, 3 GB of files"
+  echo "4 GB disk image: one FAT32 partition, tests/data/win9x's SYSTEM.DAT, 3 GB of files"
   truncate -s 4G "$disk"
   sectors=$(( (4 << 21) - start ))
   echo "start=$start, size=$sectors, type=c, bootable" | /usr/sbin/sfdisk -q "$disk"
@@ -174,6 +203,10 @@ measure "wine regedit /s (import, 10 MB)" "$small" wine regedit /s "$work/small.
 measure "wine regedit /e (export HKLM)" "$small" \
   wine regedit /e "$work/export.reg" HKEY_LOCAL_MACHINE
 echo "  export: $(stat -c %s "$work/export.reg") bytes"
+measure "wine regedit /s (the 100,000-key merge)" "$keys_bytes" \
+  wine regedit /s "$work/keys.reg"
+awk -v w="$last_secs" -v r="$merge_secs" \
+  'BEGIN { printf "  regswitch merges it %.1fx faster\n", w / r }'
 wineserver -k || true
 wait "$server" || true
 read -r _ kb <"$work/server.time"

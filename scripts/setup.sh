@@ -6,8 +6,9 @@
 set -euo pipefail
 
 host_packages=(
-  # Host build and unit tests (make: cmake only recommends it)
-  cmake make g++ libgtest-dev diffutils python3
+  # Host build and unit tests (make: cmake only recommends it); xxHash's
+  # header, compiled in, so the program needs no library of it
+  cmake make g++ libgtest-dev diffutils python3 libxxhash-dev
 )
 packages=(
   "${host_packages[@]}"

@@ -286,4 +286,37 @@ TEST(NameTable, KeysAddedOutOfOrderAfterLoadingAreFound) {
   }
 }
 
+// Siblings an export lists in order end a lookup at the first name after
+// the one looked for, however many there are.
+TEST(NameTable, SortedSiblingsAnswerEveryLookup) {
+  std::string text;
+  for (int i = 0; i < 60; ++i)
+    text += "[HKEY_LOCAL_MACHINE\\P\\C" + std::to_string(100 + 2 * i) + "]\n";
+  auto loaded = Load(Reg4(text));
+  ASSERT_TRUE(loaded->file) << loaded->error;
+  hostreg::KeyTree& keys = loaded->registry.keys();
+  Key* parent = loaded->Find("P");
+  ASSERT_NE(nullptr, parent);
+  struct Case {
+    const char* name;
+    const char* found;  // the name the key has, or null
+  };
+  const Case cases[] = {
+      {"A", nullptr},       {"C100", "C100"}, {"c102", "C102"},
+      {"C1", nullptr},      {"C101", nullptr}, {"C1000", nullptr},
+      {"C151", nullptr},    {"C160", "C160"},  {"C218", "C218"},
+      {"C219", nullptr},    {"C10", nullptr},  {"D", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Key* key = keys.FindSubkey(*parent, c.name);
+    if (c.found == nullptr) {
+      EXPECT_EQ(nullptr, key);
+      continue;
+    }
+    ASSERT_NE(nullptr, key);
+    EXPECT_EQ(c.found, keys.Name(*key));
+  }
+}
+
 }  // namespace

@@ -122,6 +122,24 @@ const std::vector<Row> kRows = {
      // A doubled '\\' names no key of its own: Enum\\Bad opens.
      {"K ENUM\\PCI\\VEN_2=", "V ENUM\\BAD|SKIPPED=1:1"},
      {"V ENUM\\PCI\\VEN_2", "K X"}, 5},
+    // The keys of the last key line are reused for the next: not after a
+    // deletion took them out, nor after a line that failed.
+    {"a key line below a key just deleted",
+     "[HKEY_LOCAL_MACHINE\\Software\\Kit\\A]\r\n\"v\"=\"1\"\r\n"
+     "[-HKEY_LOCAL_MACHINE\\Software\\Kit]\r\n"
+     "[HKEY_LOCAL_MACHINE\\Software\\Kit\\A\\B]\r\n\"w\"=\"2\"\r\n",
+     {"K SOFTWARE\\KIT\\A\\B=", "V SOFTWARE\\KIT\\A\\B|W=1:2"},
+     {"V SOFTWARE\\KIT\\A|V"}, 0},
+    {"a key line after one that failed",
+     "[HKEY_LOCAL_MACHINE\\Software\\Kit\\A]\r\n"
+     "[HKEY_LOCAL_MACHINE\\Software\\Kit\\A\\Too long to hold, "
+     "a name of more than two hundred and fifty-five characters, which "
+     "Windows cannot hold in its registry and so skips with the values "
+     "below it, a name of more than two hundred and fifty-five characters, "
+     "which Windows cannot hold in its registry and so skips]\r\n"
+     "\"Lost\"=\"1\"\r\n"
+     "[HKEY_LOCAL_MACHINE\\Software\\Kit\\A\\B]\r\n\"w\"=\"2\"\r\n",
+     {"V SOFTWARE\\KIT\\A\\B|W=1:2"}, {"V SOFTWARE\\KIT\\A\\TOO"}, 1},
     {"deleting what is not there, and a key deleted twice",
      "[-HKEY_LOCAL_MACHINE\\Enum\\Nothing]\r\n[HKEY_LOCAL_MACHINE\\Enum\\PCI]\r\n"
      "\"None\"=-\r\n[-HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_2]\r\n"

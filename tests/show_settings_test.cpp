@@ -265,6 +265,8 @@ TEST(ValueStoreTrial, TakesBackEveryWriteAndKeepsWhatCameBefore) {
        {{"A", "v", "\x01"}},
        {{"A", "v", "\x02"}, {"A", "added", "a"}, {"A", "w", "\x06"}}},
       {"after a deletion", {{"A", "v", nullptr}}, {{"A", "v", "\x01"}}},
+      {"deleted", {}, {{"A", "v", nullptr}, {"B", "x", nullptr}}},
+      {"deleted after a change", {{"A", "v", "\x06"}}, {{"A", "v", nullptr}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -281,10 +283,12 @@ TEST(ValueStoreTrial, TakesBackEveryWriteAndKeepsWhatCameBefore) {
     for (const Write& w : c.before) set(w);
     const std::string saved = loaded.Saved();
     const size_t changes = registry.values().Changes().size();
+    const regtest::Flat values = regtest::Flatten(registry);
     registry.values().BeginTrial();
     for (const Write& w : c.trial) set(w);
     registry.values().EndTrial();
     EXPECT_EQ(saved, loaded.Saved());
+    EXPECT_EQ(values, regtest::Flatten(registry));
     EXPECT_EQ(changes, registry.values().Changes().size());
     // A write after the trial is recorded as ever.
     set({"A", "w", "\x07"});

@@ -45,6 +45,11 @@ class FileBytes {
   void ChecksumTo(size_t end) const;
   // The checksum of every byte (the rest added now).
   uint64_t FullChecksum() const;
+  // For a mapped file: the checksum of the bytes the file holds now, read
+  // afresh through the mapping (whose pages are the file's own in the page
+  // cache, so another program's writes show), a stretch at a time, each let
+  // go again after. Held bytes are a copy: the file must be read instead.
+  uint64_t ChecksumOfFile() const;
 
  private:
   FileBytes() = default;

@@ -187,6 +187,10 @@ bool LockedFile::Same(const Version& v) const {
 }
 
 bool LockedFile::ChecksumNow(uint64_t& checksum) const {
+  if (bytes_ && bytes_->mapped()) {
+    checksum = bytes_->ChecksumOfFile();
+    return true;
+  }
   std::unique_ptr<char[]> block(new char[kCheckBlock]);
   Checksum sum;
   for (uint64_t at = 0;;) {

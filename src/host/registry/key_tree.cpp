@@ -139,21 +139,30 @@ std::string KeyTree::Name(const Key& key) const {
   return std::string(NameView(key, scratch));
 }
 
+void KeyTree::AppendPath(std::string& out, const Key& key) const {
+  if (key.parent_ == Key::kNone) return;
+  AppendPath(out, Node(key.parent_));
+  std::string scratch;
+  out += '\\';
+  out += NameView(key, scratch);
+}
+
 std::string KeyTree::Path(const Key& key) const {
-  std::vector<const Key*> chain;
-  for (const Key* k = &key; k->parent_ != Key::kNone; k = &Node(k->parent_))
-    chain.push_back(k);
-  std::string path, scratch;
-  for (size_t i = chain.size(); i-- > 0;) {
-    if (!path.empty()) path += '\\';
-    path += NameView(*chain[i], scratch);
-  }
-  return path;
+  std::string path;
+  AppendPath(path, key);
+  return path.empty() ? path : path.substr(1);
 }
 
 std::string KeyTree::FullPath(const Key& key) const {
-  const std::string path = Path(key);
-  return Name(Root()) + (path.empty() ? "" : "\\") + path;
+  std::string path;
+  AppendFullPath(path, key);
+  return path;
+}
+
+void KeyTree::AppendFullPath(std::string& out, const Key& key) const {
+  std::string scratch;
+  out += NameView(Root(), scratch);
+  AppendPath(out, key);
 }
 
 Key* KeyTree::Parent(const Key& key) const {
@@ -187,6 +196,11 @@ Key* KeyTree::FindSubkey(const Key& key, std::string_view name,
   if (key.lastChild_ == Key::kNone) return nullptr;
   Key* among = nullptr;
   if (!indexed_ && FindAmongSiblings(key, name, among)) return among;
+  return FindInTable(key, name, nameHash);
+}
+
+Key* KeyTree::FindInTable(const Key& key, std::string_view name,
+                          uint32_t nameHash) const {
   const uint32_t parent = IdOf(key);
   const uint32_t hash = Combine(parent, nameHash);
   const uint32_t mask = static_cast<uint32_t>(table_.size() - 1);
@@ -285,24 +299,37 @@ void KeyTree::BeginLoading() {
 void KeyTree::EndLoading() const {}
 
 bool KeyTree::FindAmongSiblings(const Key& key, std::string_view name,
-                                Key*& found) const {
-  std::string scratch;
+                                Key*& found, const bool* afterLast) const {
   found = nullptr;
   if (!(key.flags_ & kUnsorted) &&
-      CompareNames(name, NameView(Node(key.lastChild_), scratch)) > 0)
+      (afterLast != nullptr ? *afterLast : CompareWithLast(key, name) > 0))
     return true;
+  // Siblings in order end the search at the first name after this one.
+  const bool ordered = !(key.flags_ & kUnsorted);
+  std::string scratch;
   size_t seen = 0;
   for (Key* k = FirstSubkey(key); k != nullptr; k = NextSibling(*k)) {
     if (++seen > kSiblingScan) {
       BuildIndex();
       return false;
     }
-    if (NamesEqual(NameView(*k, scratch), name)) {
-      found = k;
-      break;
+    const std::string_view sibling = NameView(*k, scratch);
+    if (ordered) {
+      const int order = CompareNames(name, sibling);
+      if (order < 0) break;
+      if (order > 0) continue;
+    } else if (!NamesEqual(sibling, name)) {
+      continue;
     }
+    found = k;
+    break;
   }
   return true;
+}
+
+int KeyTree::CompareWithLast(const Key& key, std::string_view name) const {
+  std::string scratch;
+  return CompareNames(name, NameView(Node(key.lastChild_), scratch));
 }
 
 // Inserted in the order of their home slots, so that the table is written
@@ -336,19 +363,24 @@ void KeyTree::BuildIndex() const {
 void KeyTree::NoteOrder(Key& key, std::string_view name) const {
   if (indexed_ || key.lastChild_ == Key::kNone || (key.flags_ & kUnsorted))
     return;
-  std::string scratch;
-  if (CompareNames(name, NameView(Node(key.lastChild_), scratch)) <= 0)
-    key.flags_ |= kUnsorted;
+  if (CompareWithLast(key, name) <= 0) key.flags_ |= kUnsorted;
 }
 
-Key* KeyTree::AddSourceSubkey(Key& key, uint32_t nameHash, uint64_t at,
-                              size_t length) {
-  const uint32_t parent = IdOf(key);
-  if (!indexed_ && key.lastChild_ != Key::kNone &&
-      !(key.flags_ & kUnsorted)) {
-    std::string scratch;
-    NoteOrder(key, names_->Name(at, length, scratch));
+// While the siblings are in order, one comparison with the last tells a
+// new name after it, and keeps the order known for the key it adds.
+Key* KeyTree::FindOrAddSourceSubkey(Key& key, std::string_view name,
+                                    uint32_t nameHash, uint64_t at,
+                                    size_t length) {
+  if (key.lastChild_ != Key::kNone) {
+    Key* found = nullptr;
+    const bool ordered = !indexed_ && !(key.flags_ & kUnsorted);
+    const bool afterLast = ordered && CompareWithLast(key, name) > 0;
+    if (indexed_ || !FindAmongSiblings(key, name, found, &afterLast))
+      found = FindInTable(key, name, nameHash);
+    if (found != nullptr) return found;
+    if (ordered && !afterLast && !indexed_) key.flags_ |= kUnsorted;
   }
+  const uint32_t parent = IdOf(key);
   Key& fresh = Node(NewNode(parent, Combine(parent, nameHash)));
   fresh.nameLow_ = static_cast<uint32_t>(at);
   fresh.nameHigh_ = static_cast<uint16_t>(at >> 32);

@@ -52,6 +52,7 @@ class KeyTree {
   std::string Path(const Key& key) const;
   // The same behind the root's own name: "HKEY_LOCAL_MACHINE\path".
   std::string FullPath(const Key& key) const;
+  void AppendFullPath(std::string& out, const Key& key) const;
   Key* Parent(const Key& key) const;
   // Subkeys in the order they were added.
   Key* FirstSubkey(const Key& key) const;
@@ -85,10 +86,12 @@ class KeyTree {
   // The loaded keys deleted since, each the top of what went (a key whose
   // parent also went is left out), in the order of their deletion.
   std::vector<Key*> DeletedKeys() const;
-  // Loading: a key whose name stays in the source, `length` units at `at`.
+  // Loading: keys whose names stay in the source. The subkey named `name`
+  // (NameHash `nameHash`), or a new one named by the `length` units at
+  // `at` in the source.
   void SetNameSource(const KeySource* source) { names_ = source; }
-  Key* AddSourceSubkey(Key& key, uint32_t nameHash, uint64_t at,
-                       size_t length);
+  Key* FindOrAddSourceSubkey(Key& key, std::string_view name,
+                             uint32_t nameHash, uint64_t at, size_t length);
   // Loading many keys: the hash table is built once, in the order of its
   // slots, rather than probed once a key, and only when a lookup needs it.
   // Until then a subkey is looked for among its siblings, which exports
@@ -110,7 +113,10 @@ class KeyTree {
   uint32_t NewNode(uint32_t parent, uint32_t hash);
   void Link(uint32_t parent, uint32_t id);
   std::string_view NameView(const Key& key, std::string& scratch) const;
+  // The path's components behind `out`, each after a '\\'.
+  void AppendPath(std::string& out, const Key& key) const;
   void NoteOrder(Key& key, std::string_view name) const;
+  int CompareWithLast(const Key& key, std::string_view name) const;
   uint32_t PoolName(std::string_view name);
   void Index(uint32_t id);
   void Insert(uint32_t id) const;
@@ -118,9 +124,12 @@ class KeyTree {
   void Grow();
   void BuildIndex() const;
   // While loading: the subkey named so among the siblings, or null; false
-  // when that takes the table.
-  bool FindAmongSiblings(const Key& key, std::string_view name,
-                         Key*& found) const;
+  // when that takes the table. `afterLast`: whether the name sorts after
+  // the last sibling's, when the caller has compared them already.
+  bool FindAmongSiblings(const Key& key, std::string_view name, Key*& found,
+                         const bool* afterLast = nullptr) const;
+  Key* FindInTable(const Key& key, std::string_view name,
+                   uint32_t nameHash) const;
 
   std::vector<std::unique_ptr<Key[]>> chunks_;
   // Chunk start address -> chunk number, to find a key's number.

@@ -2,6 +2,8 @@
 #ifndef REGSWITCH_HOST_REGISTRY_VALUE_H
 #define REGSWITCH_HOST_REGISTRY_VALUE_H
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "core/win32_types.h"
@@ -22,6 +24,12 @@ struct Value {
   // What a changed value held when loaded.
   DWORD wasType = REG_NONE;
   std::string wasData;
+  // Where the statement that gave it starts in the source, for a source
+  // that can say (a .reg file's text); kNoPlace for none.
+  static constexpr uint64_t kNoPlace = ~uint64_t{0};
+  uint64_t place = kNoPlace;
+  // A changed value's entry in the value store's log of changes.
+  size_t logged = 0;
 };
 
 }  // namespace hostreg

@@ -1,5 +1,8 @@
 #include "host/registry/value_store.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "host/registry/names.h"
 
 namespace hostreg {
@@ -19,15 +22,35 @@ Value* ValueStore::Find(const Key& key, std::string_view name) const {
   return nullptr;
 }
 
+void ValueStore::SaveForTrial(const Key& key,
+                              const std::vector<Value>& values) {
+  if (!trial_ || beforeTrial_.count(keys_.IdOf(key)) != 0) return;
+  const bool fromSource = Releasable(key, values);
+  beforeTrial_.emplace(keys_.IdOf(key),
+                       Saved{&key, fromSource,
+                             fromSource ? std::vector<Value>() : values});
+}
+
+void ValueStore::Log(Key& key, std::vector<Value>& values,
+                     size_t valueIndex) {
+  values[valueIndex].logged = changes_.size();
+  changes_.push_back({&key, valueIndex});
+}
+
+// Before the value at `valueIndex` goes: its entry goes too (it keeps its
+// place in the log, without a key), and the entries of the key's later
+// values move up one.
+void ValueStore::Unlog(std::vector<Value>& values, size_t valueIndex) {
+  if (values[valueIndex].changed)
+    changes_[values[valueIndex].logged].key = nullptr;
+  for (size_t i = valueIndex + 1; i < values.size(); ++i)
+    if (values[i].changed) --changes_[values[i].logged].valueIndex;
+}
+
 void ValueStore::Set(Key& key, const std::string& name, DWORD type,
                      const std::string& data, bool lossy) {
   std::vector<Value>& values = Of(key);
-  if (trial_ && beforeTrial_.count(keys_.IdOf(key)) == 0) {
-    const bool fromSource = Releasable(key, values);
-    beforeTrial_.emplace(keys_.IdOf(key),
-                         Saved{&key, fromSource,
-                               fromSource ? std::vector<Value>() : values});
-  }
+  SaveForTrial(key, values);
   Value* value = Find(key, name);
   if (value == nullptr) {
     Value fresh;
@@ -40,7 +63,7 @@ void ValueStore::Set(Key& key, const std::string& name, DWORD type,
       value->data = data;
       value->lossy = lossy;
       value->changed = true;
-      changes_.push_back({&key, values.size() - 1});
+      Log(key, values, values.size() - 1);
       return;
     }
   }
@@ -57,7 +80,7 @@ void ValueStore::Set(Key& key, const std::string& name, DWORD type,
   value->lossy = lossy;
   if (!value->changed) {
     value->changed = true;
-    changes_.push_back({&key, static_cast<size_t>(value - values.data())});
+    Log(key, values, static_cast<size_t>(value - values.data()));
   }
 }
 
@@ -82,24 +105,27 @@ bool ValueStore::Delete(Key& key, std::string_view name) {
   std::vector<Value>& values = Of(key);
   Value* value = Find(key, name);
   if (value == nullptr) return false;
+  SaveForTrial(key, values);
   const size_t index = static_cast<size_t>(value - values.data());
   if (!value->added) {
     Value loaded;
     loaded.name = value->name;
     loaded.type = value->changed ? value->wasType : value->type;
     loaded.data = value->changed ? value->wasData : value->data;
+    loaded.place = value->place;
     removed_[&key].push_back(std::move(loaded));
   }
+  Unlog(values, index);
   values.erase(values.begin() + static_cast<std::ptrdiff_t>(index));
-  // The log names values by their place in the key's list.
-  std::vector<Change> kept;
-  for (Change change : changes_) {
-    if (change.key == &key && change.valueIndex == index) continue;
-    if (change.key == &key && change.valueIndex > index) --change.valueIndex;
-    kept.push_back(change);
-  }
-  changes_ = std::move(kept);
   return true;
+}
+
+std::vector<Change> ValueStore::Changes() const {
+  std::vector<Change> live;
+  live.reserve(changes_.size());
+  std::copy_if(changes_.begin(), changes_.end(), std::back_inserter(live),
+               [](const Change& change) { return change.key != nullptr; });
+  return live;
 }
 
 const std::vector<Value>* ValueStore::Removed(const Key& key) const {

@@ -51,20 +51,26 @@ class ValueStore {
     for (const auto& entry : removed_) f(*entry.first);
   }
 
-  // Every changed value, in the order of the first write to it.
-  const std::vector<Change>& Changes() const { return changes_; }
+  // Every changed value, in the order of the first write to it. A deletion
+  // renumbers only its own key's entries, so a run stays linear in the
+  // number of its changes.
+  std::vector<Change> Changes() const;
 
   // Lets the key's values go, unless a write changed one of them; the
   // source still holds them.
   void Release(const Key& key);
 
-  // A trial: every write from BeginTrial on is taken back by EndTrial, so
-  // that --show can run a tweak on the loaded registry and leave it as it
-  // was. Changes made before the trial stay.
+  // A trial: every write and deletion from BeginTrial on is taken back by
+  // EndTrial, so that --show can run a tweak on the loaded registry and
+  // leave it as it was. Changes made before the trial stay.
   void BeginTrial();
   void EndTrial();
 
  private:
+  // Before a trial's first write to the key: what EndTrial puts back.
+  void SaveForTrial(const Key& key, const std::vector<Value>& values);
+  void Log(Key& key, std::vector<Value>& values, size_t valueIndex);
+  void Unlog(std::vector<Value>& values, size_t valueIndex);
   bool Restore(const Key& key, const std::string& name, Value& value);
   // Whether the key's loaded values may go: the source holds them, and the
   // run changed none.
@@ -73,6 +79,9 @@ class ValueStore {
   const KeyTree& keys_;
   const KeySource* source_ = nullptr;
   mutable std::unordered_map<uint32_t, std::vector<Value>> loaded_;
+  // The change log; an entry whose value was deleted again has no key.
+  // Each changed value knows its entry (Value::logged), so that a deletion
+  // renumbers only its key's.
   std::vector<Change> changes_;
   // The loaded values deleted from each key.
   std::unordered_map<const Key*, std::vector<Value>> removed_;

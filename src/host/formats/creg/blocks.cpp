@@ -19,10 +19,11 @@ constexpr size_t kMovedBlockMax = 0xF000;
 
 size_t RoundUp(size_t n, size_t unit) { return (n + unit - 1) / unit * unit; }
 
-// The lowest id not given out; the count of ids when all are.
-size_t LowestUnused(const std::vector<bool>& used) {
-  return static_cast<size_t>(std::find(used.begin(), used.end(), false) -
-                             used.begin());
+// The lowest id not given out from `from` on; the count of ids when all
+// are.
+size_t LowestUnused(const std::vector<bool>& used, size_t from) {
+  while (from < used.size() && used[from]) ++from;
+  return from;
 }
 
 }  // namespace
@@ -37,6 +38,7 @@ Blocks::Blocks(const Hive& hive, std::string& d, std::string& error)
       const uint16_t id = Get16(d_, p + kRecordId);
       if (id < kMaxRecordsPerBlock) ids.used[id] = true;
     }
+    ids.lowest = LowestUnused(ids.used, 0);
     ids_.push_back(std::move(ids));
   }
 }
@@ -103,19 +105,21 @@ void Blocks::Free(const Block& block, size_t rel, size_t size) {
 // The lowest id the block has not given out, as its header's "lowest free
 // id" says; the highest id ever given out only grows.
 uint16_t Blocks::TakeId(size_t index) {
-  std::vector<bool>& used = ids_[index].used;
-  const auto id = static_cast<uint16_t>(LowestUnused(used));
-  used[id] = true;
+  Ids& ids = ids_[index];
+  const auto id = static_cast<uint16_t>(ids.lowest);
+  ids.used[id] = true;
+  ids.lowest = LowestUnused(ids.used, ids.lowest + 1);
   const size_t b = blocks_[index].offset;
   Put16(d_, b + kBlockHighestId,
         std::max<uint16_t>(Get16(d_, b + kBlockHighestId), id));
-  Put16(d_, b + kBlockLowestFreeId, static_cast<uint16_t>(LowestUnused(used)));
+  Put16(d_, b + kBlockLowestFreeId, static_cast<uint16_t>(ids.lowest));
   return id;
 }
 
 void Blocks::ReleaseId(size_t index, uint16_t id) {
   if (id >= kMaxRecordsPerBlock) return;
   ids_[index].used[id] = false;
+  ids_[index].lowest = std::min<size_t>(ids_[index].lowest, id);
   const size_t b = blocks_[index].offset;
   if (id < Get16(d_, b + kBlockLowestFreeId))
     Put16(d_, b + kBlockLowestFreeId, id);
@@ -151,8 +155,8 @@ bool Blocks::MoveWithinBlock(const Record& record, const std::string& bytes) {
   return true;
 }
 
-bool Blocks::Place(const std::string& what, const Record& record,
-                   std::string bytes) {
+bool Blocks::Place(const std::function<std::string()>& what,
+                   const Record& record, std::string bytes) {
   if (bytes.size() <= record.size) {
     WriteRecord(record.offset, record.size,
                 Get16(d_, record.offset + kRecordId),
@@ -160,7 +164,7 @@ bool Blocks::Place(const std::string& what, const Record& record,
     return true;
   }
   if (!blocks_[record.block].freeListSound)
-    return Refuse("the record of " + what + " must move, but data block " +
+    return Refuse("the record of " + what() + " must move, but data block " +
                   std::to_string(record.block) +
                   "'s list of free space does not match its contents");
   if (GrowInPlace(record, bytes) || MoveWithinBlock(record, bytes))
@@ -179,8 +183,7 @@ uint32_t Blocks::FirstFit(const Block& block, size_t size) const {
 
 bool Blocks::InsertInto(size_t index, const std::string& bytes, uint16_t& id) {
   const Block& block = blocks_[index];
-  if (!block.freeListSound ||
-      LowestUnused(ids_[index].used) == ids_[index].used.size())
+  if (!block.freeListSound || ids_[index].lowest == ids_[index].used.size())
     return false;
   const uint32_t rel = FirstFit(block, bytes.size());
   if (rel == kNone) return false;
@@ -238,6 +241,7 @@ size_t Blocks::NewBlock(size_t size, size_t records) {
   ids.used.assign(kMaxRecordsPerBlock, false);
   std::fill(ids.used.begin(), ids.used.begin() + static_cast<long>(records),
             true);
+  ids.lowest = records;
   ids_.push_back(std::move(ids));
   if (records == 0) {
     MakeFree(start + kBlockHeaderSize, size - kBlockHeaderSize, kNone);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,9 @@ class Blocks {
 
   // A loaded key's record with new contents: in place when they fit, else
   // grown into free space right behind it, moved within its block, or, at
-  // Finish, moved to a new block. `what` names the key in messages.
-  bool Place(const std::string& what, const Record& record, std::string bytes);
+  // Finish, moved to a new block. `what` names the key, for a refusal.
+  bool Place(const std::function<std::string()>& what, const Record& record,
+             std::string bytes);
   // A record for a new key, preferably in block `preferred`: in free space
   // of a block that has an id to spare, else in a new block. Sets its id
   // and block.
@@ -44,6 +46,7 @@ class Blocks {
   };
   struct Ids {
     std::vector<bool> used;
+    size_t lowest = 0;   // the lowest id not given out (used.size(): none)
     bool dirty = false;  // a record was removed: its free list is rebuilt
   };
 

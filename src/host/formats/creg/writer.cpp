@@ -15,28 +15,33 @@ namespace creg {
 
 namespace {
 
-// One value as the record holds it: header, name, data, as the registry
-// holds it (a REG_SZ as Windows 9x keeps it, without a terminating zero).
-std::string ValueEntry(const Value& value, uint32_t reserved) {
-  const std::string& data = value.data;
-  std::string entry(kValueHeaderSize, '\0');
-  Put32(entry, kValueType, value.type);
-  Put32(entry, kValueReserved, reserved);
-  Put16(entry, kValueNameLength, static_cast<uint16_t>(value.name.size()));
-  Put16(entry, kValueDataLength, static_cast<uint16_t>(data.size()));
-  return entry + value.name + data;
+// One value as the record holds it, appended: header, name, data, as the
+// registry holds it (a REG_SZ as Windows 9x keeps it, without a
+// terminating zero).
+void AppendValueEntry(std::string& bytes, const Value& value,
+                      uint32_t reserved) {
+  const size_t at = bytes.size();
+  bytes.append(kValueHeaderSize, '\0');
+  Put32(bytes, at + kValueType, value.type);
+  Put32(bytes, at + kValueReserved, reserved);
+  Put16(bytes, at + kValueNameLength, static_cast<uint16_t>(value.name.size()));
+  Put16(bytes, at + kValueDataLength, static_cast<uint16_t>(value.data.size()));
+  bytes += value.name;
+  bytes += value.data;
 }
 
-bool CheckValues(const std::vector<Value>& values, const std::string& what,
-                 std::string& error) {
+// The key's name in a message is built only for one.
+bool CheckValues(const Registry& registry, const Key& key,
+                 const std::vector<Value>& values, std::string& error) {
   if (values.size() > 0xFFFF) {
-    error = what + " would hold more values than the format can count";
+    error = KeyLineOf(registry.keys(), key) +
+            " would hold more values than the format can count";
     return false;
   }
   for (const Value& value : values) {
     if (value.name.size() > 0xFFFF || value.data.size() > 0xFFFF) {
-      error = "value \"" + value.name + "\" of " + what +
-              " is too long for the format";
+      error = "value \"" + value.name + "\" of " +
+              KeyLineOf(registry.keys(), key) + " is too long for the format";
       return false;
     }
   }
@@ -50,8 +55,7 @@ bool BuildRecord(const std::string& d, const Registry& registry,
                  const Key& key, const Record& record, std::string& bytes,
                  std::string& error) {
   const std::vector<Value>& values = registry.values().Of(key);
-  const std::string what = KeyLineOf(registry.keys(), key);
-  if (!CheckValues(values, what, error)) return false;
+  if (!CheckValues(registry, key, values, error)) return false;
   std::unordered_map<std::string, size_t> origin;  // name -> offset
   size_t at = record.offset + kRecordHeaderSize + record.nameLength;
   for (size_t i = 0; i < record.valueCount; ++i, at += ValueLength(d, at))
@@ -60,11 +64,11 @@ bool BuildRecord(const std::string& d, const Registry& registry,
   for (const Value& value : values) {
     auto found = value.added ? origin.end() : origin.find(value.name);
     if (found == origin.end()) {
-      bytes += ValueEntry(value, kNewValueReserved);
+      AppendValueEntry(bytes, value, kNewValueReserved);
     } else if (!value.changed) {
       bytes.append(d, found->second, ValueLength(d, found->second));
     } else {
-      bytes += ValueEntry(value, Get32(d, found->second + kValueReserved));
+      AppendValueEntry(bytes, value, Get32(d, found->second + kValueReserved));
     }
   }
   Put32(bytes, kRecordUsed, static_cast<uint32_t>(bytes.size()));
@@ -81,14 +85,13 @@ bool NewRecord(const Registry& registry, const Key& key, std::string& bytes,
                                ? std::string(1, '\0')
                                : registry.keys().Name(key);
   const std::vector<Value>& values = registry.values().Of(key);
-  const std::string what = KeyLineOf(registry.keys(), key);
-  if (!CheckValues(values, what, error)) return false;
+  if (!CheckValues(registry, key, values, error)) return false;
   bytes.assign(kRecordHeaderSize, '\0');
   Put16(bytes, kRecordNameLength, static_cast<uint16_t>(name.size()));
   Put16(bytes, kRecordValueCount, static_cast<uint16_t>(values.size()));
   bytes += name;
   for (const Value& value : values)
-    bytes += ValueEntry(value, kNewValueReserved);
+    AppendValueEntry(bytes, value, kNewValueReserved);
   Put32(bytes, kRecordUsed, static_cast<uint32_t>(bytes.size()));
   return true;
 }
@@ -113,7 +116,7 @@ class Writer {
   bool GiveRootARecord();
   bool CreateKeys();
   uint32_t NodeOf(const Key& key) const;
-  bool FreeNodesUsable(const std::string& why);
+  bool FreeNodesUsable(const Key& key, const char* need);
 
   const Hive& hive_;
   const Registry& registry_;
@@ -136,10 +139,11 @@ uint32_t Writer::NodeOf(const Key& key) const {
 
 // A list the loader could not follow safely would have a new node written
 // over a key's, or a freed one linked into a loop.
-bool Writer::FreeNodesUsable(const std::string& why) {
+bool Writer::FreeNodesUsable(const Key& key, const char* need) {
   if (hive_.freeNodesSound) return true;
-  error_ = why + ", but the key tree's list of free nodes does not match "
-                 "its contents";
+  error_ = KeyLineOf(keys_, key) + need +
+           ", but the key tree's list of free nodes does not match its "
+           "contents";
   return false;
 }
 
@@ -151,8 +155,7 @@ bool Writer::DeleteKeys() {
   for (const auto& entry : hive_.records)
     if (!keys_.IsLive(*entry.first)) gone.push_back(&entry.second);
   if (!gone.empty() &&
-      !FreeNodesUsable(KeyLineOf(keys_, *tops.front()) +
-                       " must give its node back"))
+      !FreeNodesUsable(*tops.front(), " must give its node back"))
     return false;
   for (const Key* top : tops) nodes_.Unlink(NodeOf(*top));
   std::sort(gone.begin(), gone.end(), [](const Record* a, const Record* b) {
@@ -192,7 +195,7 @@ bool Writer::ChangeValues() {
     std::string bytes;
     if (!BuildRecord(hive_.contents, registry_, key, found->second, bytes,
                      error_) ||
-        !blocks_.Place(KeyLineOf(keys_, key), found->second,
+        !blocks_.Place([&] { return KeyLineOf(keys_, key); }, found->second,
                        std::move(bytes)))
       return false;
   }
@@ -203,8 +206,7 @@ bool Writer::ChangeValues() {
 // parent's block where there is room, as neighbours are read together.
 bool Writer::CreateKeys() {
   for (const Key* key : changes_.created) {
-    if (!FreeNodesUsable(KeyLineOf(keys_, *key) + " needs a node"))
-      return false;
+    if (!FreeNodesUsable(*key, " needs a node")) return false;
     const Key& parent = *keys_.Parent(*key);
     std::string bytes;
     if (!NewRecord(registry_, *key, bytes, error_)) return false;

@@ -22,7 +22,7 @@ class MergeSink {
     Fail(st.first.number, root);
     return false;
   }
-  bool OpenKey(const Statement& st, KeyRoot root, KeyPath& path);
+  bool OpenKey(const Statement& st, KeyRoot root, const KeyPath& path);
   bool DeleteKey(const Statement& st, KeyRoot root, const KeyPath& path);
   // Stored as the registry's Windows keeps what its importer sets.
   void SetValue(const Statement& st, const Out& name, const Out& data) {
@@ -53,6 +53,10 @@ class MergeSink {
   std::vector<std::string> names_;
   Registry* open_ = nullptr;
   Key* openKey_ = nullptr;
+  // The keys of the path opened last, its root's first, and their names.
+  Registry* chainRegistry_ = nullptr;
+  std::vector<Key*> chain_;
+  std::vector<std::string> chainNames_;
 };
 
 Registry* MergeSink::Place(KeyRoot root) {
@@ -99,7 +103,7 @@ void MergeSink::Fail(size_t line, KeyRoot root) {
 }
 
 void MergeSink::Names(const KeyPath& path) {
-  for (const auto& part : path) {
+  for (const auto& part : path.parts) {
     names_.emplace_back();
     text_.AppendName(names_.back(), part.first, part.second);
   }
@@ -123,21 +127,35 @@ Registry* MergeSink::Route(const Statement& st, KeyRoot root,
   return registry;
 }
 
-bool MergeSink::OpenKey(const Statement& st, KeyRoot root, KeyPath& path) {
+// Exports list a key's parent just before it: the keys of the names this
+// path shares with the one opened last are reused.
+bool MergeSink::OpenKey(const Statement& st, KeyRoot root,
+                        const KeyPath& path) {
   open_ = Route(st, root, path);
   if (open_ == nullptr) return false;
+  size_t same = 0;
+  if (open_ == chainRegistry_)
+    while (same < names_.size() && same < chainNames_.size() &&
+           names_[same] == chainNames_[same])
+      ++same;
   KeyTree& keys = open_->keys();
-  Key* key = &keys.Root();
-  for (const std::string& part : names_) {
-    Key* next = keys.FindSubkey(*key, part);
-    key = next != nullptr ? next : keys.AddSubkey(*key, part);
+  chain_.resize(same + 1);
+  chainNames_.resize(same);
+  chain_[0] = &keys.Root();
+  for (size_t i = same; i < names_.size(); ++i) {
+    Key* next = keys.FindSubkey(*chain_.back(), names_[i]);
+    chain_.push_back(next != nullptr ? next
+                                     : keys.AddSubkey(*chain_.back(), names_[i]));
+    chainNames_.push_back(names_[i]);
   }
-  openKey_ = key;
+  chainRegistry_ = open_;
+  openKey_ = chain_.back();
   return true;
 }
 
 bool MergeSink::DeleteKey(const Statement& st, KeyRoot root,
                           const KeyPath& path) {
+  chainRegistry_ = nullptr;  // the keys it holds may go
   Registry* registry = Route(st, root, path);
   if (registry == nullptr) return false;
   if (names_.empty()) {

@@ -31,7 +31,7 @@ class SectionSink {
     return true;
   }
   bool Reaches(const Statement&, KeyRoot) { return true; }
-  bool OpenKey(const Statement&, KeyRoot, KeyPath&) { return true; }
+  bool OpenKey(const Statement&, KeyRoot, const KeyPath&) { return true; }
   bool DeleteKey(const Statement&, KeyRoot, const KeyPath&) { return true; }
   void SetValue(const Statement& st, const Out& name, const Out& data) {
     SpannedValue* was = Find(name);
@@ -63,6 +63,38 @@ class SectionSink {
 
 }  // namespace
 
+namespace {
+
+// Reads one statement, to see where it ends.
+class OneStatement {
+ public:
+  using Out = Discard;
+  bool Passed(const Statement& st) {
+    if (read_) return false;
+    read_ = true;
+    end = st.last.end;
+    return true;
+  }
+  bool Reaches(const Statement&, KeyRoot) { return true; }
+  bool OpenKey(const Statement&, KeyRoot, const KeyPath&) { return true; }
+  bool DeleteKey(const Statement&, KeyRoot, const KeyPath&) { return true; }
+  void SetValue(const Statement&, const Out&, const Out&) {}
+  void DeleteValue(const Statement&, const Out&) {}
+
+  size_t end = 0;
+
+ private:
+  bool read_ = false;
+};
+
+}  // namespace
+
+size_t StatementEnd(const RegText& text, size_t begin) {
+  OneStatement sink;
+  Import(text, sink, nullptr, false, begin, 1);
+  return sink.end;
+}
+
 void DecodeSections(const RegText& text, const std::vector<size_t>& sections,
                     KeyValues& out) {
   for (size_t section : sections) {
@@ -82,8 +114,10 @@ void RegSource::LoadValues(uint32_t keyId, std::vector<Value>& values) const {
   KeyValues decoded;
   DecodeSections(*text_, sections, decoded);
   values.reserve(decoded.values.size());
-  for (SpannedValue& value : decoded.values)
+  for (SpannedValue& value : decoded.values) {
+    value.value.place = value.begin;
     values.push_back(std::move(value.value));
+  }
 }
 
 }  // namespace hostreg

@@ -39,7 +39,11 @@ struct KeyValues {
 void DecodeSections(const RegText& text, const std::vector<size_t>& sections,
                     KeyValues& out);
 
-// The registry's source over an indexed .reg file.
+// Where the statement that starts at `begin` ends, line ending included.
+size_t StatementEnd(const RegText& text, size_t begin);
+
+// The registry's source over an indexed .reg file. Each value it gives
+// says where its statement starts (Value::place).
 class RegSource : public KeySource {
  public:
   RegSource(std::shared_ptr<const RegText> text,

@@ -61,7 +61,7 @@ enum class ImportEnd {
 // are decoded) and takes:
 //   bool Passed(const Statement&)  every statement first; false stops
 //   bool Reaches(const Statement&, KeyRoot)   a deletion's root; false stops
-//   bool OpenKey(const Statement&, KeyRoot, KeyPath&)   false stops
+//   bool OpenKey(const Statement&, KeyRoot, const KeyPath&)   false stops
 //   bool DeleteKey(const Statement&, KeyRoot, const KeyPath&)
 //   void SetValue(const Statement&, const Out& name, const Out& data)
 //   void DeleteValue(const Statement&, const Out& name)
@@ -80,8 +80,10 @@ class Importer {
         sink_(sink),
         notes_(notes),
         wholeFile_(wholeFile),
-        lines_(units),
-        reader_(text, lines_) {}
+        units_(units),
+        lines_(units, wholeFile ? &ends_ : nullptr),
+        reader_(text, lines_),
+        paths_(text) {}
 
   // From the line that starts at `from`, numbered `firstLine`.
   ImportEnd Run(size_t from, size_t firstLine);
@@ -94,6 +96,8 @@ class Importer {
   // how far ahead of it NUL bytes are looked for, so that the file is read
   // front to back once.
   static constexpr size_t kStretch = 8 << 20;
+  static constexpr size_t kPiece = 256 << 10;
+  static_assert(kStretch <= LineEndMap::kSpan / 2);
 
   bool LookAhead();
   void Note(const Statement& st, const std::string& why) {
@@ -107,10 +111,13 @@ class Importer {
   Sink& sink_;
   SkipNotes* const notes_;
   const bool wholeFile_;
+  U units_;
+  LineEndMap ends_;
   LineReader<U> lines_;
   StatementReader<U, Out> reader_;
   Out name_, data_;
-  KeyPath path_;
+  KeyPathReader paths_;
+  KeyPath path_;  // the last path read
   Open open_ = Open::kNone;
   size_t checkedTo_ = 0;
   size_t releasedTo_ = 0;
@@ -146,21 +153,26 @@ ImportEnd Importer<U, Sink>::Run(size_t from, size_t firstLine) {
   }
 }
 
-// The stretch ahead is checked for NUL bytes and added to the checksum
-// before any of it is read; what lies well behind is read again only when
-// a key's values are decoded, and until then its pages need not stay.
+// The stretch ahead is checked for NUL bytes, its line ends found in the
+// same pass, and added to the checksum before any of it is read, a piece
+// at a time while the piece is in the cache; what lies well behind is read
+// again only when a key's values are decoded, and until then its pages
+// need not stay.
 template <class U, class Sink>
 bool Importer<U, Sink>::LookAhead() {
   const size_t at = lines_.position();
   if (at + kStretch / 2 > checkedTo_ && checkedTo_ < text_.size()) {
     const size_t to = std::min(text_.size(), at + kStretch);
-    const size_t nul = FindNul(text_, checkedTo_, to);
-    if (nul != kNoSection) {
-      nulAt_ = nul;
-      return false;
+    while (checkedTo_ < to) {
+      const size_t end = std::min(to, checkedTo_ + kPiece);
+      const size_t nul = ends_.Scan(units_, checkedTo_, end);
+      if (nul != kNoSection) {
+        nulAt_ = nul;
+        return false;
+      }
+      text_.ChecksumTo(end);
+      checkedTo_ = end;
     }
-    text_.ChecksumTo(to);
-    checkedTo_ = to;
   }
   if (at >= releasedTo_ + kStretch) {
     releasedTo_ = at - kStretch / 2;
@@ -173,8 +185,7 @@ template <class U, class Sink>
 bool Importer<U, Sink>::Key(const Statement& st) {
   open_ = Open::kNone;
   KeyRoot root;
-  if (const char* why =
-          ParseKeyPath(text_, st.pathBegin, st.pathEnd, root, path_)) {
+  if (const char* why = paths_.Read(st.pathBegin, st.pathEnd, root, path_)) {
     open_ = Open::kFailed;
     Note(st, std::string(why) +
                  "; the values up to the next key line are skipped with it");
@@ -195,7 +206,7 @@ bool Importer<U, Sink>::Delete(const Statement& st) {
                       text_.UnitAt(st.pathBegin) == 'h');
   KeyRoot root;
   const char* why =
-      named ? ParseKeyPath(text_, st.pathBegin, st.pathEnd, root, path_)
+      named ? paths_.Read(st.pathBegin, st.pathEnd, root, path_)
             : "a deletion that names no HKEY_ root";
   if (why != nullptr) {
     Note(st, why);

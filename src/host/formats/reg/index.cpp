@@ -29,7 +29,7 @@ class IndexSink {
     return true;
   }
   bool Reaches(const Statement&, KeyRoot) { return true; }
-  bool OpenKey(const Statement& st, KeyRoot root, KeyPath& path) {
+  bool OpenKey(const Statement& st, KeyRoot root, const KeyPath& path) {
     if (root != held_) {
       cache_.Forget();
       return true;

@@ -79,6 +79,8 @@ class RegText {
   size_t CharCount(size_t begin, size_t end) const;
   // Whether two equally long stretches hold the same units.
   bool SameText(size_t a, size_t b, size_t length) const;
+  // How many leading units of two stretches of `length` units are the same.
+  size_t SharedUnits(size_t a, size_t b, size_t length) const;
 
  private:
   bool Append(std::string& out, size_t begin, size_t end, bool name) const;

@@ -16,25 +16,26 @@ namespace {
 // Regedit wraps hex data so that no line passes 80 columns.
 constexpr size_t kWrapColumn = 76;
 
-std::string EscapeText(const std::string& text) {
-  std::string out;
+// Backslashes and quotes escaped; with `name`, line breaks too (a name
+// may hold them, read from their escapes; written raw they would split the
+// line).
+void AppendEscaped(std::string& out, std::string_view text, bool name) {
   for (char c : text) {
     if (c == '\\' || c == '"') out += '\\';
-    out += c;
-  }
-  return out;
-}
-
-// A name may hold line breaks (read from their escapes); written raw they
-// would split the line.
-std::string EscapeName(const std::string& name) {
-  std::string out;
-  for (char c : EscapeText(name)) {
-    if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
+    if (name && c == '\n') out += "\\n";
+    else if (name && c == '\r') out += "\\r";
     else out += c;
   }
-  return out;
+}
+
+void AppendName(std::string& out, const std::string& name) {
+  if (name.empty()) {
+    out += '@';
+    return;
+  }
+  out += '"';
+  AppendEscaped(out, name, true);
+  out += '"';
 }
 
 // A REG_SZ that a quoted string can carry: one terminating zero, no other
@@ -42,8 +43,9 @@ std::string EscapeName(const std::string& name) {
 bool PrintableString(const Value& value) {
   if (value.type != REG_SZ || value.data.empty() || value.data.back() != '\0')
     return false;
-  const std::string body = value.data.substr(0, value.data.size() - 1);
-  return body.find_first_of(std::string("\0\r\n", 3)) == std::string::npos;
+  const std::string_view body(value.data.data(), value.data.size() - 1);
+  return body.find_first_of(std::string_view("\0\r\n", 3)) ==
+         std::string_view::npos;
 }
 
 }  // namespace
@@ -65,12 +67,12 @@ void AppendHex(std::string& line, DWORD type, const std::string& data,
     std::snprintf(prefix, sizeof prefix, "hex(%x):", type);
     line += prefix;
   }
+  static const char kDigits[] = "0123456789abcdef";
   size_t column = line.size();
   for (size_t i = 0; i < data.size(); ++i) {
-    char byte[4];
-    std::snprintf(byte, sizeof byte, "%02x",
-                  static_cast<unsigned char>(data[i]));
-    line += byte;
+    const auto byte = static_cast<unsigned char>(data[i]);
+    line += kDigits[byte >> 4];
+    line += kDigits[byte & 15];
     column += 2;
     if (i + 1 == data.size()) break;
     line += ',';
@@ -82,29 +84,52 @@ void AppendHex(std::string& line, DWORD type, const std::string& data,
   }
 }
 
-std::string FormatValueLine(const Value& value, const std::string& eol,
-                            bool utf16, StringRules rules) {
+// Appended to `out`, whose own line it is from `lineStart` on (regedit's
+// wrapping counts the line's columns). The data as the registry's rules
+// read it.
+void AppendValueLine(std::string& out, const Value& value,
+                     const std::string& eol, bool utf16, StringRules rules) {
   if (ReadsOtherwise(rules, value.type)) {
     Value read = value;
     read.data = ReadData(rules, value.type, value.data);
-    return FormatValueLine(read, eol, utf16, StringRules::kAsGiven);
+    AppendValueLine(out, read, eol, utf16, StringRules::kAsGiven);
+    return;
   }
-  std::string line =
-      value.name.empty() ? "@=" : "\"" + EscapeName(value.name) + "\"=";
-  if (PrintableString(value))
-    return line + "\"" +
-           EscapeText(value.data.substr(0, value.data.size() - 1)) + "\"";
-  if (value.type == REG_DWORD && value.data.size() == 4)
-    return line + "dword:" + DwordText(value.data);
+  const size_t lineStart = out.size();
+  AppendName(out, value.name);
+  out += '=';
+  if (PrintableString(value)) {
+    out += '"';
+    AppendEscaped(out,
+                  std::string_view(value.data.data(), value.data.size() - 1),
+                  false);
+    out += '"';
+    return;
+  }
+  if (value.type == REG_DWORD && value.data.size() == 4) {
+    out += "dword:" + DwordText(value.data);
+    return;
+  }
+  std::string line = out.substr(lineStart);
+  out.resize(lineStart);
   AppendHex(line, value.type,
             utf16 && IsStringType(value.type) ? Utf16OfData(value.data)
                                               : value.data,
             eol);
+  out += line;
+}
+
+std::string FormatValueLine(const Value& value, const std::string& eol,
+                            bool utf16, StringRules rules) {
+  std::string line;
+  AppendValueLine(line, value, eol, utf16, rules);
   return line;
 }
 
 std::string FormatValueDeletion(const std::string& name) {
-  return (name.empty() ? "@" : "\"" + EscapeName(name) + "\"") + "=-";
+  std::string line;
+  AppendName(line, name);
+  return line + "=-";
 }
 
 std::string FormatStructuralChanges(const Registry& registry,
@@ -113,14 +138,21 @@ std::string FormatStructuralChanges(const Registry& registry,
   const KeyTree& keys = registry.keys();
   std::string out;
   if (!created) {
-    for (const Key* key : changes.deleted)
-      out += eol + "[-" + keys.FullPath(*key) + "]" + eol;
+    for (const Key* key : changes.deleted) {
+      out += eol + "[-";
+      keys.AppendFullPath(out, *key);
+      out += "]" + eol;
+    }
     return out;
   }
   for (const Key* key : changes.created) {
-    out += eol + KeyLineOf(keys, *key) + eol;
-    for (const Value& value : registry.values().Of(*key))
-      out += FormatValueLine(value, eol, utf16, registry.stringRules()) + eol;
+    out += eol + "[";
+    keys.AppendFullPath(out, *key);
+    out += "]" + eol;
+    for (const Value& value : registry.values().Of(*key)) {
+      AppendValueLine(out, value, eol, utf16, registry.stringRules());
+      out += eol;
+    }
   }
   return out;
 }
@@ -143,10 +175,10 @@ std::string FormatChanges(const Registry& registry, const ChangeSet& changes,
       for (const Value& value : *gone)
         out += FormatValueDeletion(value.name) + eol;
     const std::vector<Value>& values = registry.values().Of(*changed.key);
-    for (size_t index : changed.values)
-      out += FormatValueLine(values[index], eol, utf16,
-                             registry.stringRules()) +
-             eol;
+    for (size_t index : changed.values) {
+      AppendValueLine(out, values[index], eol, utf16, registry.stringRules());
+      out += eol;
+    }
   }
   out += FormatStructuralChanges(registry, changes, true, eol, utf16);
   return utf16 ? out : AnsiName(out);

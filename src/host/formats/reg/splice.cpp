@@ -38,6 +38,12 @@ class Splicer {
 
  private:
   void EditKey(const KeyChanges& changed);
+  // The statement that gave a loaded value, in place of `line`.
+  void Replace(const Value& value, const std::string& line) {
+    const size_t begin = static_cast<size_t>(value.place);
+    const size_t end = StatementEnd(text_, begin);
+    edits_.push_back({begin, end, line + EndingAt(end)});
+  }
   void AppendTail();
   size_t FirstSection(const Key& key) const;
   std::string BreakBefore(size_t at) const;
@@ -88,15 +94,11 @@ void Splicer::Run(Rendering& out) {
   if (copied < file.size()) out.pieces.push_back(file.substr(copied));
 }
 
-// A changed value replaces the lines that gave it; new values go together
-// after the key's last line.
+// A changed value replaces the lines that gave it, which each value knows
+// from loading; new values go together after the key's last line, which
+// takes reading the key's sections again.
 void Splicer::EditKey(const KeyChanges& changed) {
   const Key& key = *changed.key;
-  const uint32_t id = registry_.keys().IdOf(key);
-  KeyValues loaded;
-  if (index_.sections.First(id) != kNoSection)
-    DecodeSections(text_, index_.sections.All(id), loaded);
-  const size_t insertAt = loaded.insertAt;
   const std::vector<Value>& values = registry_.values().Of(key);
   std::string added;
   // A deleted value's last statement becomes its deletion: no later one
@@ -104,21 +106,21 @@ void Splicer::EditKey(const KeyChanges& changed) {
   if (const std::vector<Value>* gone = registry_.values().Removed(key)) {
     for (const Value& value : *gone) {
       const std::string line = FormatValueDeletion(value.name);
-      const SpannedValue* was = loaded.Named(value.name);
-      if (was == nullptr) added += line + eol_;
-      else edits_.push_back({was->begin, was->end, line + EndingAt(was->end)});
+      if (value.place == Value::kNoPlace) added += line + eol_;
+      else Replace(value, line);
     }
   }
   for (size_t index : changed.values) {
     const Value& value = values[index];
-    if (value.added) {
-      added += Line(value) + eol_;
-      continue;
-    }
-    if (const SpannedValue* was = loaded.Named(value.name))
-      edits_.push_back({was->begin, was->end, Line(value) + EndingAt(was->end)});
+    if (value.added) added += Line(value) + eol_;
+    else if (value.place != Value::kNoPlace) Replace(value, Line(value));
   }
   if (added.empty()) return;
+  const uint32_t id = registry_.keys().IdOf(key);
+  KeyValues loaded;
+  if (index_.sections.First(id) != kNoSection)
+    DecodeSections(text_, index_.sections.All(id), loaded);
+  const size_t insertAt = loaded.insertAt;
   const std::string keyLine = KeyLineOf(registry_.keys(), key);
   if (insertAt != kNoSection) {
     // A file that ends without a line break gets one first.
