@@ -121,18 +121,12 @@ bool LockedFile::OpenUnlocked(const std::string& path, std::string& error) {
 bool LockedFile::ReadHead(size_t count, std::string& head,
                           std::string& error) {
   head.assign(count, '\0');
-  size_t got = 0;
-  while (got < count) {
-    const long n = platform_.ReadAt(fd_, &head[got], count - got, got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = path_ + ": cannot read: " + Reason(errno);
-      return false;
-    }
-    if (n == 0) break;
-    got += static_cast<size_t>(n);
+  const long got = ReadFullyAt(platform_, fd_, &head[0], count, 0);
+  if (got < 0) {
+    error = path_ + ": cannot read: " + Reason(errno);
+    return false;
   }
-  head.resize(got);
+  head.resize(static_cast<size_t>(got));
   return true;
 }
 

@@ -4,19 +4,12 @@
 #include <cstring>
 #include <vector>
 
+#include "host/image/byte_order.h"
+
 namespace hostreg {
 
 namespace {
 
-uint32_t Le32(const unsigned char* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-uint64_t Le64(const unsigned char* p) {
-  return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32;
-}
-uint32_t Be32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
-}
 
 // VirtualBox's VDI header, as far as it matters here.
 constexpr uint32_t kVdiSignature = 0xBEDA107F;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <set>
 
+#include "host/image/byte_order.h"
+
 namespace hostreg {
 
 namespace {
@@ -13,10 +15,6 @@ constexpr size_t kEntryBytes = 16;
 // A chain of logical drives longer than this is taken for a loop.
 constexpr int kMostLogicalDrives = 64;
 
-uint16_t Le16(const unsigned char* p) { return p[0] | p[1] << 8; }
-uint32_t Le32(const unsigned char* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 struct Sector {
   unsigned char bytes[kSectorBytes];

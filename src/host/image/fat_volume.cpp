@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "host/image/byte_order.h"
+
 namespace hostreg {
 
 namespace {
@@ -14,10 +16,6 @@ constexpr uint8_t kLabel = 0x08;
 // A folder longer than this is taken for a loop (DOS allows 65,536 entries).
 constexpr size_t kMostEntries = 65536;
 
-uint32_t Le16(const unsigned char* p) { return p[0] | p[1] << 8; }
-uint32_t Le32(const unsigned char* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 std::string Upper(std::string text) {
   for (char& c : text)

@@ -1,6 +1,5 @@
 #include "host/image/image_disk.h"
 
-#include <cerrno>
 #include <cstring>
 
 namespace hostreg {
@@ -30,14 +29,8 @@ ImageDisk::ImageDisk(Platform& platform, int fd, uint64_t fileSize,
 ImageDisk::~ImageDisk() = default;
 
 bool ImageDisk::ReadFile(uint64_t offset, char* buffer, size_t size) {
-  for (size_t done = 0; done < size;) {
-    const long n =
-        platform_.ReadAt(fd_, buffer + done, size - done, offset + done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return ReadFullyAt(platform_, fd_, buffer, size, offset) ==
+         static_cast<long>(size);
 }
 
 bool ImageDisk::Open(const std::string& workFolder, bool ignoreLocks,

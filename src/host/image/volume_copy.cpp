@@ -33,14 +33,8 @@ FatVolume VolumeCopy::local() const {
 }
 
 bool VolumeCopy::ReadAt(uint64_t offset, char* buffer, size_t size) const {
-  for (size_t done = 0; done < size;) {
-    const long n =
-        platform_.ReadAt(fd_, buffer + done, size - done, offset + done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return ReadFullyAt(platform_, fd_, buffer, size, offset) ==
+         static_cast<long>(size);
 }
 
 bool VolumeCopy::Create(const std::string& path,

@@ -189,6 +189,10 @@ class RealPlatform : public Platform {
 // reads: the count read, or -1 with errno set.
 long ReadFully(Platform& platform, int fd, char* buffer, size_t size);
 
+// The same at `offset`, the file's position left alone.
+long ReadFullyAt(Platform& platform, int fd, char* buffer, size_t size,
+                 uint64_t offset);
+
 // Writes all of `data`, retrying interrupted and short writes: 0, or the
 // error (ENOSPC for a write that makes no progress).
 int WriteFully(Platform& platform, int fd, std::string_view data);

@@ -210,6 +210,19 @@ long ReadFully(Platform& platform, int fd, char* buffer, size_t size) {
   return static_cast<long>(got);
 }
 
+long ReadFullyAt(Platform& platform, int fd, char* buffer, size_t size,
+                 uint64_t offset) {
+  size_t got = 0;
+  while (got < size) {
+    const long n = platform.ReadAt(fd, buffer + got, size - got, offset + got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return static_cast<long>(got);
+}
+
 int WriteFully(Platform& platform, int fd, std::string_view data) {
   size_t written = 0;
   while (written < data.size()) {
