@@ -143,6 +143,16 @@ TEST(CregTweaks, DryRunPrintsTheChangesAndSavesNothing) {
             run.out);
 }
 
+// -v tells a value as the file's readers take it: a string, not its bytes.
+TEST(CregTweaks, VerboseTellsStringsAsWindows9xReadsThem) {
+  CopyRun run = RunOnCopy(Original(), {"-v", "/DDC:0"});
+  ASSERT_EQ(0, run.status) << run.err;
+  EXPECT_NE(std::string::npos,
+            run.err.find("/DDC: [HKEY_LOCAL_MACHINE\\" + std::string(kDdc) +
+                         "] \"DDC\"=\"0\" (was \"1\")"))
+      << run.err;
+}
+
 // The writer's ways of making room, driven through the model as the workers
 // drive it, each checked by reading the result back and by where it wrote.
 struct GrowCase {

@@ -23,11 +23,12 @@ const RowNote kNothingFound[] = {
     {"ACS", "no ACDriveSpinDown to reset (it resets one that is there)"},
 };
 
-std::string Shown(const std::optional<Value>& value) {
+// As the file's own readers take it: a Windows 9x string shows as text.
+std::string Shown(const std::optional<Value>& value, StringRules rules) {
   if (!value) return "nothing";
   Value shown = *value;
   shown.name = "x";
-  std::string line = FormatValueLine(shown, "\n", false);
+  std::string line = FormatValueLine(shown, "\n", false, rules);
   return AnsiName(line.substr(4));  // behind "x"=
 }
 
@@ -91,10 +92,11 @@ std::string SwitchReport::Described(const Row& row, const Write& write) const {
   }();
   const bool same = now && write.was && now->type == write.was->type &&
                     now->data == write.was->data;
+  const StringRules rules = registry_->stringRules();
   return std::string("/") + row.tweak->letters + ": " +
          AnsiName(KeyLineOf(registry_->keys(), *write.key)) + " \"" +
-         AnsiName(write.name) + "\"=" + Shown(now) +
-         (same ? " (as it was)" : " (was " + Shown(write.was) + ")");
+         AnsiName(write.name) + "\"=" + Shown(now, rules) +
+         (same ? " (as it was)" : " (was " + Shown(write.was, rules) + ")");
 }
 
 void SwitchReport::Tell(Messages& messages) const {
