@@ -101,11 +101,15 @@ bool VolumeCopy::Watch(Entries& entries, std::string& error) const {
 }
 
 // Every sector of what was read that differs now.
-void VolumeCopy::Changed(std::vector<BlockDevice::Run>& runs) {
+bool VolumeCopy::Changed(std::vector<BlockDevice::Run>& runs,
+                         std::string& error) {
   std::string now;
   for (auto& [at, bytes] : known_) {
     now.resize(bytes.size());
-    if (!ReadAt(at, &now[0], now.size())) continue;
+    if (!ReadAt(at, &now[0], now.size())) {
+      error = "cannot read the local copy of the volume: " + Reason(errno);
+      return false;
+    }
     for (uint64_t s = 0; s < bytes.size(); s += kSector) {
       const uint64_t n = std::min<uint64_t>(kSector, bytes.size() - s);
       if (now.compare(s, n, bytes, s, n) == 0) continue;
@@ -118,6 +122,7 @@ void VolumeCopy::Changed(std::vector<BlockDevice::Run>& runs) {
     }
     bytes = now;
   }
+  return true;
 }
 
 // The parts of a stretch of the volume that nothing read covers.
@@ -170,9 +175,9 @@ bool VolumeCopy::Taken(const Entries& now, std::vector<BlockDevice::Run>& runs,
 
 bool VolumeCopy::PutBack(std::string& error) {
   std::vector<BlockDevice::Run> runs;
-  Changed(runs);
   Entries now;
-  if (!Watch(now, error) || !Taken(now, runs, error)) {
+  if (!Changed(runs, error) || !Watch(now, error) ||
+      !Taken(now, runs, error)) {
     error = "the local copy of the volume: " + error;
     return false;
   }

@@ -45,7 +45,7 @@ class VolumeCopy {
   using Entries = std::map<std::string, DirEntry>;
   bool ReadAt(uint64_t offset, char* buffer, size_t size) const;
   bool Watch(Entries& entries, std::string& error) const;
-  void Changed(std::vector<BlockDevice::Run>& runs);
+  bool Changed(std::vector<BlockDevice::Run>& runs, std::string& error);
   bool Taken(const Entries& now, std::vector<BlockDevice::Run>& runs,
              std::string& error);
   void Uncovered(uint64_t offset, uint64_t size,
