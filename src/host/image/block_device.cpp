@@ -98,8 +98,7 @@ std::string BlockDevice::ServerWords() {
          (got < 0 && errno == EINTR))
     if (got > 0) words.append(buffer, static_cast<size_t>(got));
   int status = 0;
-  while (server_ > 0 && platform_.Wait(server_, status) != 0 && errno == EINTR) {
-  }
+  if (server_ > 0) platform_.Wait(server_, status);
   server_ = 0;
   words = OneLine(words);
   if (words.compare(0, 10, "qemu-nbd: ") == 0) words.erase(0, 10);
@@ -199,8 +198,7 @@ bool BlockDevice::Write(const std::vector<Run>& runs, std::string& error) {
   int status = 1;
   const int code =
       platform_.Detach([this, &runs] { return WriteAll(runs) ? 0 : 1; }, pid);
-  while (code == 0 && platform_.Wait(pid, status) != 0 && errno == EINTR) {
-  }
+  if (code == 0) platform_.Wait(pid, status);
   if (code == 0 && status == 0) return true;
   error = code != 0 ? "cannot start the writer: " + Reason(code)
                     : "writing through qemu-nbd failed; " + ServerWords();

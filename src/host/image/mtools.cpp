@@ -130,8 +130,7 @@ std::vector<Mtools::Result> Mtools::RunTogether(
     results.push_back(result);
   platform_.Close(pipe[0]);
   int status;
-  while (code == 0 && platform_.Wait(pid, status) != 0 && errno == EINTR) {
-  }
+  if (code == 0) platform_.Wait(pid, status);
   if (code != 0) results = {Result{false, code, false, ""}};
   return results;
 }

@@ -69,8 +69,7 @@ ProgramResult RunProgram(Platform& platform,
   Collect(platform, pid, out[0], stoppable, result);
   platform.Close(out[0]);
   int status = -1;
-  while (platform.Wait(pid, status) != 0 && errno == EINTR) {
-  }
+  platform.Wait(pid, status);
   result.ran = true;
   result.status = status;
   return result;

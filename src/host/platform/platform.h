@@ -116,8 +116,8 @@ class Platform {
   // whatever happens to this one; its exit status is what `work` returns.
   // 0 and the child's process id, or the fork's errno.
   virtual int Detach(const std::function<int()>& work, long& pid) = 0;
-  // waitpid(2): 0 and the exit status (128 + the signal for a child that a
-  // signal ended), or -1 and errno (EINTR when a stop signal came).
+  // waitpid(2), retried when a signal interrupts it: 0 and the exit status
+  // (128 + the signal for a child that a signal ended), or -1 and errno.
   virtual int Wait(long pid, int& status) = 0;
   virtual int Kill(long pid, int signal) = 0;
   // pipe2(2), both ends closed on exec.

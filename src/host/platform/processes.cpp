@@ -107,7 +107,8 @@ int RealPlatform::Detach(const std::function<int()>& work, long& pid) {
 
 int RealPlatform::Wait(long pid, int& status) {
   int raw = 0;
-  if (::waitpid(static_cast<pid_t>(pid), &raw, 0) < 0) return -1;
+  while (::waitpid(static_cast<pid_t>(pid), &raw, 0) < 0)
+    if (errno != EINTR) return -1;
   status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
   return 0;
 }
