@@ -241,6 +241,36 @@ def apply(work, fmt):
     checks.finish()
 
 
+def leftover(work, fmt):
+    """A REGSWTCH.TMP left by a killed run, the size of the new SYSTEM.DAT
+    but not its bytes: the FAT may hand its clusters to the new file again,
+    and they must still reach the image."""
+    checks = harness.Checks()
+    raw = raw_disk(work)
+    volume = images.Volume(raw, START * 512, SECTORS * 512)
+    scratch = os.path.join(work, "scratch.img")
+    shutil.copyfile(raw, scratch)
+    status, _, err = base.regswitch(["--image", scratch, "/DMA:1"])
+    new = os.path.join(work, "new.dat")
+    images.Volume(scratch, START * 512, SECTORS * 512).get("\\WINDOWS\\SYSTEM.DAT", new)
+    stale = os.path.join(work, "stale.tmp")
+    with open(new, "rb") as f, open(stale, "wb") as out:
+        out.write(bytes(b ^ 0x5A for b in f.read()))
+    volume.put(stale, "\\WINDOWS\\REGSWTCH.TMP")
+    image, _ = FORMATS[fmt](work, raw)
+    status, out, err = base.regswitch(["--image", image, "/DMA:1"])
+    checks.check("/DMA:1 exits 0", status == 0, err)
+    after = images.Volume(to_raw(image, os.path.join(work, "after.img")), START * 512,
+                          SECTORS * 512)
+    local = os.path.join(work, "SYSTEM.DAT")
+    after.get("\\WINDOWS\\SYSTEM.DAT", local)
+    checks.check("SYSTEM.DAT holds the new file's bytes", images.digest(local) == images.digest(new))
+    checks.check("no REGSWTCH.TMP", after.attributes("\\WINDOWS\\REGSWTCH.TMP") is None)
+    clean, output = after.fsck(work)
+    checks.check("fsck.fat -n finds nothing", clean, "" if clean else output)
+    checks.finish()
+
+
 # --- Images that are refused ---------------------------------------------------
 
 def patch_vhd_type(path, kind):
@@ -429,7 +459,8 @@ def main(argv):
                           ("qemu-img", "qemu-utils"), ("qemu-nbd", "qemu-utils")):
         images.tool(name, package)
     commands = {"apply": (apply, FORMATS), "refused": (refused, REFUSED),
-                "interrupted": (interrupted, ("kill-during", "kill-after"))}
+                "interrupted": (interrupted, ("kill-during", "kill-after")),
+                "leftover": (leftover, ("qcow2",))}
     if len(argv) != 3 or argv[1] not in commands or argv[2] not in commands[argv[1]][1]:
         print(__doc__, file=sys.stderr)
         return 2

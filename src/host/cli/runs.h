@@ -14,9 +14,9 @@ namespace hostreg {
 int RunOnFiles(const Options& options, Platform& platform, std::ostream& out,
                Messages& messages);
 
-// On the SYSTEM.DAT of a disk image: the image locked, the Windows folder
-// found in it, SYSTEM.DAT copied out, the session run over those bytes,
-// and what it saved written back. Exit status 2, the image untouched, for
+// On the registry of a disk image: the image locked, the Windows folder
+// found in it, SYSTEM.DAT (and, for a merge, USER.DAT) read out, the
+// session run over those bytes, and what it saved written back. Exit status 2, the image untouched, for
 // an image that cannot be read or used and for a save that cannot be made.
 int RunOnImage(const Options& options, Platform& platform, std::ostream& out,
                Messages& messages);

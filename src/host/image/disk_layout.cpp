@@ -202,11 +202,10 @@ bool ReadDiskLayout(const ImageReader& read, uint64_t diskSize,
     error = "cannot read its first sector";
     return false;
   }
-  const uint64_t dataSize = diskSize;
   const char* kind = nullptr;
   if (FatBootSector(first, &kind)) {
     FatVolume volume;
-    volume.size = dataSize;
+    volume.size = diskSize;
     volume.letter = 'C';
     volume.kind = kind;
     layout.fat.push_back(volume);
@@ -219,7 +218,7 @@ bool ReadDiskLayout(const ImageReader& read, uint64_t diskSize,
     return false;
   }
   layout.partitioned = true;
-  LayoutReader reader(read, dataSize, layout);
+  LayoutReader reader(read, diskSize, layout);
   if (!reader.AddPartitions(first, error)) return false;
   std::sort(layout.fat.begin(), layout.fat.end(),
             [](const FatVolume& a, const FatVolume& b) {

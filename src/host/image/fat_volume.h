@@ -64,7 +64,6 @@ class FatFileSystem {
   // The first FAT, an entry a cluster (0 for a free one).
   const std::vector<uint32_t>& table() const { return table_; }
   uint64_t ClusterOffset(uint32_t cluster) const;
-  uint32_t clusterBytes() const { return clusterBytes_; }
   const FatVolume& volume() const { return volume_; }
 
  private:

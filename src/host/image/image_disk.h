@@ -40,7 +40,6 @@ class ImageDisk {
   // why.
   bool Open(const std::string& workFolder, bool ignoreLocks,
             std::string& error);
-  const Container& container() const { return container_; }
   bool direct() const {
     return container_.kind == Container::Kind::kDirect;
   }

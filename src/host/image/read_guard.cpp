@@ -8,7 +8,6 @@ ImageReader ReadGuard::Through(ImageReader read) {
   return [this, read](uint64_t offset, char* buffer, size_t size) {
     if (!read(offset, buffer, size)) return false;
     pieces_.emplace_back(offset, std::string(buffer, size));
-    bytes_ += size;
     return true;
   };
 }

@@ -26,11 +26,9 @@ class ReadGuard {
   bool Same(const ImageReader& read, std::string& error) const;
 
   const std::vector<Piece>& pieces() const { return pieces_; }
-  uint64_t bytes() const { return bytes_; }
 
  private:
   std::vector<Piece> pieces_;
-  uint64_t bytes_ = 0;
 };
 
 }  // namespace hostreg
