@@ -290,13 +290,11 @@ std::vector<Key*> KeyTree::DeletedKeys() const {
   return keys;
 }
 
+// The table is left to the first lookup that the siblings cannot answer
+// cheaply: a run that opens a few keys by name never needs it.
 void KeyTree::BeginLoading() {
   if (count_ == 1) indexed_ = false;  // nothing indexed yet
 }
-
-// The table is left to the first lookup that the siblings cannot answer
-// cheaply: a run that opens a few keys by name never needs it.
-void KeyTree::EndLoading() const {}
 
 bool KeyTree::FindAmongSiblings(const Key& key, std::string_view name,
                                 Key*& found, const bool* afterLast) const {

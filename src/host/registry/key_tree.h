@@ -98,7 +98,6 @@ class KeyTree {
   // list in sorted order: a name after the last one is new. Lookups the
   // siblings cannot answer cheaply build the table at once.
   void BeginLoading();
-  void EndLoading() const;
 
  private:
   static constexpr uint32_t kChunkBits = 14;

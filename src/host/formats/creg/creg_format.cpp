@@ -3,7 +3,6 @@
 #include "host/formats/changes.h"
 #include "host/formats/creg/checksums.h"
 #include "host/formats/creg/hive.h"
-#include "host/formats/creg/limits.h"
 #include "host/formats/creg/loader.h"
 #include "host/formats/creg/writer.h"
 #include "host/formats/reg/render.h"
@@ -38,8 +37,6 @@ class CregFile : public RegistryFile {
   std::string SaveRefusal(const Registry& registry,
                           const ChangeSet& changes) const override {
     if (!refusal_.empty() || changes.empty()) return refusal_;
-    std::string limit = creg::LimitRefusal(hive_, registry, changes);
-    if (!limit.empty()) return limit;
     Rendering rendering;
     std::string error;
     return Render(registry, changes, rendering, error) ? std::string()

@@ -64,8 +64,7 @@ Registry* MergeSink::Place(KeyRoot root) {
   switch (root) {
     case KeyRoot::kLocalMachine: return targets_.machine;
     case KeyRoot::kClassesRoot:
-      if (targets_.classes != nullptr || !targets_.classesApart.empty())
-        return targets_.classes;
+      if (targets_.ClassesInOwnFile()) return targets_.classes;
       names_ = {"SOFTWARE", "Classes"};
       return targets_.machine;
     case KeyRoot::kUsers: return targets_.users;
@@ -115,10 +114,8 @@ Registry* MergeSink::Route(const Statement& st, KeyRoot root,
                            const KeyPath& path) {
   Registry* registry = Place(root);
   Names(path);
-  const bool apart =
-      targets_.classes != nullptr || !targets_.classesApart.empty();
-  if (apart && root == KeyRoot::kLocalMachine && names_.size() >= 2 &&
-      NamesEqual(names_[0], "SOFTWARE") && NamesEqual(names_[1], "Classes")) {
+  if (targets_.ClassesInOwnFile() && root == KeyRoot::kLocalMachine &&
+      names_.size() >= 2 && NamesEqual(names_[0], "SOFTWARE") && NamesEqual(names_[1], "Classes")) {
     names_.erase(names_.begin(), names_.begin() + 2);
     registry = targets_.classes;
     root = KeyRoot::kClassesRoot;

@@ -26,6 +26,11 @@ struct MergeTargets {
   // Why the machine's registry does not hold HKEY_CLASSES_ROOT (its file
   // is Windows Me's); empty when it does.
   std::string classesApart;
+
+  // HKEY_CLASSES_ROOT is a file of its own, given or not.
+  bool ClassesInOwnFile() const {
+    return classes != nullptr || !classesApart.empty();
+  }
 };
 
 // Applies the file's statements in order: key lines make their keys,

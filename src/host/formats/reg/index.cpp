@@ -99,7 +99,6 @@ size_t IndexRegText(const RegText& text, size_t from, KeyTree& keys,
   IndexSink sink(text, keys, index);
   size_t nul = kNoSection;
   const ImportEnd end = Import(text, sink, &notes, true, from, 2, &nul);
-  keys.EndLoading();
   return end == ImportEnd::kNul ? nul : kNoSection;
 }
 

@@ -94,11 +94,6 @@ size_t RegText::CharCount(size_t begin, size_t end) const {
   return units.size();
 }
 
-bool RegText::SameText(size_t a, size_t b, size_t length) const {
-  return std::memcmp(contents_.data() + FileOffset(a),
-                     contents_.data() + FileOffset(b), width() * length) == 0;
-}
-
 // Eight bytes at a time: key lines share most of their bytes.
 size_t RegText::SharedUnits(size_t a, size_t b, size_t length) const {
   const char* pa = contents_.data() + FileOffset(a);

@@ -77,8 +77,6 @@ class RegText {
   std::string_view Name(size_t at, size_t length, std::string& scratch) const;
   // How many characters a stretch holds (UTF-16 units).
   size_t CharCount(size_t begin, size_t end) const;
-  // Whether two equally long stretches hold the same units.
-  bool SameText(size_t a, size_t b, size_t length) const;
   // How many leading units of two stretches of `length` units are the same.
   size_t SharedUnits(size_t a, size_t b, size_t length) const;
 
