@@ -62,8 +62,9 @@ const OptionRow kOptionRows[] = {
      },
      false},
     {"--image", "DISK",
-     "a disk image holding Windows 9x (raw, or fixed VHD):\n"
-     "changes the SYSTEM.DAT in it, in place",
+     "a disk image holding Windows 9x (raw, qcow2, VDI, VMDK,\n"
+     "VHD, VHDX, HDI): changes the SYSTEM.DAT in it (a merge\n"
+     "also USER.DAT), in place, in the image's own format",
      [](Options& options, const std::string& value, std::string& message) {
        options.imagePath = value;
        options.haveImage = true;

@@ -86,12 +86,13 @@ class FileStore : public RegistryStore {
 class MemoryStore : public RegistryStore {
  public:
   MemoryStore(std::string name, std::string bytes)
-      : name_(std::move(name)), bytes_(std::move(bytes)) {}
+      : name_(std::move(name)),
+        bytes_(std::make_shared<const FileBytes>(std::move(bytes))) {}
 
   const std::string& name() const override { return name_; }
   std::shared_ptr<const FileBytes> Read(bool, const std::function<void()>&,
                                         std::string&) override {
-    return std::make_shared<const FileBytes>(bytes_);
+    return bytes_;
   }
   // The bytes in memory cannot change; their caller guards where they
   // came from.
@@ -112,7 +113,7 @@ class MemoryStore : public RegistryStore {
 
  private:
   const std::string name_;
-  const std::string bytes_;
+  const std::shared_ptr<const FileBytes> bytes_;
   std::string written_;
   bool wrote_ = false;
 };
