@@ -171,8 +171,10 @@ void RemoveMadeDirs() {
 
 std::string TempDir() {
   const char* base = getenv("TMPDIR");
+  // A dot before the random letters: a path given as switch text holds no
+  // switch then ("-h..." would be the about box's).
   std::string pattern = std::string(base != nullptr ? base : "/tmp") +
-                        "/regswitch-test-XXXXXX";
+                        "/regswitch-test.XXXXXX";
   if (mkdtemp(&pattern[0]) == nullptr) ADD_FAILURE() << "mkdtemp failed";
   if (Made().paths.empty()) atexit(RemoveMadeDirs);
   Made().paths.push_back(pattern);
